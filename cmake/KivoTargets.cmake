@@ -1,0 +1,48 @@
+# Shared settings for every Kivo target.
+
+function(kivo_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+        -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
+        -Wconversion -Wno-sign-conversion)
+    if(KIVO_WARNINGS_AS_ERRORS)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    target_compile_definitions(${target} PRIVATE QT_NO_CAST_FROM_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+endfunction()
+
+# kivo_add_library(NAME folder-relative sources... [DEPENDS public libs] [PRIVATE_DEPENDS libs])
+function(kivo_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    kivo_target_defaults(${name})
+endfunction()
+
+# kivo_add_test_suite(TARGET [LINKS ...] [LABELS ...] [ENVIRONMENT ...] [FIXTURES ...])
+# One executable per layer, built from every *.cpp in the calling folder and its subfolders.
+# Each file FooTest.cpp holds the QtTest class FooTest; CTest runs each class on its own so a
+# failure names the class.
+function(kivo_add_test_suite target)
+    cmake_parse_arguments(ARG "" "" "LINKS;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    add_executable(${target} ${sources} ${headers} ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
+        ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${target} PRIVATE Qt6::Test ${ARG_LINKS})
+    kivo_target_defaults(${target})
+    foreach(source IN LISTS sources)
+        get_filename_component(class ${source} NAME_WE)
+        if(NOT class MATCHES "Test$")
+            continue()
+        endif()
+        add_test(NAME ${target}.${class} COMMAND ${target} ${class})
+        set_tests_properties(${target}.${class} PROPERTIES
+            LABELS "${ARG_LABELS}"
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+        if(ARG_FIXTURES)
+            set_tests_properties(${target}.${class} PROPERTIES FIXTURES_REQUIRED "${ARG_FIXTURES}")
+        endif()
+    endforeach()
+endfunction()

@@ -1,0 +1,1 @@
+#include "application/RecordingState.h"
