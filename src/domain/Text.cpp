@@ -1,0 +1,85 @@
+#include "domain/Text.h"
+
+#include <QChar>
+
+#include <unicode/ubrk.h>
+#include <unicode/utypes.h>
+
+#include <memory>
+
+namespace kivo {
+
+namespace {
+
+struct BreakIteratorCloser {
+    void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
+};
+
+} // namespace
+
+bool isTrimmedWhitespace(char32_t codePoint) {
+    if ((codePoint >= 0x09 && codePoint <= 0x0D) || codePoint == 0x85) {
+        return true;
+    }
+    switch (QChar::category(codePoint)) {
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString trimmedWhitespace(QStringView text) {
+    // Every white-space code point lies in the Basic Multilingual Plane, and a surrogate is never
+    // white space, so testing code units finds the same ends as testing code points.
+    qsizetype begin = 0;
+    while (begin < text.size() && isTrimmedWhitespace(text[begin].unicode())) {
+        ++begin;
+    }
+    qsizetype end = text.size();
+    while (end > begin && isTrimmedWhitespace(text[end - 1].unicode())) {
+        --end;
+    }
+    return text.sliced(begin, end - begin).toString();
+}
+
+QString firstCharacters(const QString& text, qsizetype count) {
+    if (count <= 0) {
+        return {};
+    }
+    // Every character is at least one code unit, so a text this short cannot be too long.
+    if (text.size() <= count) {
+        return text;
+    }
+    // Qt's own boundary finder splits surrogate pairs next to Indic and Thai text and mis-pairs
+    // regional indicators after an emoji; ICU follows the extended grapheme cluster rules.
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator(
+        ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.constData()),
+                  static_cast<int32_t>(text.size()), &status));
+    if (U_FAILURE(status) || !iterator) {
+        // ICU's data ships with the library, so this only happens when it is broken; cutting
+        // at code points then at least never splits a surrogate pair.
+        qsizetype end = 0;
+        for (qsizetype codePoints = 0; codePoints < count && end < text.size(); ++codePoints) {
+            end += text[end].isHighSurrogate() && end + 1 < text.size() &&
+                           text[end + 1].isLowSurrogate()
+                       ? 2
+                       : 1;
+        }
+        return text.first(end);
+    }
+    int32_t boundary = 0;
+    for (qsizetype characters = 0; characters < count; ++characters) {
+        const int32_t next = ubrk_next(iterator.get());
+        if (next == UBRK_DONE) {
+            return text;
+        }
+        boundary = next;
+    }
+    return text.first(boundary);
+}
+
+} // namespace kivo
