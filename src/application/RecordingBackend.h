@@ -1,0 +1,46 @@
+#pragma once
+
+// The one narrow interface between the recording coordinator and whatever captures and writes
+// the audio: the capture service in the program, a test double in the tests.
+//
+// Main thread only: every operation is called there, and every completion and callback must be
+// called there too. A completion may come later (after the call has returned) or at once, from
+// inside the call; callers handle both. Each completion is called exactly once.
+
+#include "application/RecordingState.h"
+#include "domain/RecordingConfiguration.h"
+#include "domain/RecordingRecord.h"
+#include "domain/Result.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace kivo {
+
+class RecordingBackend {
+public:
+    virtual ~RecordingBackend() = default;
+
+    // Fresh levels while capturing. Main thread.
+    std::function<void(AudioLevels)> onLevels;
+    // Capture broke down during a recording; the text is the message for the user. Main thread.
+    std::function<void(QString)> onFailure;
+
+    // Begins capturing with an already validated configuration; completes once capture runs, or
+    // with the error whose description is shown to the user.
+    virtual void start(const RecordingConfiguration& configuration,
+                       std::function<void(Result<>)> completion) = 0;
+    // Stops accepting audio until resumed.
+    virtual void pause() = 0;
+    // Accepts audio again.
+    virtual void resume() = 0;
+    // New linear gains for the running recording; no effect when none runs.
+    virtual void setGains(float system, float microphone) = 0;
+    // Ends capture, finishes and exports; completes with the exported recording or the error.
+    virtual void stop(std::function<void(Result<RecordingRecord>)> completion) = 0;
+    // The record is safely in the library: the session's temporary data may go. Throws.
+    virtual void acknowledgeSaved() = 0;
+};
+
+} // namespace kivo
