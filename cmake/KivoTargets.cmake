@@ -19,14 +19,24 @@ function(kivo_add_library name)
     kivo_target_defaults(${name})
 endfunction()
 
-# kivo_add_test_suite(TARGET [LINKS ...] [LABELS ...] [ENVIRONMENT ...] [FIXTURES ...])
-# One executable per layer, built from every *.cpp in the calling folder and its subfolders.
+# kivo_add_test_suite(TARGET [LINKS ...] [LABELS ...] [ENVIRONMENT ...] [FIXTURES ...]
+#                     [EXCLUDE regex])
+# One executable per layer, built from every *.cpp in the calling folder and its subfolders
+# except those under helpers/.
 # Each file FooTest.cpp holds the QtTest class FooTest; CTest runs each class on its own so a
 # failure names the class.
 function(kivo_add_test_suite target)
-    cmake_parse_arguments(ARG "" "" "LINKS;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
+    cmake_parse_arguments(ARG "" "EXCLUDE" "LINKS;LABELS;ENVIRONMENT;FIXTURES" ${ARGN})
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    # Programs that tests start as child processes live in helpers/ folders with mains of their own.
+    list(FILTER sources EXCLUDE REGEX "/helpers/|Child\\.cpp$")
+    list(FILTER headers EXCLUDE REGEX "/helpers/")
+    # Folders with a suite of their own (EXCLUDE, a regex on the path) are left out.
+    if(ARG_EXCLUDE)
+        list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+        list(FILTER headers EXCLUDE REGEX "${ARG_EXCLUDE}")
+    endif()
     add_executable(${target} ${sources} ${headers} ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support
         ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,0 +1,247 @@
+#include "infrastructure/audio/AacFileWriter.h"
+
+#include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/PcmBuffer.h"
+
+#include <QByteArray>
+#include <QFile>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace kivo {
+
+namespace {
+
+QString ffmpegText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
+// The encoder reports its quantiser statistics at FFmpeg's default level on every file; keep
+// FFmpeg to warnings and errors unless someone chose a level already.
+void quietenFfmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (av_log_get_level() == AV_LOG_INFO) {
+            av_log_set_level(AV_LOG_WARNING);
+        }
+    });
+}
+
+} // namespace
+
+void AacFileWriter::FormatDeleter::operator()(AVFormatContext* context) const {
+    // Frees the muxer's state too, also when the trailer was never written.
+    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+        avio_closep(&context->pb);
+    }
+    avformat_free_context(context);
+}
+
+void AacFileWriter::CodecDeleter::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+
+void AacFileWriter::FrameDeleter::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+
+void AacFileWriter::PacketDeleter::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+
+AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expectedFrames)
+    : m_path(path) {
+    quietenFfmpegLog();
+    const QString creating = QStringLiteral("無法建立音檔 %1").arg(path);
+    // An explicit protocol, so that a colon in the path is never read as one.
+    const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(path);
+    const int sampleRate = static_cast<int>(kWorkingSampleRate);
+
+    const AVCodec* encoder = avcodec_find_encoder_by_name("aac");
+    if (encoder == nullptr) {
+        fail(creating, AVERROR_ENCODER_NOT_FOUND);
+    }
+
+    AVFormatContext* format = nullptr;
+    int result = avformat_alloc_output_context2(&format, nullptr, "ipod", url.constData());
+    if (result < 0) {
+        fail(creating, result);
+    }
+    m_format.reset(format);
+
+    m_codec.reset(avcodec_alloc_context3(encoder));
+    if (!m_codec) {
+        fail(creating, AVERROR(ENOMEM));
+    }
+    m_codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    m_codec->sample_rate = sampleRate;
+    av_channel_layout_default(&m_codec->ch_layout, kWorkingFormat.channels);
+    m_codec->bit_rate = bitRate;
+    m_codec->time_base = AVRational{1, sampleRate};
+    if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    result = avcodec_open2(m_codec.get(), encoder, nullptr);
+    if (result < 0) {
+        fail(creating, result);
+    }
+    m_frameSize = m_codec->frame_size;
+    if (m_frameSize < 1) {
+        fail(creating, AVERROR(EINVAL));
+    }
+
+    m_stream = avformat_new_stream(m_format.get(), nullptr);
+    if (m_stream == nullptr) {
+        fail(creating, AVERROR(ENOMEM));
+    }
+    m_stream->time_base = m_codec->time_base;
+    result = avcodec_parameters_from_context(m_stream->codecpar, m_codec.get());
+    if (result < 0) {
+        fail(creating, result);
+    }
+
+    result = avio_open(&m_format->pb, url.constData(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        fail(creating, result);
+    }
+    // The movie time scale is the sample rate, so the edit list states the audio's length to the
+    // frame instead of to the millisecond.
+    AVDictionary* options = nullptr;
+    av_dict_set_int(&options, "movie_timescale", sampleRate, 0);
+    result = avformat_write_header(m_format.get(), &options);
+    av_dict_free(&options);
+    if (result < 0) {
+        fail(creating, result);
+    }
+
+    m_frame.reset(av_frame_alloc());
+    m_packet.reset(av_packet_alloc());
+    if (!m_frame || !m_packet) {
+        fail(creating, AVERROR(ENOMEM));
+    }
+    m_frame->format = m_codec->sample_fmt;
+    m_frame->sample_rate = sampleRate;
+    m_frame->nb_samples = m_frameSize;
+    result = av_channel_layout_copy(&m_frame->ch_layout, &m_codec->ch_layout);
+    if (result >= 0) {
+        result = av_frame_get_buffer(m_frame.get(), 0);
+    }
+    if (result < 0) {
+        fail(creating, result);
+    }
+
+    // Leading silence that makes the expected frames end on an encoder frame boundary. It gets a
+    // negative time, so the muxer's edit list skips it along with the encoder delay. FFmpeg's
+    // demuxer drops a last packet that begins before the edit when the edit is shorter than the
+    // rest of that packet; audio that short (at most half an encoder frame) goes first instead,
+    // where such a decoder keeps it and shows the padding after it.
+    const qint64 expected = std::max<qint64>(expectedFrames, 0);
+    const auto padding = static_cast<int>((m_frameSize - expected % m_frameSize) % m_frameSize);
+    m_filled = padding < expected ? padding : 0;
+    m_framePts = -m_filled;
+    for (int channel = 0; channel < kWorkingFormat.channels; ++channel) {
+        std::memset(m_frame->data[channel], 0, static_cast<std::size_t>(m_filled) * sizeof(float));
+    }
+}
+
+AacFileWriter::~AacFileWriter() = default;
+
+void AacFileWriter::fail(const QString& what, int error) const {
+    throw PlatformError(what + QStringLiteral("：") + ffmpegText(error));
+}
+
+void AacFileWriter::write(const float* left, const float* right, qint64 frames) {
+    Q_ASSERT(!m_finished);
+    qint64 done = 0;
+    while (done < frames) {
+        if (m_filled == 0) {
+            m_frame->nb_samples = m_frameSize;
+            const int result = av_frame_make_writable(m_frame.get());
+            if (result < 0) {
+                fail(QStringLiteral("無法編碼音檔 %1").arg(m_path), result);
+            }
+        }
+        const auto count =
+            static_cast<int>(std::min<qint64>(frames - done, m_frameSize - m_filled));
+        const auto bytes = static_cast<std::size_t>(count) * sizeof(float);
+        const auto offset = static_cast<std::size_t>(m_filled) * sizeof(float);
+        std::memcpy(m_frame->data[0] + offset, left + done, bytes);
+        std::memcpy(m_frame->data[1] + offset, right + done, bytes);
+        m_filled += count;
+        done += count;
+        if (m_filled == m_frameSize) {
+            sendFilledFrame();
+        }
+    }
+}
+
+void AacFileWriter::finish() {
+    Q_ASSERT(!m_finished);
+    m_finished = true;
+    if (m_filled > 0) {
+        // A short last frame: the encoder pads it, and the edit list ends the audio before the
+        // padding.
+        sendFilledFrame();
+    }
+    encode(nullptr);
+    const QString finishing = QStringLiteral("無法完成音檔 %1").arg(m_path);
+    int result = av_write_trailer(m_format.get());
+    if (result < 0) {
+        fail(finishing, result);
+    }
+    result = avio_closep(&m_format->pb);
+    if (result < 0) {
+        fail(finishing, result);
+    }
+    m_packet.reset();
+    m_frame.reset();
+    m_codec.reset();
+    m_format.reset();
+}
+
+void AacFileWriter::sendFilledFrame() {
+    m_frame->nb_samples = m_filled;
+    m_frame->pts = m_framePts;
+    encode(m_frame.get());
+    m_framePts += m_filled;
+    m_filled = 0;
+}
+
+void AacFileWriter::encode(AVFrame* frame) {
+    int result = avcodec_send_frame(m_codec.get(), frame);
+    if (result < 0) {
+        fail(QStringLiteral("無法編碼音檔 %1").arg(m_path), result);
+    }
+    for (;;) {
+        result = avcodec_receive_packet(m_codec.get(), m_packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            return;
+        }
+        if (result < 0) {
+            fail(QStringLiteral("無法編碼音檔 %1").arg(m_path), result);
+        }
+        av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        // Takes the packet's data and leaves the packet empty for the next one.
+        result = av_interleaved_write_frame(m_format.get(), m_packet.get());
+        if (result < 0) {
+            fail(QStringLiteral("無法寫入音檔 %1").arg(m_path), result);
+        }
+    }
+}
+
+} // namespace kivo

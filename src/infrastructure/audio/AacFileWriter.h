@@ -1,0 +1,69 @@
+#pragma once
+
+// An MPEG-4 audio file (.m4a) holding 48 000 Hz stereo AAC-LC from FFmpeg's own AAC encoder at
+// a fixed bit rate. The file declares through its edit list which decoded samples belong to the
+// audio, so the encoder's delay and padding disappear in every player that honours it: the
+// decoded length equals the number of frames written.
+
+#include "infrastructure/audio/AudioFileWriter.h"
+
+#include <memory>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+
+namespace kivo {
+
+class AacFileWriter final : public AudioFileWriter {
+public:
+    static constexpr qint64 kStandardBitRate = 128000; // bit/s
+    static constexpr qint64 kHighBitRate = 256000;     // bit/s
+
+    // Creates (or truncates) the file at `path` and writes its header. `bitRate` in bit/s.
+    // `expectedFrames` is the number of frames that will be written: silence is put before the
+    // audio so that the last encoder frame ends exactly with it, and the edit list skips that
+    // silence together with the encoder delay. Decoders that trim only the start of a file
+    // (FFmpeg does) then still decode exactly the frames written. Any other number of frames
+    // gives a correct file too. Throws PlatformError.
+    AacFileWriter(const QString& path, qint64 bitRate, qint64 expectedFrames);
+    ~AacFileWriter() override;
+
+    void write(const float* left, const float* right, qint64 frames) override;
+    void finish() override;
+
+private:
+    struct FormatDeleter {
+        void operator()(AVFormatContext* context) const;
+    };
+    struct CodecDeleter {
+        void operator()(AVCodecContext* context) const;
+    };
+    struct FrameDeleter {
+        void operator()(AVFrame* frame) const;
+    };
+    struct PacketDeleter {
+        void operator()(AVPacket* packet) const;
+    };
+
+    [[noreturn]] void fail(const QString& what, int error) const;
+    // Sends the filled part of m_frame to the encoder, or flushes it when `frame` is null, and
+    // writes every packet that comes out.
+    void encode(AVFrame* frame);
+    void sendFilledFrame();
+
+    QString m_path;
+    std::unique_ptr<AVFormatContext, FormatDeleter> m_format;
+    std::unique_ptr<AVCodecContext, CodecDeleter> m_codec;
+    std::unique_ptr<AVFrame, FrameDeleter> m_frame;
+    std::unique_ptr<AVPacket, PacketDeleter> m_packet;
+    AVStream* m_stream = nullptr; // owned by m_format
+    int m_frameSize = 0;          // samples per encoder frame
+    int m_filled = 0;             // samples already in m_frame
+    qint64 m_framePts = 0;        // time of m_frame's first sample, in samples
+    bool m_finished = false;
+};
+
+} // namespace kivo

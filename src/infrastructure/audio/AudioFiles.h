@@ -1,0 +1,32 @@
+#pragma once
+
+// The working format's rate and the export that mixes a recording's track files into the one
+// audio file the user keeps.
+
+#include "domain/AudioOutputFormat.h"
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace kivo::AudioFiles {
+
+// Frames per second of every track, mix and exported file.
+inline constexpr double sampleRate = 48000.0;
+
+// Frames mixed per step of the export.
+inline constexpr qint64 kExportChunkFrames = 4096;
+
+// The export of tracks to one file: mixes the CAF track files `tracks` (working format, all on
+// the same timeline) into `destination` as AAC (.m4a) or WAV, `frames` frames long. The tracks
+// are summed frame by frame and the sum is clipped to −1.0…1.0; a track shorter than `frames`
+// contributes silence after its end, and frames past `frames` are not read. `highQuality` picks
+// 256 000 bit/s over 128 000 bit/s for AAC and 24-bit over 16-bit samples for WAV.
+// Streams in chunks of kExportChunkFrames: memory use does not depend on the length.
+// Throws KivoError when `frames` is below 1 or `tracks` is empty, PlatformError when a track
+// cannot be opened or read or the destination cannot be created or written; after a failure the
+// destination may hold an incomplete file, which the caller removes. Any thread.
+void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
+                  AudioOutputFormat format, bool highQuality);
+
+} // namespace kivo::AudioFiles

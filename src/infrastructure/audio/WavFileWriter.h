@@ -1,0 +1,37 @@
+#pragma once
+
+// A WAV file of 48 000 Hz stereo audio with 16- or 24-bit little-endian integer samples,
+// interleaved, written through libsndfile (RF64 when longer than RIFF can describe). Float samples
+// map −1.0…1.0 onto the whole integer range (−1.0 becomes the lowest value, 1.0 the highest);
+// anything beyond is clipped.
+
+#include "infrastructure/audio/AudioFileWriter.h"
+
+#include <vector>
+
+struct sf_private_tag;
+
+namespace kivo {
+
+class WavFileWriter final : public AudioFileWriter {
+public:
+    static constexpr int kStandardBitDepth = 16;
+    static constexpr int kHighBitDepth = 24;
+
+    // Creates (or truncates) the file at `path`; `bitDepth` is 16 or 24. `expectedFrames`, the
+    // number of frames that will be written, decides between RIFF WAVE and, for audio too long
+    // for RIFF's 32-bit sizes, RF64. Throws PlatformError.
+    WavFileWriter(const QString& path, int bitDepth, qint64 expectedFrames);
+    ~WavFileWriter() override;
+
+    void write(const float* left, const float* right, qint64 frames) override;
+    void finish() override;
+
+private:
+    QString m_path;
+    sf_private_tag* m_file = nullptr;
+    // Interleaved samples of the write in progress; grows to the largest write and stays.
+    std::vector<float> m_interleaved;
+};
+
+} // namespace kivo
