@@ -1,0 +1,345 @@
+#include "infrastructure/audio/AudioRecordingWriter.h"
+
+#include "domain/KivoError.h"
+#include "domain/RecordingNames.h"
+#include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/AudioFiles.h"
+#include "infrastructure/audio/AudioTrack.h"
+#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/WorkingFormat.h"
+#include "infrastructure/storage/FileOperations.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <algorithm>
+#include <cmath>
+
+#include <sys/statvfs.h>
+
+namespace kivo {
+
+namespace {
+
+constexpr std::uint64_t kMinimumFreeBytes = 100'000'000;
+
+const QString kManifestFileName = QStringLiteral("session.json");
+
+std::size_t index(AudioSource source) {
+    return static_cast<std::size_t>(source);
+}
+
+float clampedGain(float gain) {
+    if (std::isnan(gain)) {
+        return 0.0F;
+    }
+    return std::clamp(gain, 0.0F, 1.0F);
+}
+
+QString newUuidText() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace
+
+std::optional<std::uint64_t> AudioRecordingWriter::volumeAvailableCapacity(const QString& path) {
+    struct statvfs info {};
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0) {
+        throw PlatformError::fromErrno(QStringLiteral("無法讀取「%1」所在磁碟的剩餘空間").arg(path),
+                                       errno);
+    }
+    return static_cast<std::uint64_t>(info.f_bavail) * static_cast<std::uint64_t>(info.f_frsize);
+}
+
+AudioRecordingWriter::AudioRecordingWriter(const RecordingConfiguration& configuration,
+                                           const QString& root, AvailableCapacity availableCapacity)
+    : m_configuration(configuration.validated())
+    , m_manifest(QUuid::createUuid(), Date::now(), m_configuration)
+    , m_directory(QDir::cleanPath(root + QLatin1Char('/') +
+                                  m_manifest.id.toString(QUuid::WithoutBraces).toUpper()))
+    , m_queue(std::make_unique<SerialQueue>(QStringLiteral("app.kivo.Kivo.audio"))) {
+    m_gains[index(AudioSource::system)] = clampedGain(m_configuration.systemGain);
+    m_gains[index(AudioSource::microphone)] = clampedGain(m_configuration.microphoneGain);
+
+    const QString outputFolder = m_configuration.outputDirectory.toLocalFile();
+    FileOperations::makeFolder(outputFolder);
+
+    if (const auto available = availableCapacity(outputFolder);
+        available && *available > 0 && *available < kMinimumFreeBytes) {
+        throw KivoError(QStringLiteral("保存磁碟剩餘空間不足 100 MB，請更換資料夾。"));
+    }
+
+    FileOperations::makeFolder(m_directory);
+    writeManifest(m_manifest, m_directory);
+
+    if (m_configuration.capturesSystem()) {
+        m_tracks[index(AudioSource::system)] = std::make_unique<AudioTrack>(
+            m_directory + QLatin1Char('/') + trackFileName(AudioSource::system));
+    }
+    if (m_configuration.capturesMicrophone()) {
+        m_tracks[index(AudioSource::microphone)] = std::make_unique<AudioTrack>(
+            m_directory + QLatin1Char('/') + trackFileName(AudioSource::microphone));
+    }
+    startFlusher();
+}
+
+AudioRecordingWriter::~AudioRecordingWriter() {
+    stopFlusher();
+    // Let queued work run before the tracks go; a track destroyed while open is closed by its
+    // destructor.
+    m_queue.reset();
+}
+
+void AudioRecordingWriter::activate(double at) {
+    m_queue->sync([this, at] {
+        m_timeline.start(at);
+        m_active = true;
+    });
+}
+
+void AudioRecordingWriter::pause(double at) {
+    m_queue->sync([this, at] { m_timeline.pause(at); });
+}
+
+void AudioRecordingWriter::resume(double at) {
+    m_queue->sync([this, at] { m_timeline.resume(at); });
+}
+
+void AudioRecordingWriter::setGains(float system, float microphone) {
+    m_queue->async([this, system, microphone] {
+        m_gains[index(AudioSource::system)] = clampedGain(system);
+        m_gains[index(AudioSource::microphone)] = clampedGain(microphone);
+    });
+}
+
+void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, double hostTime) {
+    m_queue->async(
+        [this, buffer = std::move(buffer), source, hostTime] { append(buffer, source, hostTime); });
+}
+
+void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, double hostTime) {
+    Q_ASSERT(m_queue->isCurrent());
+    if (!m_active || m_failure || !std::isfinite(hostTime)) {
+        return;
+    }
+    const auto position = m_timeline.position(hostTime);
+    if (!position) {
+        return;
+    }
+    AudioTrack* track = m_tracks[index(source)].get();
+    if (track == nullptr) {
+        return;
+    }
+
+    try {
+        m_levels[index(source)] = track->append(buffer, *position, m_gains[index(source)]);
+    } catch (...) {
+        m_failure = std::current_exception();
+        if (onFailure) {
+            onFailure(QStringLiteral("錄音寫入中斷，將嘗試保存已錄製內容。\n") +
+                      describe(m_failure));
+        }
+        return;
+    }
+
+    if (hostTime - m_lastLevelTime > kLevelInterval) {
+        m_lastLevelTime = hostTime;
+        if (onLevels) {
+            onLevels(m_levels[index(AudioSource::system)],
+                     m_levels[index(AudioSource::microphone)]);
+        }
+    }
+}
+
+void AudioRecordingWriter::abandonEmptySession() {
+    m_queue->sync([this] {
+        m_active = false;
+        const bool receivedAudio = std::any_of(m_tracks.begin(), m_tracks.end(), [](const auto& t) {
+            return t && t->receivedFrames() > 0;
+        });
+        closeTracks();
+        if (!receivedAudio) {
+            try {
+                FileOperations::removeFolder(m_directory);
+            } catch (const PlatformError&) {
+                // A folder without audio is harmless: recovery finds nothing to export in it.
+            }
+        }
+    });
+}
+
+void AudioRecordingWriter::finish(double at,
+                                  std::function<void(Result<RecordingRecord>)> completion) {
+    m_queue->async([this, at, completion = std::move(completion)] {
+        auto result = Result<RecordingRecord>::capture([&] { return finishOnQueue(at); });
+        if (completion) {
+            completion(std::move(result));
+        }
+    });
+}
+
+RecordingRecord AudioRecordingWriter::finishOnQueue(double at) {
+    m_active = false;
+    const double elapsed = m_timeline.elapsed(at);
+    const qint64 frames = framesForSeconds(elapsed);
+    qint64 received = 0;
+    for (const auto& track : m_tracks) {
+        if (track) {
+            received += track->receivedFrames();
+        }
+    }
+    closeTracks();
+
+    try {
+        if (received < 1) {
+            throw KivoError(QStringLiteral("沒有收到音訊。請確認來源與權限；暫存資料保留在 ") +
+                            QDir::toNativeSeparators(m_directory) + QStringLiteral("。"));
+        }
+        RecordingRecord record = exportSession(m_manifest, m_directory, frames);
+        RecoveryManifest exported = m_manifest;
+        exported.exported = record;
+        writeManifest(exported, m_directory);
+        m_manifest = std::move(exported);
+        return record;
+    } catch (const std::exception& error) {
+        throw KivoError(QStringLiteral("無法完成音檔保存，原始錄音保留在 ") +
+                        QDir::toNativeSeparators(m_directory) + QStringLiteral("。\n") +
+                        describe(error));
+    }
+}
+
+void AudioRecordingWriter::acknowledgeSaved() {
+    if (!m_manifest.exported) {
+        return;
+    }
+    FileOperations::removeFolder(m_directory);
+}
+
+void AudioRecordingWriter::closeTracks() {
+    stopFlusher();
+    for (auto& track : m_tracks) {
+        if (!track) {
+            continue;
+        }
+        try {
+            track->close();
+        } catch (const PlatformError&) {
+            // The data is on disk already: a track whose header was not finalised is read to the
+            // end of its data, so the export and recovery lose nothing.
+        }
+    }
+}
+
+void AudioRecordingWriter::startFlusher() {
+    std::vector<AudioTrack*> tracks;
+    for (const auto& track : m_tracks) {
+        if (track) {
+            tracks.push_back(track.get());
+        }
+    }
+    m_flusher = std::thread([this, tracks = std::move(tracks)] {
+        std::unique_lock lock(m_flusherMutex);
+        const auto interval = std::chrono::duration<double>(kDiskFlushInterval);
+        while (!m_flusherWake.wait_for(lock, interval, [this] { return m_flusherStopping; })) {
+            lock.unlock();
+            for (AudioTrack* track : tracks) {
+                try {
+                    track->syncToDisk();
+                } catch (const PlatformError&) {
+                    // A failing disk also fails the next append, which reports it.
+                }
+            }
+            lock.lock();
+        }
+    });
+}
+
+void AudioRecordingWriter::stopFlusher() {
+    {
+        std::lock_guard lock(m_flusherMutex);
+        m_flusherStopping = true;
+    }
+    m_flusherWake.notify_all();
+    if (m_flusher.joinable()) {
+        m_flusher.join();
+    }
+}
+
+void AudioRecordingWriter::writeManifest(const RecoveryManifest& manifest,
+                                         const QString& directory) {
+    FileOperations::writeAtomically(directory + QLatin1Char('/') + kManifestFileName,
+                                    manifest.encoded());
+}
+
+RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& manifest,
+                                                    const QString& directory,
+                                                    std::optional<qint64> frames) {
+    QStringList sources;
+    std::vector<AudioSource> sourceKinds;
+    for (const auto source : kAllAudioSources) {
+        const QString path = directory + QLatin1Char('/') + trackFileName(source);
+        if (QFileInfo::exists(path)) {
+            sources.append(path);
+            sourceKinds.push_back(source);
+        }
+    }
+
+    qint64 frameCount = 0;
+    if (frames) {
+        frameCount = *frames;
+    } else {
+        for (const auto& path : sources) {
+            frameCount = std::max(frameCount, CafReader(path).length());
+        }
+    }
+    if (frameCount < 1) {
+        throw KivoError(QStringLiteral("暫存錄音沒有音訊內容。"));
+    }
+
+    const RecordingConfiguration& configuration = manifest.configuration;
+    const QString outputFolder = configuration.outputDirectory.toLocalFile();
+    FileOperations::makeFolder(outputFolder);
+
+    const QString baseName =
+        RecordingNames::safeComponent(configuration.name) + QLatin1Char('_') +
+        manifest.startedAt.toDateTime().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+        QLatin1Char('_') + newUuidText().left(8);
+    const QString extension = fileExtension(configuration.format);
+
+    QList<QUrl> files;
+    const auto save = [&](const QStringList& tracks, const QString& suffix) {
+        const QString finalPath =
+            outputFolder + QLatin1Char('/') + baseName + suffix + QLatin1Char('.') + extension;
+        const QString temporaryPath =
+            outputFolder + QStringLiteral("/.kivo-") + newUuidText() + QLatin1Char('.') + extension;
+        try {
+            AudioFiles::exportTracks(tracks, temporaryPath, frameCount, configuration.format,
+                                     configuration.highQuality);
+            // The session folder goes once the record is stored: the file must be on disk first.
+            FileOperations::syncFile(temporaryPath);
+            FileOperations::moveWithoutReplacing(temporaryPath, finalPath);
+            FileOperations::syncFolder(outputFolder);
+        } catch (...) {
+            QFile::remove(temporaryPath);
+            throw;
+        }
+        files.append(QUrl::fromLocalFile(finalPath));
+    };
+
+    save(sources, QString());
+    if (configuration.saveSeparateTracks && sources.size() >= 2) {
+        for (qsizetype i = 0; i < sources.size(); ++i) {
+            const QString suffix = sourceKinds[static_cast<std::size_t>(i)] == AudioSource::system
+                                       ? QStringLiteral("_電腦聲音")
+                                       : QStringLiteral("_麥克風");
+            save({sources[i]}, suffix);
+        }
+    }
+
+    return RecordingRecord(manifest.id, configuration.name, manifest.startedAt,
+                           static_cast<double>(frameCount) / kWorkingSampleRate, configuration,
+                           files);
+}
+
+} // namespace kivo

@@ -1,0 +1,131 @@
+#pragma once
+
+// The session writer of one recording. It owns what the recording leaves on disk while it runs:
+// the session folder, its recovery manifest and one track file per source. Buffers of both sources
+// reach it on its own serial queue, stamped with host-clock seconds (CLOCK_MONOTONIC); it places
+// them on its pause-aware timeline, applies each source's gain, reports levels and turns the first
+// write failure into a stopped-writing state with a message for the user.
+
+#include "domain/RecordingConfiguration.h"
+#include "domain/RecordingRecord.h"
+#include "domain/RecordingTimeline.h"
+#include "domain/Result.h"
+#include "infrastructure/audio/AudioSource.h"
+#include "infrastructure/audio/PcmBuffer.h"
+#include "infrastructure/concurrency/SerialQueue.h"
+#include "infrastructure/storage/RecoveryManifest.h"
+
+#include <QString>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace kivo {
+
+class AudioTrack;
+
+class AudioRecordingWriter {
+public:
+    // Bytes available to an unprivileged user on the volume holding `path`; absent when the
+    // volume does not say. Throws PlatformError when the volume cannot be queried.
+    using AvailableCapacity = std::function<std::optional<std::uint64_t>(const QString& path)>;
+    static std::optional<std::uint64_t> volumeAvailableCapacity(const QString& path);
+
+    // Validates the configuration, creates the output folder, checks its free space, creates the
+    // session folder `root`/<ID> with its manifest and opens one track per captured source.
+    // Throws KivoError or PlatformError; what was made on disk before a failure stays.
+    AudioRecordingWriter(const RecordingConfiguration& configuration, const QString& root,
+                         AvailableCapacity availableCapacity = volumeAvailableCapacity);
+    // Stops the disk flusher and runs what is still queued; open tracks are closed.
+    ~AudioRecordingWriter();
+
+    AudioRecordingWriter(const AudioRecordingWriter&) = delete;
+    AudioRecordingWriter& operator=(const AudioRecordingWriter&) = delete;
+
+    SerialQueue& queue() { return *m_queue; }
+    // The session folder (absolute path, no trailing slash).
+    const QString& directory() const { return m_directory; }
+    // The validated configuration.
+    const RecordingConfiguration& configuration() const { return m_configuration; }
+    // Main thread, while nothing runs on the queue (before activation or after finish).
+    const RecoveryManifest& manifest() const { return m_manifest; }
+
+    // Set before activation and not changed afterwards. Called on the writer queue (and the
+    // failure callback also by the capture side): each must hand its work to the main thread.
+    std::function<void(float system, float microphone)> onLevels;
+    std::function<void(const QString& message)> onFailure;
+
+    // Host-clock seconds throughout. Each of these waits for the queue; never call them from it.
+    void activate(double at);
+    void pause(double at);
+    void resume(double at);
+    // Closes every track and removes the session folder if no track received audio.
+    void abandonEmptySession();
+
+    // Writer queue only.
+    void append(const PcmBuffer& buffer, AudioSource source, double hostTime);
+    // Any thread, never waits: hands the buffer to the queue.
+    void appendAsync(PcmBuffer buffer, AudioSource source, double hostTime);
+    // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
+    void setGains(float system, float microphone);
+
+    // Ends the recording at host time `at` once every buffer queued before has been written,
+    // closes the tracks and exports. `completion` runs on the writer queue with the record, or
+    // with a KivoError naming the session folder, which then stays on disk.
+    void finish(double at, std::function<void(Result<RecordingRecord>)> completion);
+
+    // Caller's thread, after a finish has completed: removes the session folder when the export
+    // completed; throws PlatformError when it cannot be removed.
+    void acknowledgeSaved();
+
+    // Writes "session.json" into `directory` atomically (temporary file, fsync, rename).
+    static void writeManifest(const RecoveryManifest& manifest, const QString& directory);
+    // Exports a session folder into the configuration's output folder and returns its record.
+    // Without a frame count, the longest track file gives the length. Any thread.
+    static RecordingRecord exportSession(const RecoveryManifest& manifest, const QString& directory,
+                                         std::optional<qint64> frames = std::nullopt);
+
+    // How often track data is forced to disk while recording, in seconds.
+    static constexpr double kDiskFlushInterval = 2.0;
+    // Minimum host time between two level reports, in seconds.
+    static constexpr double kLevelInterval = 0.08;
+
+private:
+    void closeTracks();
+    void startFlusher();
+    void stopFlusher();
+    RecordingRecord finishOnQueue(double at);
+
+    RecordingConfiguration m_configuration;
+    RecoveryManifest m_manifest;
+    QString m_directory;
+
+    // Writer queue only, after construction.
+    std::array<std::unique_ptr<AudioTrack>, 2> m_tracks; // by AudioSource
+    RecordingTimeline m_timeline;
+    std::array<float, 2> m_gains{};
+    std::array<float, 2> m_levels{};
+    double m_lastLevelTime = 0.0;
+    std::exception_ptr m_failure;
+    bool m_active = false;
+
+    // The flusher thread forces track data to disk every kDiskFlushInterval seconds, off the
+    // queue so that appends never wait for the disk. It is stopped before any track closes.
+    std::thread m_flusher;
+    std::mutex m_flusherMutex;
+    std::condition_variable m_flusherWake;
+    bool m_flusherStopping = false; // guarded by m_flusherMutex
+
+    // Declared last so that it is destroyed first: its destructor runs what is still queued while
+    // everything those tasks touch is alive.
+    std::unique_ptr<SerialQueue> m_queue;
+};
+
+} // namespace kivo
