@@ -37,6 +37,9 @@ float clampedGain(float gain) {
     return std::clamp(gain, 0.0F, 1.0F);
 }
 
+// A folder URL's path without its trailing "/", so that names can be joined to it.
+QString localFolder(const QUrl& folder) { return QDir::cleanPath(folder.toLocalFile()); }
+
 QString newUuidText() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
@@ -62,7 +65,7 @@ AudioRecordingWriter::AudioRecordingWriter(const RecordingConfiguration& configu
     m_gains[index(AudioSource::system)] = clampedGain(m_configuration.systemGain);
     m_gains[index(AudioSource::microphone)] = clampedGain(m_configuration.microphoneGain);
 
-    const QString outputFolder = m_configuration.outputDirectory.toLocalFile();
+    const QString outputFolder = localFolder(m_configuration.outputDirectory);
     FileOperations::makeFolder(outputFolder);
 
     if (const auto available = availableCapacity(outputFolder);
@@ -298,7 +301,7 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
     }
 
     const RecordingConfiguration& configuration = manifest.configuration;
-    const QString outputFolder = configuration.outputDirectory.toLocalFile();
+    const QString outputFolder = localFolder(configuration.outputDirectory);
     FileOperations::makeFolder(outputFolder);
 
     const QString baseName =
