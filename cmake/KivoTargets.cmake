@@ -19,6 +19,12 @@ function(kivo_add_library name)
     kivo_target_defaults(${name})
 endfunction()
 
+# With Ninja, AUTOMOC does not notice a source file added to a target after its first run, so a
+# new test's "Foo.moc" is never made. Depending on the sources makes it run again.
+function(kivo_rerun_moc_on_new_sources target)
+    set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${ARGN})
+endfunction()
+
 # kivo_add_test_suite(TARGET [LINKS ...] [LABELS ...] [ENVIRONMENT ...] [FIXTURES ...]
 #                     [EXCLUDE regex])
 # One executable per layer, built from every *.cpp in the calling folder and its subfolders
@@ -42,6 +48,7 @@ function(kivo_add_test_suite target)
         ${CMAKE_CURRENT_SOURCE_DIR})
     target_link_libraries(${target} PRIVATE Qt6::Test ${ARG_LINKS})
     kivo_target_defaults(${target})
+    kivo_rerun_moc_on_new_sources(${target} ${sources})
     foreach(source IN LISTS sources)
         get_filename_component(class ${source} NAME_WE)
         if(NOT class MATCHES "Test$")
