@@ -1,16 +1,14 @@
 #include "infrastructure/audio/AacFileWriter.h"
 
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/Mp4AudioWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
 #include <QByteArray>
-#include <QFile>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
@@ -43,14 +41,6 @@ void quietenFfmpegLog() {
 
 } // namespace
 
-void AacFileWriter::FormatDeleter::operator()(AVFormatContext* context) const {
-    // Frees the muxer's state too, also when the trailer was never written.
-    if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
-        avio_closep(&context->pb);
-    }
-    avformat_free_context(context);
-}
-
 void AacFileWriter::CodecDeleter::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
 }
@@ -67,22 +57,12 @@ AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expecte
     : m_path(path) {
     quietenFfmpegLog();
     const QString creating = QStringLiteral("無法建立音檔 %1").arg(path);
-    // An explicit protocol, so that a colon in the path is never read as one.
-    const QByteArray url = QByteArrayLiteral("file:") + QFile::encodeName(path);
     const int sampleRate = static_cast<int>(kWorkingSampleRate);
 
     const AVCodec* encoder = avcodec_find_encoder_by_name("aac");
     if (encoder == nullptr) {
         fail(creating, AVERROR_ENCODER_NOT_FOUND);
     }
-
-    AVFormatContext* format = nullptr;
-    int result = avformat_alloc_output_context2(&format, nullptr, "ipod", url.constData());
-    if (result < 0) {
-        fail(creating, result);
-    }
-    m_format.reset(format);
-
     m_codec.reset(avcodec_alloc_context3(encoder));
     if (!m_codec) {
         fail(creating, AVERROR(ENOMEM));
@@ -92,40 +72,15 @@ AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expecte
     av_channel_layout_default(&m_codec->ch_layout, kWorkingFormat.channels);
     m_codec->bit_rate = bitRate;
     m_codec->time_base = AVRational{1, sampleRate};
-    if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-        m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    result = avcodec_open2(m_codec.get(), encoder, nullptr);
+    // The decoder configuration goes into the file's sample description, not before each packet.
+    m_codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int result = avcodec_open2(m_codec.get(), encoder, nullptr);
     if (result < 0) {
         fail(creating, result);
     }
     m_frameSize = m_codec->frame_size;
-    if (m_frameSize < 1) {
+    if (m_frameSize < 1 || m_codec->extradata == nullptr || m_codec->extradata_size < 1) {
         fail(creating, AVERROR(EINVAL));
-    }
-
-    m_stream = avformat_new_stream(m_format.get(), nullptr);
-    if (m_stream == nullptr) {
-        fail(creating, AVERROR(ENOMEM));
-    }
-    m_stream->time_base = m_codec->time_base;
-    result = avcodec_parameters_from_context(m_stream->codecpar, m_codec.get());
-    if (result < 0) {
-        fail(creating, result);
-    }
-
-    result = avio_open(&m_format->pb, url.constData(), AVIO_FLAG_WRITE);
-    if (result < 0) {
-        fail(creating, result);
-    }
-    // The movie time scale is the sample rate, so the edit list states the audio's length to the
-    // frame instead of to the millisecond.
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "movie_timescale", sampleRate, 0);
-    result = avformat_write_header(m_format.get(), &options);
-    av_dict_free(&options);
-    if (result < 0) {
-        fail(creating, result);
     }
 
     m_frame.reset(av_frame_alloc());
@@ -144,18 +99,30 @@ AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expecte
         fail(creating, result);
     }
 
-    // Leading silence that makes the expected frames end on an encoder frame boundary. It gets a
-    // negative time, so the muxer's edit list skips it along with the encoder delay. FFmpeg's
-    // demuxer drops a last packet that begins before the edit when the edit is shorter than the
-    // rest of that packet; audio that short (at most half an encoder frame) goes first instead,
-    // where such a decoder keeps it and shows the padding after it.
+    // Leading silence that makes the expected frames end on an encoder frame boundary; the edit
+    // list skips it along with the encoder delay. FFmpeg's demuxer drops a last packet that
+    // begins before the edit when the edit is shorter than the rest of that packet; audio that
+    // short (at most half an encoder frame) goes first instead, where such a decoder keeps it
+    // and shows the padding after it.
     const qint64 expected = std::max<qint64>(expectedFrames, 0);
     const auto padding = static_cast<int>((m_frameSize - expected % m_frameSize) % m_frameSize);
-    m_filled = padding < expected ? padding : 0;
+    m_leading = padding < expected ? padding : 0;
+    m_filled = m_leading;
     m_framePts = -m_filled;
     for (int channel = 0; channel < kWorkingFormat.channels; ++channel) {
         std::memset(m_frame->data[channel], 0, static_cast<std::size_t>(m_filled) * sizeof(float));
     }
+
+    // A packet per encoder frame of audio, one each for the silence and for what is left over,
+    // and those the encoder delay adds.
+    const qint64 packets = expected / m_frameSize + 2 +
+                           (std::max(m_codec->initial_padding, 0) + m_frameSize - 1) / m_frameSize;
+    Mp4AudioWriter::Stream stream;
+    stream.sampleRate = sampleRate;
+    stream.channels = kWorkingFormat.channels;
+    stream.audioSpecificConfig =
+        QByteArray(reinterpret_cast<const char*>(m_codec->extradata), m_codec->extradata_size);
+    m_file = std::make_unique<Mp4AudioWriter>(path, std::move(stream), packets);
 }
 
 AacFileWriter::~AacFileWriter() = default;
@@ -183,6 +150,7 @@ void AacFileWriter::write(const float* left, const float* right, qint64 frames) 
         std::memcpy(m_frame->data[1] + offset, right + done, bytes);
         m_filled += count;
         done += count;
+        m_written += count;
         if (m_filled == m_frameSize) {
             sendFilledFrame();
         }
@@ -192,25 +160,21 @@ void AacFileWriter::write(const float* left, const float* right, qint64 frames) 
 void AacFileWriter::finish() {
     Q_ASSERT(!m_finished);
     m_finished = true;
+    if (m_written == 0) {
+        // Nothing to present: the leading silence stays out and the track stays empty.
+        m_filled = 0;
+    }
     if (m_filled > 0) {
         // A short last frame: the encoder pads it, and the edit list ends the audio before the
         // padding.
         sendFilledFrame();
     }
     encode(nullptr);
-    const QString finishing = QStringLiteral("無法完成音檔 %1").arg(m_path);
-    int result = av_write_trailer(m_format.get());
-    if (result < 0) {
-        fail(finishing, result);
-    }
-    result = avio_closep(&m_format->pb);
-    if (result < 0) {
-        fail(finishing, result);
-    }
+    m_file->finish(m_leading + std::max(m_codec->initial_padding, 0), m_written);
+    m_file.reset();
     m_packet.reset();
     m_frame.reset();
     m_codec.reset();
-    m_format.reset();
 }
 
 void AacFileWriter::sendFilledFrame() {
@@ -234,13 +198,11 @@ void AacFileWriter::encode(AVFrame* frame) {
         if (result < 0) {
             fail(QStringLiteral("無法編碼音檔 %1").arg(m_path), result);
         }
-        av_packet_rescale_ts(m_packet.get(), m_codec->time_base, m_stream->time_base);
-        m_packet->stream_index = m_stream->index;
-        // Takes the packet's data and leaves the packet empty for the next one.
-        result = av_interleaved_write_frame(m_format.get(), m_packet.get());
-        if (result < 0) {
-            fail(QStringLiteral("無法寫入音檔 %1").arg(m_path), result);
-        }
+        // A packet's duration is the number of samples it adds; the last one's stops at the end
+        // of the audio.
+        const qint64 duration = m_packet->duration > 0 ? m_packet->duration : m_frameSize;
+        m_file->writePacket(m_packet->data, m_packet->size, duration);
+        av_packet_unref(m_packet.get());
     }
 }
 

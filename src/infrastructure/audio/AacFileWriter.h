@@ -1,21 +1,21 @@
 #pragma once
 
 // An MPEG-4 audio file (.m4a) holding 48 000 Hz stereo AAC-LC from FFmpeg's own AAC encoder at
-// a fixed bit rate. The file declares through its edit list which decoded samples belong to the
-// audio, so the encoder's delay and padding disappear in every player that honours it: the
-// decoded length equals the number of frames written.
+// a fixed bit rate, stored by Mp4AudioWriter. The file declares through its edit list which
+// decoded samples belong to the audio, so the encoder's delay and padding disappear in every
+// player that honours it: the decoded length equals the number of frames written.
 
 #include "infrastructure/audio/AudioFileWriter.h"
 
 #include <memory>
 
 struct AVCodecContext;
-struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
-struct AVStream;
 
 namespace kivo {
+
+class Mp4AudioWriter;
 
 class AacFileWriter final : public AudioFileWriter {
 public:
@@ -35,9 +35,6 @@ public:
     void finish() override;
 
 private:
-    struct FormatDeleter {
-        void operator()(AVFormatContext* context) const;
-    };
     struct CodecDeleter {
         void operator()(AVCodecContext* context) const;
     };
@@ -50,19 +47,20 @@ private:
 
     [[noreturn]] void fail(const QString& what, int error) const;
     // Sends the filled part of m_frame to the encoder, or flushes it when `frame` is null, and
-    // writes every packet that comes out.
+    // appends every packet that comes out to the file.
     void encode(AVFrame* frame);
     void sendFilledFrame();
 
     QString m_path;
-    std::unique_ptr<AVFormatContext, FormatDeleter> m_format;
     std::unique_ptr<AVCodecContext, CodecDeleter> m_codec;
     std::unique_ptr<AVFrame, FrameDeleter> m_frame;
     std::unique_ptr<AVPacket, PacketDeleter> m_packet;
-    AVStream* m_stream = nullptr; // owned by m_format
-    int m_frameSize = 0;          // samples per encoder frame
-    int m_filled = 0;             // samples already in m_frame
-    qint64 m_framePts = 0;        // time of m_frame's first sample, in samples
+    std::unique_ptr<Mp4AudioWriter> m_file;
+    int m_frameSize = 0;   // samples per encoder frame
+    int m_leading = 0;     // samples of silence before the audio
+    int m_filled = 0;      // samples already in m_frame
+    qint64 m_framePts = 0; // time of m_frame's first sample, in samples
+    qint64 m_written = 0;  // frames written by the caller
     bool m_finished = false;
 };
 

@@ -1,16 +1,21 @@
 #include "domain/AudioOutputFormat.h"
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/AudioFileWriter.h"
 #include "infrastructure/audio/AudioFiles.h"
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
 #include "TestMain.h"
 #include "support/DecodedAudio.h"
+#include "support/Mp4Boxes.h"
 #include "support/SignalAnalysis.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +23,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <span>
 #include <vector>
@@ -68,6 +74,17 @@ QString extensionFor(AudioOutputFormat format) {
 
 DecodedAudio decode(const QString& path, AudioOutputFormat format) {
     return format == AudioOutputFormat::aac ? decodeWithFfmpeg(path) : readWithSndfile(path);
+}
+
+Stereo noise(qint64 frames) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-0.3f, 0.3f);
+    Stereo audio = silence(frames);
+    for (qint64 i = 0; i < frames; ++i) {
+        audio.left[i] = value(random);
+        audio.right[i] = value(random);
+    }
+    return audio;
 }
 
 std::span<const float> window(const std::vector<float>& samples, qint64 from, qint64 to) {
@@ -289,6 +306,286 @@ private slots:
         QCOMPARE(ffmpeg.readAllStandardOutput().size(), frames * 2 * qint64{sizeof(float)});
     }
 
+    void aacFileIsFileTypeThenMediaDataThenMovie_data() {
+        QTest::addColumn<qint64>("frames");
+        QTest::addColumn<bool>("highQuality");
+        QTest::newRow("300 frames, one chunk") << qint64{300} << false;
+        QTest::newRow("1025 frames") << qint64{1025} << false;
+        QTest::newRow("3 s, several chunks") << qint64{3 * 48000 + 5} << true;
+    }
+    void aacFileIsFileTypeThenMediaDataThenMovie() {
+        QFETCH(qint64, frames);
+        QFETCH(bool, highQuality);
+        Stereo track = silence(frames);
+        addTone(track.left, 440.0, 0.3, 0, frames);
+        addTone(track.right, 660.0, 0.3, 0, frames);
+        const QString destination = newPath(QStringLiteral(".m4a"));
+
+        AudioFiles::exportTracks({newTrack(track)}, destination, frames, AudioOutputFormat::aac,
+                                 highQuality);
+
+        const Mp4File file = readMp4Boxes(destination);
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QList<QByteArray> types;
+        for (const Mp4Box& box : file.boxes) {
+            types << box.type;
+        }
+        QCOMPARE(types, (QList<QByteArray>{"ftyp", "mdat", "moov"}));
+
+        Mp4FieldReader fileType(file.boxes[0].payload);
+        QCOMPARE(fileType.bytes(4), QByteArray("M4A "));
+        fileType.skip(4);
+        QList<QByteArray> brands;
+        while (fileType.left() >= 4) {
+            brands << fileType.bytes(4);
+        }
+        QVERIFY(brands.contains("M4A ") && brands.contains("mp42") && brands.contains("isom"));
+
+        const Mp4Box& mediaData = file.boxes[1];
+        const Mp4Box& movie = file.boxes[2];
+        QCOMPARE(std::count_if(movie.children.begin(), movie.children.end(),
+                               [](const Mp4Box& box) { return box.type == "trak"; }),
+                 1);
+        const auto payloadOf = [&](const char* path) {
+            const Mp4Box* box = movie.find(path);
+            return box != nullptr ? box->payload : QByteArray();
+        };
+
+        // Movie and track last exactly the frames exported, in samples.
+        Mp4FieldReader movieHeader(payloadOf("mvhd"));
+        QCOMPARE(movieHeader.u32(), 0u); // version 0, no flags
+        movieHeader.skip(8);
+        QCOMPARE(movieHeader.u32(), 48000u);
+        QCOMPARE(qint64{movieHeader.u32()}, frames);
+        Mp4FieldReader trackHeader(payloadOf("trak/tkhd"));
+        QCOMPARE(trackHeader.u32(), 7u); // enabled, in the movie, in the preview
+        trackHeader.skip(8);
+        QCOMPARE(trackHeader.u32(), 1u); // track ID
+        trackHeader.skip(4);
+        QCOMPARE(qint64{trackHeader.u32()}, frames);
+        trackHeader.skip(8 + 2 + 2);
+        QCOMPARE(trackHeader.u16(), quint16{0x0100}); // volume 1.0
+        QVERIFY(trackHeader.ok());
+
+        Mp4FieldReader edit(payloadOf("trak/edts/elst"));
+        QCOMPARE(edit.u32(), 0u);
+        QCOMPARE(edit.u32(), 1u); // one edit
+        QCOMPARE(qint64{edit.u32()}, frames);
+        const qint64 skipped = edit.u32();
+        QCOMPARE(edit.u32(), 0x00010000u); // rate 1.0
+        QVERIFY(edit.ok());
+        // The encoder delay, and less than an encoder frame of silence before the audio.
+        QVERIFY2(skipped >= 1024 && skipped < 2048, qPrintable(QString::number(skipped)));
+
+        Mp4FieldReader mediaHeader(payloadOf("trak/mdia/mdhd"));
+        QCOMPARE(mediaHeader.u32(), 0u);
+        mediaHeader.skip(8);
+        QCOMPARE(mediaHeader.u32(), 48000u);
+        const qint64 mediaDuration = mediaHeader.u32();
+        QCOMPARE(mediaHeader.u16(), quint16{0x55C4}); // "und"
+        Mp4FieldReader handler(payloadOf("trak/mdia/hdlr"));
+        handler.skip(8);
+        QCOMPARE(handler.bytes(4), QByteArray("soun"));
+        QVERIFY(movie.find("trak/mdia/minf/smhd") != nullptr);
+        QVERIFY(movie.find("trak/mdia/minf/dinf/dref/url ") != nullptr);
+
+        // The sample entry: 2 channels at 48 000 Hz, AAC-LC by its AudioSpecificConfig.
+        Mp4FieldReader entry(payloadOf("trak/mdia/minf/stbl/stsd/mp4a"));
+        entry.skip(6);
+        QCOMPARE(entry.u16(), quint16{1}); // data reference
+        entry.skip(8);
+        QCOMPARE(entry.u16(), quint16{2});
+        QCOMPARE(entry.u16(), quint16{16});
+        entry.skip(4);
+        QCOMPARE(entry.u32(), 48000u << 16);
+        Mp4FieldReader descriptors(payloadOf("trak/mdia/minf/stbl/stsd/mp4a/esds"));
+        quint8 tag = 0;
+        descriptors.skip(4);
+        descriptors.descriptor(tag);
+        QCOMPARE(tag, quint8{0x03});
+        descriptors.skip(3); // ES_ID, flags
+        descriptors.descriptor(tag);
+        QCOMPARE(tag, quint8{0x04});
+        QCOMPARE(descriptors.u8(), quint8{0x40}); // MPEG-4 audio
+        QCOMPARE(descriptors.u8() >> 2, 5);       // audio stream
+        const quint32 bufferSize = descriptors.u24();
+        const quint32 maximumBitRate = descriptors.u32();
+        const quint32 averageBitRate = descriptors.u32();
+        const quint32 configLength = descriptors.descriptor(tag);
+        QCOMPARE(tag, quint8{0x05});
+        const QByteArray config = descriptors.bytes(configLength);
+        QVERIFY(config.size() >= 2);
+        const auto configBits = static_cast<quint16>((static_cast<quint8>(config[0]) << 8) |
+                                                     static_cast<quint8>(config[1]));
+        QCOMPARE(configBits >> 11, 2);        // AAC LC
+        QCOMPARE((configBits >> 7) & 0xF, 3); // 48 000 Hz
+        QCOMPARE((configBits >> 3) & 0xF, 2); // left and right
+        QCOMPARE(descriptors.descriptor(tag), 1u);
+        QCOMPARE(tag, quint8{0x06});
+        QCOMPARE(descriptors.u8(), quint8{2});
+        QVERIFY(descriptors.ok());
+
+        // Sample tables: the packets' durations end exactly with the edit, their sizes fill the
+        // media data, and the chunks lie back to back from its first byte to its last.
+        Mp4FieldReader times(payloadOf("trak/mdia/minf/stbl/stts"));
+        times.skip(4);
+        qint64 packets = 0;
+        qint64 samples = 0;
+        for (quint32 runs = times.u32(); runs > 0; --runs) {
+            const qint64 count = times.u32();
+            packets += count;
+            samples += count * times.u32();
+        }
+        QVERIFY(times.ok());
+        QCOMPARE(samples, mediaDuration);
+        QCOMPARE(skipped + frames, mediaDuration);
+
+        Mp4FieldReader sizes(payloadOf("trak/mdia/minf/stbl/stsz"));
+        sizes.skip(4);
+        QCOMPARE(sizes.u32(), 0u);
+        QCOMPARE(qint64{sizes.u32()}, packets);
+        std::vector<qint64> packetSizes;
+        for (qint64 i = 0; i < packets; ++i) {
+            packetSizes.push_back(sizes.u32());
+        }
+        QVERIFY(sizes.ok());
+        const qint64 dataStart = mediaData.offset + mediaData.headerSize;
+        const qint64 dataEnd = mediaData.offset + mediaData.size;
+        QCOMPARE(std::accumulate(packetSizes.begin(), packetSizes.end(), qint64{0}),
+                 dataEnd - dataStart);
+        QCOMPARE(qint64{bufferSize}, *std::max_element(packetSizes.begin(), packetSizes.end()));
+        const double dataBitRate = static_cast<double>(dataEnd - dataStart) * 8.0 * 48000.0 /
+                                   static_cast<double>(mediaDuration);
+        QVERIFY(std::abs(averageBitRate - dataBitRate) <= 1.0);
+        QVERIFY(maximumBitRate >= averageBitRate);
+
+        Mp4FieldReader chunking(payloadOf("trak/mdia/minf/stbl/stsc"));
+        chunking.skip(4);
+        struct ChunkRun {
+            qint64 firstChunk, packets;
+        };
+        std::vector<ChunkRun> runs;
+        for (quint32 count = chunking.u32(); count > 0; --count) {
+            runs.push_back({chunking.u32(), chunking.u32()});
+            QCOMPARE(chunking.u32(), 1u); // sample description
+        }
+        QVERIFY(chunking.ok());
+        Mp4FieldReader offsets(payloadOf("trak/mdia/minf/stbl/stco"));
+        offsets.skip(4);
+        const quint32 chunks = offsets.u32();
+        qint64 expectedOffset = dataStart;
+        qint64 packet = 0;
+        for (quint32 chunk = 1; chunk <= chunks; ++chunk) {
+            QCOMPARE(qint64{offsets.u32()}, expectedOffset);
+            qint64 inChunk = 0;
+            for (const ChunkRun& run : runs) {
+                if (run.firstChunk <= chunk) {
+                    inChunk = run.packets;
+                }
+            }
+            for (qint64 i = 0; i < inChunk && packet < packets; ++i, ++packet) {
+                expectedOffset += packetSizes[static_cast<std::size_t>(packet)];
+            }
+        }
+        QVERIFY(offsets.ok());
+        QCOMPARE(packet, packets);
+        QCOMPARE(expectedOffset, dataEnd);
+    }
+
+    void ffprobeDescribesTheAacFile_data() {
+        QTest::addColumn<bool>("highQuality");
+        QTest::addColumn<qint64>("bitRate");
+        QTest::newRow("standard") << false << qint64{128000};
+        QTest::newRow("high") << true << qint64{256000};
+    }
+    void ffprobeDescribesTheAacFile() {
+        QFETCH(bool, highQuality);
+        QFETCH(qint64, bitRate);
+        constexpr qint64 frames = 4 * 48000 + 77;
+        const QString destination = newPath(QStringLiteral(".m4a"));
+        AudioFiles::exportTracks({newTrack(noise(frames))}, destination, frames,
+                                 AudioOutputFormat::aac, highQuality);
+
+        QProcess ffprobe;
+        ffprobe.start(QStringLiteral("ffprobe"),
+                      {QStringLiteral("-v"), QStringLiteral("error"),
+                       QStringLiteral("-print_format"), QStringLiteral("json"),
+                       QStringLiteral("-show_streams"), QStringLiteral("-show_format"),
+                       destination});
+        QVERIFY2(ffprobe.waitForFinished(60000),
+                 "the ffprobe tool (a test dependency) did not run");
+        QCOMPARE(ffprobe.exitCode(), 0);
+        QCOMPARE(ffprobe.readAllStandardError(), QByteArray());
+        const QJsonObject probe = QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
+        const QJsonArray streams = probe[QStringLiteral("streams")].toArray();
+        QCOMPARE(streams.size(), 1);
+        const QJsonObject stream = streams[0].toObject();
+        QCOMPARE(stream[QStringLiteral("codec_name")].toString(), QStringLiteral("aac"));
+        QCOMPARE(stream[QStringLiteral("profile")].toString(), QStringLiteral("LC"));
+        QCOMPARE(stream[QStringLiteral("sample_rate")].toString(), QStringLiteral("48000"));
+        QCOMPARE(stream[QStringLiteral("channels")].toInt(), 2);
+        QCOMPARE(stream[QStringLiteral("duration_ts")].toInteger(), frames);
+        const double seconds = static_cast<double>(frames) / kTestSampleRate;
+        QVERIFY(std::abs(stream[QStringLiteral("duration")].toString().toDouble() - seconds) <
+                1e-5);
+        const qint64 streamRate = stream[QStringLiteral("bit_rate")].toString().toLongLong();
+        QVERIFY2(std::abs(streamRate - bitRate) < bitRate / 10,
+                 qPrintable(QString::number(streamRate)));
+
+        const QJsonObject format = probe[QStringLiteral("format")].toObject();
+        QCOMPARE(format[QStringLiteral("nb_streams")].toInt(), 1);
+        QVERIFY(std::abs(format[QStringLiteral("duration")].toString().toDouble() - seconds) <
+                1e-5);
+        const qint64 fileRate = format[QStringLiteral("bit_rate")].toString().toLongLong();
+        QVERIFY2(std::abs(fileRate - bitRate) < bitRate / 10,
+                 qPrintable(QString::number(fileRate)));
+        QCOMPARE(format[QStringLiteral("tags")][QStringLiteral("major_brand")].toString(),
+                 QStringLiteral("M4A "));
+    }
+
+    void aacThatMayPassFourGibibytesHasA64BitMediaDataSize() {
+        // Twenty hours of AAC at its largest packets would pass 4 GiB, so the media data box
+        // gets a 64-bit size before the first packet; the file is read like any other.
+        constexpr qint64 expected = 20LL * 3600 * 48000;
+        constexpr qint64 frames = 10 * 1024;
+        Stereo audio = silence(frames);
+        addTone(audio.left, 1000.0, 0.5, 0, frames);
+        const QString destination = newPath(QStringLiteral(".m4a"));
+        const auto writer =
+            AudioFileWriter::create(destination, AudioOutputFormat::aac, false, expected);
+        writer->write(audio.left.data(), audio.right.data(), frames);
+        writer->finish();
+
+        const Mp4File file = readMp4Boxes(destination);
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QCOMPARE(file.boxes.size(), std::size_t{3});
+        QCOMPARE(file.boxes[1].type, QByteArray("mdat"));
+        QCOMPARE(file.boxes[1].headerSize, 16);
+        const DecodedAudio decoded = decodeWithFfmpeg(destination);
+        QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
+        QCOMPARE(decoded.frames(), frames);
+        QVERIFY(std::abs(toneAmplitude(window(decoded.left, 2048, frames - 2048), 1000.0) - 0.5) <
+                0.02);
+    }
+
+    void aacWriterFinishedWithoutAudioLeavesAnEmptyTrack() {
+        // The export never does this (it refuses to export nothing); the writer still leaves a
+        // well-formed file rather than one that presents the encoder's silence.
+        const QString destination = newPath(QStringLiteral(".m4a"));
+        const auto writer =
+            AudioFileWriter::create(destination, AudioOutputFormat::aac, false, 4800);
+        writer->finish();
+
+        const Mp4File file = readMp4Boxes(destination);
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QCOMPARE(file.boxes.size(), std::size_t{3});
+        QCOMPARE(file.boxes[1].size, qint64{8});
+        QVERIFY(file.find("moov/trak/edts") == nullptr);
+        const DecodedAudio decoded = decodeWithFfmpeg(destination);
+        QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
+        QCOMPARE(decoded.frames(), qint64{0});
+    }
+
     void clipsTheSumOfTwoFullScaleTracks_data() { addFormatRows(); }
     void clipsTheSumOfTwoFullScaleTracks() {
         QFETCH(AudioOutputFormat, format);
@@ -372,13 +669,7 @@ private slots:
         QFETCH(qint64, bitRate);
         // Noise keeps the encoder from needing fewer bits than it is given.
         constexpr qint64 frames = 4 * 48000;
-        std::mt19937 random(7);
-        std::uniform_real_distribution<float> noise(-0.3f, 0.3f);
-        Stereo track = silence(frames);
-        for (qint64 i = 0; i < frames; ++i) {
-            track.left[i] = noise(random);
-            track.right[i] = noise(random);
-        }
+        const Stereo track = noise(frames);
         const QString destination = newPath(QStringLiteral(".m4a"));
 
         AudioFiles::exportTracks({newTrack(track)}, destination, frames, AudioOutputFormat::aac,
@@ -481,23 +772,28 @@ private slots:
     }
 
     void nothingToExportThrowsKivoError_data() {
+        QTest::addColumn<AudioOutputFormat>("format");
         QTest::addColumn<qint64>("frames");
         QTest::addColumn<bool>("withTrack");
-        QTest::newRow("no frames") << qint64{0} << true;
-        QTest::newRow("negative frames") << qint64{-48000} << true;
-        QTest::newRow("no tracks") << qint64{48000} << false;
+        for (const AudioOutputFormat format : {AudioOutputFormat::aac, AudioOutputFormat::wav}) {
+            const char* name = format == AudioOutputFormat::aac ? "aac" : "wav";
+            QTest::addRow("%s, no frames", name) << format << qint64{0} << true;
+            QTest::addRow("%s, negative frames", name) << format << qint64{-48000} << true;
+            QTest::addRow("%s, no tracks", name) << format << qint64{48000} << false;
+        }
     }
     void nothingToExportThrowsKivoError() {
+        QFETCH(AudioOutputFormat, format);
         QFETCH(qint64, frames);
         QFETCH(bool, withTrack);
         QStringList tracks;
         if (withTrack) {
             tracks << newTrack(silence(4800));
         }
-        const QString destination = newPath(QStringLiteral(".wav"));
+        const QString destination = newPath(extensionFor(format));
 
         try {
-            AudioFiles::exportTracks(tracks, destination, frames, AudioOutputFormat::wav, false);
+            AudioFiles::exportTracks(tracks, destination, frames, format, false);
             QFAIL("the export succeeded");
         } catch (const KivoError& error) {
             QCOMPARE(error.text(), QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
