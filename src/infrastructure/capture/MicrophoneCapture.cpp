@@ -1,0 +1,185 @@
+#include "infrastructure/capture/MicrophoneCapture.h"
+
+#include "infrastructure/capture/CaptureStartError.h"
+#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/RecordStream.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+const QString kMissing = QStringLiteral("找不到選定的麥克風（音訊來源 %1）");
+const QString kNoInput = QStringLiteral("音訊伺服器沒有可用的音訊輸入");
+const QString kWithoutInput = QStringLiteral("麥克風的音訊來源沒有聲道或取樣率");
+const QString kOpenFailed = QStringLiteral("無法開啟麥克風的音訊來源");
+const QString kMoved = QStringLiteral("麥克風改用了另一個音訊來源");
+const QString kSuspended = QStringLiteral("麥克風的音訊來源已暫停");
+const QString kEnded = QStringLiteral("麥克風的音訊來源已中斷");
+
+} // namespace
+
+MicrophoneCapture::MicrophoneCapture(std::shared_ptr<PulseConnection> connection,
+                                     std::optional<quint32> sourceIndex, BufferHandler onBuffer,
+                                     FailureHandler onFailure)
+    : m_connection(std::move(connection))
+    , m_sourceIndex(sourceIndex)
+    , m_onBuffer(std::move(onBuffer))
+    , m_onFailure(std::move(onFailure)) {}
+
+MicrophoneCapture::~MicrophoneCapture() {
+    stop();
+}
+
+void MicrophoneCapture::start() {
+    {
+        PulseConnection::Lock lock(*m_connection);
+        if (m_stream) {
+            return;
+        }
+    }
+    std::optional<PulseSourceInfo> source;
+    try {
+        const auto defaultName =
+            m_sourceIndex ? QString() : m_connection->serverInfo().defaultSourceName;
+        for (const auto& candidate : m_connection->sources()) {
+            if (m_sourceIndex ? candidate.index == *m_sourceIndex : candidate.name == defaultName) {
+                source = candidate;
+            }
+        }
+    } catch (const PlatformError& error) {
+        throw CaptureStartError(CaptureStartProblem::serverUnreachable, error);
+    }
+    if (!source) {
+        if (m_sourceIndex) {
+            throw CaptureStartError(CaptureStartProblem::microphoneMissing,
+                                    kMissing.arg(*m_sourceIndex));
+        }
+        throw CaptureStartError(CaptureStartProblem::microphoneWithoutInput, kNoInput);
+    }
+    if (source->sampleRate == 0 || source->channels == 0) {
+        throw CaptureStartError(CaptureStartProblem::microphoneWithoutInput, kWithoutInput);
+    }
+
+    PulseConnection::Lock lock(*m_connection);
+    RecordStream::Settings settings;
+    settings.streamName = QStringLiteral("Kivo 麥克風");
+    // Without a choice the stream goes to the default input and, like it, follows the user's
+    // change of default (reported as a change of the microphone).
+    settings.sourceName = m_sourceIndex ? source->name : QString();
+    settings.fragmentFrames = kFragmentFrames;
+    m_stream = std::make_unique<RecordStream>(
+        *m_connection, settings,
+        [this](const float* interleaved, qint64 frames, double hostTime) {
+            gather(interleaved, frames, hostTime);
+        },
+        [this](RecordStream::Change what) {
+            if (what == RecordStream::Change::moved) {
+                change(kMoved);
+            } else if (what == RecordStream::Change::suspended) {
+                change(kSuspended);
+            }
+        },
+        [this](int error) {
+            if (m_connection->isConnected()) {
+                change(kEnded + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
+            }
+        });
+    m_listener = m_connection->addListener(nullptr, [this](const QString& description) {
+        if (m_onFailure) {
+            m_onFailure(CaptureFailure{CaptureFailureKind::connectionLost, description});
+        }
+    });
+    try {
+        m_stream->connect();
+    } catch (const PlatformError& error) {
+        stopLocked();
+        throw CaptureStartError(CaptureStartProblem::microphoneUnusable, error);
+    }
+    while (!m_stream->isSettled()) {
+        m_connection->wait();
+    }
+    if (!m_stream->isReady()) {
+        const auto lost = !m_connection->isConnected();
+        const auto error = m_stream->error();
+        stopLocked();
+        if (lost) {
+            throw CaptureStartError(CaptureStartProblem::serverUnreachable,
+                                    pulseError(kOpenFailed, PA_ERR_CONNECTIONTERMINATED));
+        }
+        throw CaptureStartError(CaptureStartProblem::microphoneUnusable,
+                                pulseError(kOpenFailed, error));
+    }
+    m_running = true;
+}
+
+void MicrophoneCapture::stop() {
+    PulseConnection::Lock lock(*m_connection);
+    stopLocked();
+}
+
+void MicrophoneCapture::stopLocked() {
+    if (m_listener != 0) {
+        m_connection->removeListener(m_listener);
+        m_listener = 0;
+    }
+    m_stream.reset();
+    handOn();
+    m_running = false;
+}
+
+void MicrophoneCapture::gather(const float* interleaved, qint64 frames, double hostTime) {
+    if (!m_left.empty()) {
+        const auto expected =
+            m_gatheredTime + static_cast<double>(m_left.size()) / kWorkingSampleRate;
+        if (std::abs(hostTime - expected) * kWorkingSampleRate > 1.0) {
+            handOn(); // not contiguous: a buffer of its own
+        }
+    }
+    if (m_left.empty()) {
+        m_gatheredTime = hostTime;
+    }
+    for (qint64 i = 0; i < frames; ++i) {
+        m_left.push_back(interleaved[2 * i]);
+        m_right.push_back(interleaved[2 * i + 1]);
+    }
+    if (static_cast<qint64>(m_left.size()) >= kFragmentFrames) {
+        handOn();
+    }
+}
+
+void MicrophoneCapture::handOn() {
+    const auto frames = static_cast<qint64>(m_left.size());
+    if (frames == 0) {
+        return;
+    }
+    PcmBuffer buffer(kWorkingFormat, frames);
+    buffer.setFrameLength(frames);
+    std::copy(m_left.begin(), m_left.end(), buffer.channel(0).begin());
+    std::copy(m_right.begin(), m_right.end(), buffer.channel(1).begin());
+    m_left.clear();
+    m_right.clear();
+    if (m_onBuffer) {
+        m_onBuffer(std::move(buffer), m_gatheredTime);
+    }
+}
+
+std::optional<quint32> MicrophoneCapture::recordedSource() const {
+    PulseConnection::Lock lock(*m_connection);
+    if (!m_stream || !m_stream->isReady()) {
+        return std::nullopt;
+    }
+    return m_stream->sourceIndex();
+}
+
+void MicrophoneCapture::change(const QString& description) {
+    if (m_running && m_onFailure) {
+        m_onFailure(CaptureFailure{CaptureFailureKind::microphoneChanged, description});
+    }
+}
+
+} // namespace kivo

@@ -1,0 +1,76 @@
+#pragma once
+
+// Records the microphone: a record stream on the chosen input (a source of the sound server) or,
+// without a choice, on the server's default input, in 48 000 Hz stereo float buffers of about
+// 1024 frames, each stamped with the capture time of its first frame. A stream that is moved to
+// another source, suspended, or loses its source is reported as a change of the microphone; the
+// recording itself goes on as long as the stream delivers.
+//
+// Threads: construction, start, stop and destruction on one thread (the main thread). The buffer
+// and failure handlers run on the pulse thread, except that stop() hands the last buffer on from
+// its own thread; they must not block (enqueue and return).
+
+#include "infrastructure/audio/PcmBuffer.h"
+#include "infrastructure/capture/CaptureFailure.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kivo {
+
+class PulseConnection;
+class RecordStream;
+
+class MicrophoneCapture {
+public:
+    static constexpr qint64 kFragmentFrames = 1024;
+
+    using BufferHandler = std::function<void(PcmBuffer buffer, double hostTime)>;
+    // Called for every change of the microphone (kind microphoneChanged) and once when the
+    // connection breaks (kind connectionLost).
+    using FailureHandler = std::function<void(const CaptureFailure& failure)>;
+
+    // `sourceIndex` is the chosen input's id (AudioInputDevice::id); empty for the default input.
+    MicrophoneCapture(std::shared_ptr<PulseConnection> connection,
+                      std::optional<quint32> sourceIndex, BufferHandler onBuffer,
+                      FailureHandler onFailure);
+    ~MicrophoneCapture();
+
+    MicrophoneCapture(const MicrophoneCapture&) = delete;
+    MicrophoneCapture& operator=(const MicrophoneCapture&) = delete;
+
+    // Opens the stream and returns once it runs; does nothing while started. Throws
+    // CaptureStartError: the chosen source missing (microphoneMissing), no input or one without
+    // channels or rate (microphoneWithoutInput), the stream refused (microphoneUnusable), the
+    // server gone (serverUnreachable).
+    void start();
+    // Closes the stream; afterwards no handler runs. start() may follow again.
+    void stop();
+
+    // The source the stream records from while it runs, else empty. Main thread.
+    std::optional<quint32> recordedSource() const;
+
+private:
+    void stopLocked();
+    void change(const QString& description);
+    void gather(const float* interleaved, qint64 frames, double hostTime);
+    void handOn();
+
+    std::shared_ptr<PulseConnection> m_connection;
+    std::optional<quint32> m_sourceIndex;
+    BufferHandler m_onBuffer;
+    FailureHandler m_onFailure;
+    // Under the connection's lock:
+    std::unique_ptr<RecordStream> m_stream;
+    quint64 m_listener = 0;
+    bool m_running = false; // start() succeeded; changes are reported only then
+    // Fragments joined into buffers of about kFragmentFrames (a server may deliver a few frames
+    // at a time): the channels so far and the stamp of their first frame.
+    std::vector<float> m_left;
+    std::vector<float> m_right;
+    double m_gatheredTime = 0.0;
+};
+
+} // namespace kivo

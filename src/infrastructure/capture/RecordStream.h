@@ -1,0 +1,136 @@
+#pragma once
+
+// One record stream of the sound server in 48 000 Hz, 2-channel, interleaved float32, handing on
+// each fragment it receives stamped with the capture time of its first frame on the monotonic
+// clock.
+//
+// Time stamps: each stream is anchored from the server's latency reports (the frame at the read
+// position was captured `latency` seconds before the report arrived) and every fragment is then
+// stamped by counting frames from that anchor, so consecutive fragments join without gaps or
+// overlaps. Single reports can be off by some milliseconds (late by the time since the server
+// last wrote, up to a PipeWire graph cycle; off either way while a new PipeWire stream joins the
+// graph), so the anchor is the median estimate over a short calibration window (kCalibrationTime
+// and kCalibrationReports); fragments that arrive meanwhile are held back and stamped when it
+// ends. The anchor is measured again after a discontinuity: a hole in the data, a suspend, a move
+// to another device, a fragment that arrives more than kMaxLateness later or earlier after its
+// capture than fragments did when the anchor was taken (the stream stalled, as a paused
+// application's stream does), or a count that is off by more than kMaxDrift from the reports in
+// two checks in a row (one check about every kCheckInterval; this also bounds the drift of a
+// device clock against the monotonic clock).
+//
+// Pulse thread only (or under PulseConnection::Lock): construction, every member, destruction.
+// The handlers run on the pulse thread; they must not block and must not destroy the stream.
+
+#include "infrastructure/capture/PulseConnection.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct pa_operation;
+struct pa_stream;
+
+namespace kivo {
+
+class RecordStream {
+public:
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kChannels = 2;
+    // Largest accepted difference between the counted and the reported capture time, seconds.
+    static constexpr double kMaxDrift = 0.050;
+    // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
+    static constexpr double kMaxLateness = 0.5;
+    // The anchor is the median estimate of at least this many reports over at least this long.
+    static constexpr int kCalibrationReports = 7;
+    static constexpr double kCalibrationTime = 0.12;
+    // How often the counted time is checked against the server's report, seconds.
+    static constexpr double kCheckInterval = 1.0;
+
+    struct Settings {
+        QString streamName;                        // shown in the server's stream lists
+        QString sourceName;                        // empty: the server's default source
+        std::optional<quint32> monitoredSinkInput; // record only this playback stream
+        qint64 fragmentFrames = 960;               // frames per delivered fragment (about)
+        bool dontMove = false;                     // end instead of following a moved device
+    };
+
+    enum class Change { moved, suspended, resumed };
+
+    // `interleaved` holds frames × 2 samples; `hostTime` is the capture time of the first one.
+    using AudioHandler =
+        std::function<void(const float* interleaved, qint64 frames, double hostTime)>;
+    using ChangeHandler = std::function<void(Change change)>;
+    // The stream failed or was ended by the server; `error` is libpulse's error code.
+    using EndHandler = std::function<void(int error)>;
+
+    RecordStream(PulseConnection& connection, Settings settings, AudioHandler onAudio,
+                 ChangeHandler onChange, EndHandler onEnd);
+    // Disconnects without calling any handler.
+    ~RecordStream();
+
+    RecordStream(const RecordStream&) = delete;
+    RecordStream& operator=(const RecordStream&) = delete;
+
+    // Creates the stream and starts connecting it; throws PlatformError when libpulse refuses.
+    // `connection.signal()` is called once it is ready or has failed.
+    void connect();
+
+    bool isReady() const;
+    // Ready, failed or ended: no longer connecting.
+    bool isSettled() const;
+    bool hasEnded() const { return m_ended; }
+    // libpulse's error code once failed.
+    int error() const { return m_error; }
+    // The source it records from, once ready.
+    quint32 sourceIndex() const;
+    const Settings& settings() const { return m_settings; }
+
+private:
+    friend struct RecordStreamCallbacks;
+
+    void readAvailable();
+    void accept(const float* interleaved, qint64 frames);
+    void requestTiming();
+    void timingArrived(bool success);
+    void settleAnchor();
+    void loseAnchor();
+    double stampOf(qint64 frame) const;
+
+    PulseConnection& m_connection;
+    Settings m_settings;
+    AudioHandler m_onAudio;
+    ChangeHandler m_onChange;
+    EndHandler m_onEnd;
+
+    pa_stream* m_stream = nullptr;
+    pa_operation* m_timing = nullptr; // the latency report asked for, while it is on its way
+    bool m_ended = false;
+    int m_error = 0;
+
+    qint64 m_framesRead = 0; // frames taken from the stream since it started, holes included
+    struct Anchor {
+        qint64 frame = 0;  // a frame index of this stream
+        double time = 0.0; // its capture time, seconds of the monotonic clock
+    };
+    std::optional<Anchor> m_anchor;
+    struct Calibration {
+        qint64 frame = 0;              // the frame whose capture time is being measured
+        std::vector<double> estimates; // of its capture time, one per report
+        double started = -1.0;         // when the first report arrived
+    };
+    Calibration m_calibration;    // while there is no anchor
+    double m_lastCheck = 0.0;     // when the last latency report arrived
+    double m_usualLateness = 0.0; // arrival minus capture time when the anchor was taken, s
+    bool m_driftedBefore = false; // the last check found the count off by more than kMaxDrift
+    struct Pending {
+        qint64 frame = 0;           // its first frame's index
+        std::vector<float> samples; // interleaved
+    };
+    std::vector<Pending> m_pending; // fragments read while there is no anchor
+    qint64 m_pendingFrames = 0;
+    std::vector<float> m_scratch; // the fragment being handed on, reused
+};
+
+} // namespace kivo

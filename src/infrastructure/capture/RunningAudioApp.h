@@ -1,0 +1,20 @@
+#pragma once
+
+// A running program that can be recorded on its own: a client of the sound server that names its
+// process.
+
+#include <QString>
+
+#include <optional>
+
+namespace kivo {
+
+struct RunningAudioApp {
+    qint32 id = 0;                   // process id; identity in lists
+    QString name;                    // the client's application name, or "App"
+    std::optional<QString> bundleID; // the program's binary name, stable across restarts
+
+    bool operator==(const RunningAudioApp&) const = default;
+};
+
+} // namespace kivo
