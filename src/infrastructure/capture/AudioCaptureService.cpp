@@ -1,0 +1,303 @@
+#include "infrastructure/capture/AudioCaptureService.h"
+
+#include "domain/KivoError.h"
+#include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/capture/CaptureFailure.h"
+#include "infrastructure/capture/CaptureStartError.h"
+#include "infrastructure/capture/HostClock.h"
+#include "infrastructure/capture/MicrophoneCapture.h"
+#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/RunningAudioApps.h"
+#include "infrastructure/capture/SystemAudioCapture.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+
+namespace kivo {
+
+namespace {
+
+const QString kServerHint = QStringLiteral("請確認 PipeWire 或 PulseAudio 正在執行。");
+
+QString microphoneServerMessage(const QString& description) {
+    return QStringLiteral("無法使用麥克風：無法連線到音訊伺服器。") + kServerHint +
+           QLatin1Char('\n') + description;
+}
+
+QString systemServerMessage(const QString& description) {
+    return QStringLiteral("無法擷取系統音訊。") + kServerHint + QLatin1Char('\n') + description;
+}
+
+const QString kNoOutputMessage = QStringLiteral("找不到可用的音訊輸出裝置，無法啟動系統音訊擷取。");
+const QString kMicrophoneChangedMessage =
+    QStringLiteral("麥克風裝置或音訊格式已改變，將保存目前錄音。");
+
+// The start error of a source in the words the user is shown.
+[[noreturn]] void rethrowForUser(const CaptureStartError& error, bool microphone) {
+    switch (error.problem()) {
+    case CaptureStartProblem::noOutputDevice:
+        throw KivoError(kNoOutputMessage);
+    case CaptureStartProblem::microphoneMissing:
+        throw KivoError(QStringLiteral("無法設定麥克風裝置。"));
+    case CaptureStartProblem::microphoneUnusable:
+        throw KivoError(QStringLiteral("無法使用選定麥克風，請重新選擇裝置。"));
+    case CaptureStartProblem::microphoneWithoutInput:
+        throw KivoError(QStringLiteral("麥克風沒有可用的音訊輸入。"));
+    case CaptureStartProblem::serverUnreachable:
+        throw KivoError(microphone ? microphoneServerMessage(error.description())
+                                   : systemServerMessage(error.description()));
+    case CaptureStartProblem::streamFailed:
+        break;
+    }
+    throw error;
+}
+
+} // namespace
+
+AudioCaptureService::AudioCaptureService(QString capturesRoot)
+    : m_root(std::move(capturesRoot)) {}
+
+AudioCaptureService::~AudioCaptureService() {
+    if (m_stopping) {
+        m_stopping->store(true);
+    }
+    stopSources();
+}
+
+template <typename F>
+void AudioCaptureService::onMainThread(F&& work) {
+    postToMain(m_alive, std::forward<F>(work));
+}
+
+template <typename F>
+void AudioCaptureService::postToMain(const std::weak_ptr<int>& alive, F&& work) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [alive, work = std::forward<F>(work)]() mutable {
+            // Checked on the main thread, where the service is destroyed: no race.
+            if (alive.lock()) {
+                work();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void AudioCaptureService::reportFailure(const std::weak_ptr<int>& alive, const QString& message) {
+    postToMain(alive, [this, message] {
+        if (onFailure) {
+            onFailure(message);
+        }
+    });
+}
+
+void AudioCaptureService::start(const RecordingConfiguration& configuration,
+                                std::function<void(Result<>)> completion) {
+    auto result = Result<>::capture([&] { startCapturing(configuration); });
+    // The caller's continuation runs from the event loop, as it would after a real wait.
+    onMainThread([completion = std::move(completion), result = std::move(result)] {
+        if (completion) {
+            completion(result);
+        }
+    });
+}
+
+void AudioCaptureService::startCapturing(const RecordingConfiguration& configuration) {
+    if (m_writer) {
+        throw KivoError(QStringLiteral("前一段錄音尚未完成保存。"));
+    }
+    const bool microphone = configuration.capturesMicrophone();
+
+    // Without a per-application permission, what can refuse a recording is the sound server.
+    std::shared_ptr<PulseConnection> connection;
+    try {
+        connection = std::make_shared<PulseConnection>();
+    } catch (const PlatformError& error) {
+        throw KivoError(microphone ? microphoneServerMessage(error.description())
+                                   : systemServerMessage(error.description()));
+    }
+
+    if (configuration.capturesSystem()) {
+        try {
+            const PulseServerInfo server = connection->serverInfo();
+            const auto sinks = connection->sinks();
+            const auto output = std::find_if(sinks.begin(), sinks.end(), [&](const auto& sink) {
+                return sink.name == server.defaultSinkName;
+            });
+            if (server.defaultSinkName.isEmpty() || output == sinks.end() ||
+                output->monitorSourceName.isEmpty()) {
+                throw KivoError(kNoOutputMessage);
+            }
+            if (configuration.mode == RecordingMode::application) {
+                const auto apps = RunningAudioApps::list(*connection);
+                const bool running =
+                    configuration.applicationPID &&
+                    std::any_of(apps.begin(), apps.end(), [&](const RunningAudioApp& app) {
+                        return app.id == *configuration.applicationPID;
+                    });
+                if (!running) {
+                    throw KivoError(QStringLiteral("選定 App 已結束，請重新選擇。"));
+                }
+            }
+        } catch (const PlatformError& error) {
+            throw KivoError(systemServerMessage(error.description()));
+        }
+    }
+
+    auto writer = std::make_shared<AudioRecordingWriter>(configuration, m_root);
+    m_connection = connection;
+    m_writer = writer;
+    m_stopping = std::make_shared<std::atomic<bool>>(false);
+    // These run on the writer queue and the capture threads: they hold the service only weakly.
+    const std::weak_ptr<int> alive = m_alive;
+    writer->onLevels = [this, alive](float system, float microphoneLevel) {
+        postToMain(alive, [this, system, microphoneLevel] {
+            if (onLevels) {
+                onLevels(AudioLevels{system, microphoneLevel});
+            }
+        });
+    };
+    writer->onFailure = [this, alive](const QString& message) { reportFailure(alive, message); };
+
+    try {
+        const auto stopping = m_stopping;
+        if (configuration.capturesSystem()) {
+            m_system = std::make_unique<SystemAudioCapture>(
+                connection,
+                configuration.mode == RecordingMode::application ? configuration.applicationPID
+                                                                 : std::nullopt,
+                [writer](PcmBuffer buffer, double hostTime) {
+                    writer->appendAsync(std::move(buffer), AudioSource::system, hostTime);
+                },
+                [this, alive, stopping](const CaptureFailure& failure) {
+                    if (!stopping->load()) {
+                        reportFailure(alive,
+                                      QStringLiteral("系統音訊來源中斷。\n") + failure.description);
+                    }
+                });
+            try {
+                m_system->start();
+            } catch (const CaptureStartError& error) {
+                rethrowForUser(error, false);
+            }
+        }
+        if (microphone) {
+            const bool systemReportsServer = configuration.capturesSystem();
+            m_microphone = std::make_unique<MicrophoneCapture>(
+                connection, configuration.microphoneDeviceID,
+                [writer](PcmBuffer buffer, double hostTime) {
+                    writer->appendAsync(std::move(buffer), AudioSource::microphone, hostTime);
+                },
+                [this, alive, stopping, systemReportsServer](const CaptureFailure& failure) {
+                    if (stopping->load()) {
+                        return;
+                    }
+                    if (failure.kind == CaptureFailureKind::microphoneChanged) {
+                        reportFailure(alive, kMicrophoneChangedMessage);
+                    } else if (!systemReportsServer) {
+                        // A lost server is reported once, by the system source when there is one.
+                        reportFailure(alive, microphoneServerMessage(failure.description));
+                    }
+                });
+            try {
+                m_microphone->start();
+            } catch (const CaptureStartError& error) {
+                rethrowForUser(error, true);
+            }
+        }
+        writer->activate(hostNow());
+    } catch (...) {
+        cleanUpFailedStart();
+        throw;
+    }
+}
+
+void AudioCaptureService::stopSources() {
+    if (m_microphone) {
+        m_microphone->stop();
+        m_microphone.reset();
+    }
+    if (m_system) {
+        m_system->stop();
+        m_system.reset();
+    }
+    m_connection.reset();
+}
+
+void AudioCaptureService::cleanUpFailedStart() {
+    m_stopping->store(true);
+    stopSources();
+    m_writer->abandonEmptySession();
+    m_writer.reset();
+}
+
+void AudioCaptureService::pause() {
+    if (m_writer) {
+        m_writer->pause(hostNow());
+    }
+    if (onLevels) {
+        onLevels(AudioLevels{});
+    }
+}
+
+void AudioCaptureService::resume() {
+    if (m_writer) {
+        m_writer->resume(hostNow());
+    }
+}
+
+void AudioCaptureService::setGains(float system, float microphone) {
+    if (m_writer) {
+        m_writer->setGains(system, microphone);
+    }
+}
+
+void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> completion) {
+    if (!m_writer || !m_stopping || m_stopping->load()) {
+        // No recording runs (or one is already being finished).
+        onMainThread([completion = std::move(completion)] {
+            if (completion) {
+                completion(Result<RecordingRecord>::failure(
+                    KivoError(QStringLiteral("沒有正在進行的錄音。"))));
+            }
+        });
+        return;
+    }
+    // The end of the recording is now, before any source stops: audio that still arrives while
+    // the sources close is cut there by the writer.
+    const double end = hostNow();
+    m_stopping->store(true);
+    stopSources();
+
+    const auto writer = m_writer;
+    writer->finish(end, [this, writer, completion = std::move(completion)](
+                            Result<RecordingRecord> result) mutable {
+        onMainThread(
+            [this, writer, completion = std::move(completion), result = std::move(result)] {
+                if (!result && m_writer == writer) {
+                    m_writer.reset();
+                }
+                if (completion) {
+                    completion(result);
+                }
+            });
+    });
+}
+
+void AudioCaptureService::acknowledgeSaved() {
+    if (m_writer) {
+        m_writer->acknowledgeSaved();
+    }
+    m_writer.reset();
+}
+
+void AudioCaptureService::releaseAfterIndexFailure() {
+    m_writer.reset();
+}
+
+QString AudioCaptureService::sessionFolder() const {
+    return m_writer ? m_writer->directory() : QString();
+}
+
+} // namespace kivo

@@ -1,0 +1,77 @@
+#pragma once
+
+// The recording backend that records real sources from the sound server: for each recording it
+// creates the session writer, opens the system (or one application's) audio and the microphone,
+// hands their stamped buffers to the writer, and on stop lets the writer finish and export. It
+// keeps the finished writer until the record is safely stored (acknowledgeSaved), so that the
+// session folder is deleted only then.
+//
+// Main thread: every operation, every completion and both callbacks. The capture threads and the
+// writer queue reach the main thread only by posting to it.
+
+#include "application/RecordingBackend.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+namespace kivo {
+
+class AudioRecordingWriter;
+class MicrophoneCapture;
+class PulseConnection;
+class SystemAudioCapture;
+
+class AudioCaptureService final : public RecordingBackend {
+public:
+    // `capturesRoot` holds the session folders (KivoFolders::captures() in the program).
+    explicit AudioCaptureService(QString capturesRoot);
+    ~AudioCaptureService() override;
+
+    AudioCaptureService(const AudioCaptureService&) = delete;
+    AudioCaptureService& operator=(const AudioCaptureService&) = delete;
+
+    void start(const RecordingConfiguration& configuration,
+               std::function<void(Result<>)> completion) override;
+    void pause() override;
+    void resume() override;
+    void setGains(float system, float microphone) override;
+    void stop(std::function<void(Result<RecordingRecord>)> completion) override;
+    void acknowledgeSaved() override;
+
+    // Lets go of the finished writer without removing its session folder, which stays for
+    // recovery, so that a new recording can start.
+    void releaseAfterIndexFailure();
+
+    // The session folder of the current or last finished recording; empty when there is none.
+    QString sessionFolder() const;
+
+private:
+    void startCapturing(const RecordingConfiguration& configuration);
+    void stopSources();
+    void cleanUpFailedStart();
+    // Main thread: runs `work` later from the event loop, if this service still exists then.
+    template <typename F>
+    void onMainThread(F&& work);
+    // Any thread: runs `work` on the main thread if the service that `alive` belongs to still
+    // exists there. Off the main thread, take `alive` beforehand: the service may be going away.
+    template <typename F>
+    static void postToMain(const std::weak_ptr<int>& alive, F&& work);
+    // Any thread: calls onFailure with `message` on the main thread, as postToMain does.
+    void reportFailure(const std::weak_ptr<int>& alive, const QString& message);
+
+    QString m_root;
+    // Lives as long as the service; work posted to the main thread checks it before running.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+
+    std::shared_ptr<PulseConnection> m_connection;
+    std::unique_ptr<SystemAudioCapture> m_system;
+    std::unique_ptr<MicrophoneCapture> m_microphone;
+    std::shared_ptr<AudioRecordingWriter> m_writer;
+    // Set before a requested stop, so that the sources' own ending is not reported as a failure.
+    // Read on the capture threads.
+    std::shared_ptr<std::atomic<bool>> m_stopping;
+};
+
+} // namespace kivo
