@@ -1,0 +1,241 @@
+// What recording costs: the process CPU time of a system-plus-microphone recording, and the time
+// from starting a recording to its first written frame. Needs a sound server (scripts/bench
+// starts a private PulseAudio). Each figure has a reference measured in the same run: the sound
+// server's own recorder, parec, recording the same two sources.
+//
+//   kivo_bench_capture [--seconds N]   (default 60)
+
+#include "application/RecordingCoordinator.h"
+#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/capture/AudioCaptureService.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+using namespace kivo;
+
+namespace {
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the event loop until `condition` holds, checking every millisecond (without spinning, so
+// that the waiting costs no CPU time of its own).
+void spinUntil(const std::function<bool()>& condition, int timeoutMs = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || timer.elapsed() >= timeoutMs) {
+            loop.quit();
+        }
+    });
+    if (condition()) {
+        return;
+    }
+    poll.start(1);
+    loop.exec();
+}
+
+void spinFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Frames written so far to the track files of every session folder under `captures`.
+qint64 writtenFrames(const QString& captures) {
+    qint64 frames = 0;
+    for (const auto& session : QDir(captures).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const auto& track :
+             QDir(session.filePath()).entryInfoList({QStringLiteral("*.caf")})) {
+            try {
+                frames += CafReader(track.filePath()).length();
+            } catch (const std::exception&) {
+                // Not readable yet: its header is still being written.
+            }
+        }
+    }
+    return frames;
+}
+
+struct Recording {
+    double cpuPercent = 0;
+    std::vector<double> startLatenciesMs;
+};
+
+// Kivo: `rounds` short recordings for the start latency, then one of `seconds` for the CPU.
+Recording measureKivo(const QString& folder, int rounds, double seconds) {
+    Recording result;
+    RecordingConfiguration configuration(QUrl::fromLocalFile(folder + QStringLiteral("/out/")));
+    configuration.includesMicrophone = true;
+    configuration.format = AudioOutputFormat::wav;
+
+    const auto record = [&](double length, bool timeStart) {
+        const QString captures = folder + QStringLiteral("/Captures");
+        QDir(captures).removeRecursively();
+        auto service = std::make_shared<AudioCaptureService>(captures);
+        RecordingCoordinator coordinator(service);
+        QElapsedTimer clock;
+        clock.start();
+        bool started = false;
+        coordinator.start(configuration, [&] { started = true; });
+        spinUntil([&] { return started; });
+        if (coordinator.state() != RecordingState::recording) {
+            std::fprintf(stderr, "start failed: %s\n",
+                         qPrintable(coordinator.error().value_or(QString())));
+            std::exit(1);
+        }
+        if (timeStart) {
+            spinUntil([&] { return writtenFrames(captures) > 0; });
+            result.startLatenciesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        }
+        const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        spinFor(static_cast<int>(length * 1000));
+        const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        bool stopped = false;
+        coordinator.stop([&](std::optional<RecordingRecord>) { stopped = true; });
+        spinUntil([&] { return stopped; }, 120000);
+        service->acknowledgeSaved();
+        return cpu;
+    };
+
+    for (int i = 0; i < rounds; ++i) {
+        record(0.3, true);
+    }
+    result.cpuPercent = record(seconds, false) / seconds * 100.0;
+    return result;
+}
+
+// parec recording the default output's monitor and the default input, for the same time.
+Recording measureParec(int rounds, double seconds) {
+    Recording result;
+    const auto run = [&](double length, bool timeStart) {
+        QProcess system;
+        QProcess microphone;
+        const QStringList common{QStringLiteral("--format=float32le"),
+                                 QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
+                                 QStringLiteral("--latency-msec=20")};
+        QElapsedTimer clock;
+        clock.start();
+        system.start(QStringLiteral("parec"),
+                     common + QStringList{QStringLiteral("--device=@DEFAULT_MONITOR@")});
+        microphone.start(QStringLiteral("parec"), common);
+        system.waitForStarted();
+        microphone.waitForStarted();
+        if (timeStart) {
+            system.waitForReadyRead(10000);
+            result.startLatenciesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        }
+        QThread::msleep(static_cast<unsigned long>(length * 1000));
+        // Both recorders are children of this process: their CPU time is counted once reaped.
+        const double before = cpuSeconds(RUSAGE_CHILDREN);
+        system.terminate();
+        microphone.terminate();
+        system.waitForFinished();
+        microphone.waitForFinished();
+        return cpuSeconds(RUSAGE_CHILDREN) - before;
+    };
+    for (int i = 0; i < rounds; ++i) {
+        run(0.3, true);
+    }
+    result.cpuPercent = run(seconds, false) / seconds * 100.0;
+    return result;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    double seconds = 60.0;
+    const QStringList arguments = app.arguments();
+    if (const auto at = arguments.indexOf(QStringLiteral("--seconds"));
+        at > 0 && at + 1 < arguments.size()) {
+        seconds = arguments[at + 1].toDouble();
+    }
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        std::fprintf(stderr, "kivo_bench_capture: no PULSE_SERVER; run it through scripts/bench\n");
+        return 1;
+    }
+
+    // Something to record on both sources for the whole run.
+    QProcess output;
+    QProcess microphone;
+    const QStringList tone{QStringLiteral("-n"),
+                           QStringLiteral("-t"),
+                           QStringLiteral("raw"),
+                           QStringLiteral("-r"),
+                           QStringLiteral("48000"),
+                           QStringLiteral("-c"),
+                           QStringLiteral("2"),
+                           QStringLiteral("-e"),
+                           QStringLiteral("floating-point"),
+                           QStringLiteral("-b"),
+                           QStringLiteral("32"),
+                           QStringLiteral("-"),
+                           QStringLiteral("synth"),
+                           QString::number(seconds * 2 + 60),
+                           QStringLiteral("sine"),
+                           QStringLiteral("440")};
+    QProcess outputSource;
+    QProcess microphoneSource;
+    outputSource.setStandardOutputProcess(&output);
+    microphoneSource.setStandardOutputProcess(&microphone);
+    const QStringList play{QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
+                           QStringLiteral("--channels=2")};
+    output.start(QStringLiteral("pacat"), play);
+    microphone.start(QStringLiteral("pacat"),
+                     play + QStringList{QStringLiteral("--device=kivo_test_mic_feed")});
+    outputSource.start(QStringLiteral("sox"), tone);
+    microphoneSource.start(QStringLiteral("sox"), tone);
+
+    QTemporaryDir dir;
+    constexpr int kRounds = 5;
+    const Recording reference = measureParec(kRounds, seconds);
+    const Recording kivo = measureKivo(dir.path(), kRounds, seconds);
+
+    for (QProcess* process : {&outputSource, &microphoneSource, &output, &microphone}) {
+        process->kill();
+        process->waitForFinished();
+    }
+
+    std::printf("capture_cpu_percent: %.3f\n", kivo.cpuPercent);
+    std::printf("capture_cpu_parec_percent: %.3f\n", reference.cpuPercent);
+    std::printf("capture_cpu_vs_parec: %.3f\n",
+                kivo.cpuPercent / std::max(reference.cpuPercent, 1e-9));
+    for (const double ms : kivo.startLatenciesMs) {
+        std::fprintf(stderr, "start latency: %.1f ms\n", ms);
+    }
+    std::printf("start_latency_ms: %.1f\n", median(kivo.startLatenciesMs));
+    std::printf("start_latency_parec_ms: %.1f\n", median(reference.startLatenciesMs));
+    std::printf("start_latency_vs_parec: %.3f\n",
+                median(kivo.startLatenciesMs) / std::max(median(reference.startLatenciesMs), 1e-9));
+    return 0;
+}
