@@ -171,6 +171,13 @@ private slots:
             QUrl::fromLocalFile(blocker.fileName() + QStringLiteral("/Kivo/"));
         QVERIFY_THROWS_EXCEPTION(PlatformError, AudioRecordingWriter(unwritable, m_root));
         QVERIFY(!QFileInfo::exists(m_root));
+
+        // A sessions root that cannot be made: the output folder stays, nothing else is made.
+        const QString blockedRoot = blocker.fileName() + QStringLiteral("/Captures");
+        QVERIFY_THROWS_EXCEPTION(
+            PlatformError,
+            AudioRecordingWriter(configuration(RecordingMode::system, true, false), blockedRoot));
+        QVERIFY(QFileInfo(m_output).isDir());
     }
 
     void buffersOutsideTheTimelineAreNotWritten() {
