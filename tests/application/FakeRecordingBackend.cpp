@@ -9,9 +9,22 @@ namespace kivo::test {
 
 namespace {
 
+using Outcome = FakeRecordingBackend::Outcome;
+
+// Completes `completion` as `outcome` says, or keeps it in `pending`.
 template <typename T>
-void deliver(bool later, std::function<void(Result<T>)> completion, Result<T> result) {
-    if (later) {
+void complete(Outcome outcome, std::function<void(Result<T>)> completion, Result<T> success,
+              const QString& failure, std::function<void(Result<T>)>& pending) {
+    if (outcome == Outcome::throwFromCall) {
+        throw KivoError::message(failure);
+    }
+    if (outcome == Outcome::hold) {
+        pending = std::move(completion);
+        return;
+    }
+    const bool fails = outcome == Outcome::fail || outcome == Outcome::failLater;
+    Result<T> result = fails ? Result<T>::failure(KivoError::message(failure)) : std::move(success);
+    if (outcome == Outcome::succeedLater || outcome == Outcome::failLater) {
         QTimer::singleShot(0, QCoreApplication::instance(),
                            [completion = std::move(completion), result = std::move(result)] {
                                completion(result);
@@ -33,21 +46,8 @@ void FakeRecordingBackend::start(const RecordingConfiguration& configuration,
                                  std::function<void(Result<>)> completion) {
     calls.append(QStringLiteral("start"));
     startedWith = configuration;
-    if (throwInsteadOfCompleting) {
-        throw KivoError::message(startFailure);
-    }
-    switch (startOutcome) {
-    case Outcome::succeed:
-        deliver(completeLater, std::move(completion), Result<>::success());
-        break;
-    case Outcome::fail:
-        deliver(completeLater, std::move(completion),
-                Result<>::failure(KivoError::message(startFailure)));
-        break;
-    case Outcome::hold:
-        m_pendingStart = std::move(completion);
-        break;
-    }
+    complete(startOutcome, std::move(completion), Result<>::success(), startFailure,
+             m_pendingStart);
 }
 
 void FakeRecordingBackend::pause() {
@@ -70,21 +70,8 @@ void FakeRecordingBackend::setGains(float system, float microphone) {
 
 void FakeRecordingBackend::stop(std::function<void(Result<RecordingRecord>)> completion) {
     calls.append(QStringLiteral("stop"));
-    if (throwInsteadOfCompleting) {
-        throw KivoError::message(stopFailure);
-    }
-    switch (stopOutcome) {
-    case Outcome::succeed:
-        deliver(completeLater, std::move(completion), Result<RecordingRecord>::success(record));
-        break;
-    case Outcome::fail:
-        deliver(completeLater, std::move(completion),
-                Result<RecordingRecord>::failure(KivoError::message(stopFailure)));
-        break;
-    case Outcome::hold:
-        m_pendingStop = std::move(completion);
-        break;
-    }
+    complete(stopOutcome, std::move(completion), Result<RecordingRecord>::success(record),
+             stopFailure, m_pendingStop);
 }
 
 void FakeRecordingBackend::acknowledgeSaved() {
@@ -98,16 +85,17 @@ void FakeRecordingBackend::completeStart() {
     std::exchange(m_pendingStart, {})(Result<>::success());
 }
 
-void FakeRecordingBackend::failStart(const QString& message) {
-    std::exchange(m_pendingStart, {})(Result<>::failure(KivoError::message(message)));
+void FakeRecordingBackend::failStart() {
+    std::exchange(m_pendingStart, {})(Result<>::failure(KivoError::message(startFailure)));
 }
 
 void FakeRecordingBackend::completeStop() {
     std::exchange(m_pendingStop, {})(Result<RecordingRecord>::success(record));
 }
 
-void FakeRecordingBackend::failStop(const QString& message) {
-    std::exchange(m_pendingStop, {})(Result<RecordingRecord>::failure(KivoError::message(message)));
+void FakeRecordingBackend::failStop() {
+    std::exchange(m_pendingStop,
+                  {})(Result<RecordingRecord>::failure(KivoError::message(stopFailure)));
 }
 
 void FakeRecordingBackend::reportLevels(AudioLevels levels) {

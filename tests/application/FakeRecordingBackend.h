@@ -1,8 +1,8 @@
 #pragma once
 
 // A recording backend for the coordinator's tests. Its start and stop succeed or fail at once
-// (inside the call), through the event loop, or are held until the test completes them. It
-// records every call it receives.
+// (inside the call) or through the event loop, throw, or are held until the test completes
+// them. It records every call it receives.
 
 #include "application/RecordingBackend.h"
 
@@ -15,7 +15,7 @@ namespace kivo::test {
 
 class FakeRecordingBackend : public RecordingBackend {
 public:
-    enum class Outcome { succeed, fail, hold };
+    enum class Outcome { succeed, fail, succeedLater, failLater, hold, throwFromCall };
 
     FakeRecordingBackend();
 
@@ -24,10 +24,6 @@ public:
     Outcome stopOutcome = Outcome::succeed;
     QString startFailure = QStringLiteral("無法啟動錄音。");
     QString stopFailure = QStringLiteral("無法保存錄音。");
-    // Deliver a succeed or fail outcome through the event loop instead of inside the call.
-    bool completeLater = false;
-    // Throw the failure from start() or stop() instead of completing.
-    bool throwInsteadOfCompleting = false;
     // What a successful stop returns.
     RecordingRecord record;
     // acknowledgeSaved() throws a KivoError with this text when set.
@@ -40,12 +36,11 @@ public:
     QStringList calls;
     std::optional<RecordingConfiguration> startedWith;
 
-    bool hasPendingStart() const { return static_cast<bool>(m_pendingStart); }
-    bool hasPendingStop() const { return static_cast<bool>(m_pendingStop); }
+    // Complete a held start or stop.
     void completeStart();
-    void failStart(const QString& message);
+    void failStart();
     void completeStop();
-    void failStop(const QString& message);
+    void failStop();
 
     // As the capture side would report them.
     void reportLevels(AudioLevels levels);

@@ -141,48 +141,33 @@ private slots:
                  QStringLiteral("file:///home/user/%E9%9F%B3%E6%A8%82/a%20b/"));
     }
 
-    void configurationRoundTrips_data() {
+    // Through either writer and Qt's parser, every value comes back equal, down to a zero
+    // process id (present, unlike absent) and the microseconds of a date made now.
+    void everythingRoundTrips_data() {
         QTest::addColumn<bool>("sorted");
         QTest::newRow("compact") << false;
         QTest::newRow("sorted and indented") << true;
     }
-    void configurationRoundTrips() {
+    void everythingRoundTrips() {
         QFETCH(bool, sorted);
-        const auto write = sorted ? writeSortedIndented : writeCompact;
-        for (const auto& configuration : {RecordingConfiguration(kFolder), fullConfiguration()}) {
-            const auto decoded =
-                RecordingConfiguration::fromJson(parsed(write(configuration.toJson())));
-            QCOMPARE(decoded, configuration);
-        }
+        const auto back = [sorted](const JsonValue& value) {
+            return parsed(sorted ? writeSortedIndented(value) : writeCompact(value));
+        };
         auto withZeroPID = RecordingConfiguration(kFolder);
         withZeroPID.applicationPID = 0;
-        const auto decoded = RecordingConfiguration::fromJson(parsed(write(withZeroPID.toJson())));
-        QCOMPARE(decoded.applicationPID, std::optional<qint32>(0));
-    }
-
-    void recordRoundTrips_data() { configurationRoundTrips_data(); }
-    void recordRoundTrips() {
-        QFETCH(bool, sorted);
-        const auto write = sorted ? writeSortedIndented : writeCompact;
-        const auto record = sampleRecord();
-        QCOMPARE(RecordingRecord::fromJson(parsed(write(record.toJson()))), record);
-
+        for (const auto& configuration :
+             {RecordingConfiguration(kFolder), fullConfiguration(), withZeroPID}) {
+            QCOMPARE(RecordingConfiguration::fromJson(back(configuration.toJson())), configuration);
+        }
         const RecordingRecord empty(QUuid::createUuid(), QString(), Date{-1}, 0,
                                     RecordingConfiguration(kFolder), {});
-        QCOMPARE(RecordingRecord::fromJson(parsed(write(empty.toJson()))), empty);
-
-        // Dates made now keep their microseconds.
         const RecordingRecord recent(QUuid::createUuid(), QStringLiteral("x"), Date::now(), 1.5,
                                      RecordingConfiguration(kFolder), {});
-        QCOMPARE(RecordingRecord::fromJson(parsed(write(recent.toJson()))), recent);
-    }
-
-    void presetRoundTrips_data() { configurationRoundTrips_data(); }
-    void presetRoundTrips() {
-        QFETCH(bool, sorted);
-        const auto write = sorted ? writeSortedIndented : writeCompact;
+        for (const auto& record : {sampleRecord(), empty, recent}) {
+            QCOMPARE(RecordingRecord::fromJson(back(record.toJson())), record);
+        }
         const RecordingPreset preset(QStringLiteral("訪談"), fullConfiguration());
-        QCOMPARE(RecordingPreset::fromJson(parsed(write(preset.toJson()))), preset);
+        QCOMPARE(RecordingPreset::fromJson(back(preset.toJson())), preset);
     }
 
     void recordIsWrittenInFieldOrder() {
@@ -317,7 +302,6 @@ private slots:
             QTest::addRow("null %s", key) << setting(QString::fromLatin1(key), QJsonValue::Null);
         }
         QTest::newRow("number name") << setting(QStringLiteral("name"), 1);
-        QTest::newRow("number mode") << setting(QStringLiteral("mode"), 0);
         QTest::newRow("capitalised mode")
             << setting(QStringLiteral("mode"), QStringLiteral("System"));
         QTest::newRow("unknown mode") << setting(QStringLiteral("mode"), QStringLiteral("mic"));
@@ -342,8 +326,6 @@ private slots:
         QTest::newRow("negative device id") << setting(QStringLiteral("microphoneDeviceID"), -1);
         QTest::newRow("device id beyond 32 bits")
             << setting(QStringLiteral("microphoneDeviceID"), 4294967296.0);
-        QTest::newRow("fractional device id") << setting(QStringLiteral("microphoneDeviceID"), 0.5);
-        QTest::newRow("number application name") << setting(QStringLiteral("applicationName"), 3);
         QTest::newRow("array bundle id")
             << setting(QStringLiteral("applicationBundleID"), QJsonArray{});
         QTest::newRow("number folder") << setting(QStringLiteral("outputDirectory"), 5);

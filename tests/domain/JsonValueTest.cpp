@@ -26,36 +26,40 @@ class JsonValueTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void writesScalars_data() {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QByteArray>("expected");
-        const std::vector<std::pair<JsonValue, QByteArray>> cases = scalarCases();
-        for (std::size_t i = 0; i < cases.size(); ++i) {
-            QTest::newRow(cases[i].second.constData()) << int(i) << cases[i].second;
+    void writesScalarsTheSameInBothForms() {
+        const std::pair<JsonValue, QByteArray> cases[] = {
+            {JsonValue(), "null"},
+            {JsonValue(true), "true"},
+            {JsonValue(false), "false"},
+            {JsonValue(std::numeric_limits<qint32>::min()), "-2147483648"},
+            {JsonValue(std::numeric_limits<quint32>::max()), "4294967295"},
+            {JsonValue(std::numeric_limits<qint64>::max()), "9223372036854775807"},
+            {JsonValue(QString()), "\"\""},
+        };
+        for (const auto& [value, expected] : cases) {
+            QCOMPARE(writeCompact(value), expected);
+            QCOMPARE(writeSortedIndented(value), expected);
         }
-    }
-    void writesScalars() {
-        QFETCH(int, index);
-        QFETCH(QByteArray, expected);
-        const auto value = scalarCases().at(static_cast<std::size_t>(index)).first;
-        QCOMPARE(writeCompact(value), expected);
-        QCOMPARE(writeSortedIndented(value), expected);
     }
 
     void floatsAreWrittenInTheShortestTextThatReadsBackAsTheSameFloat_data() {
         QTest::addColumn<float>("value");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("system gain") << 0.8F << QByteArrayLiteral("0.8");
-        QTest::newRow("microphone gain") << 0.7F << QByteArrayLiteral("0.7");
-        QTest::newRow("tenth") << 0.1F << QByteArrayLiteral("0.1");
         QTest::newRow("one") << 1.0F << QByteArrayLiteral("1");
         QTest::newRow("zero") << 0.0F << QByteArrayLiteral("0");
-        QTest::newRow("negative") << -0.2F << QByteArrayLiteral("-0.2");
         QTest::newRow("two to the 24th") << 16777216.0F << QByteArrayLiteral("16777216");
         QTest::newRow("smallest subnormal")
             << std::numeric_limits<float>::denorm_min() << QByteArrayLiteral("1e-45");
         QTest::newRow("largest") << std::numeric_limits<float>::max()
                                  << QByteArrayLiteral("3.4028235e+38");
+        // The one positive float whose shortest text, 7.038531e-26, reads as a double that
+        // rounds to the next float up: it is written with its exact double value instead.
+        const auto misrounded = std::bit_cast<float>(std::uint32_t{0x15AE43FD});
+        QTest::newRow("misrounded by a double reader")
+            << misrounded << QByteArrayLiteral("7.038530691851209e-26");
+        QTest::newRow("negative, misrounded by a double reader")
+            << -misrounded << QByteArrayLiteral("-7.038530691851209e-26");
     }
     void floatsAreWrittenInTheShortestTextThatReadsBackAsTheSameFloat() {
         QFETCH(float, value);
@@ -63,16 +67,6 @@ private slots:
         const QByteArray text = writeCompact(JsonValue(value));
         QCOMPARE(text, expected);
         QCOMPARE(static_cast<float>(readNumber(text)), value);
-    }
-
-    // The one positive float whose shortest text, 7.038531e-26, reads as a double that rounds
-    // to the next float up: it is written with its exact double value instead.
-    void floatThatADoubleReaderWouldMisroundIsWrittenInFull() {
-        const auto value = std::bit_cast<float>(std::uint32_t{0x15AE43FD});
-        const QByteArray text = writeCompact(JsonValue(value));
-        QCOMPARE(text, QByteArrayLiteral("7.038530691851209e-26"));
-        QCOMPARE(static_cast<float>(readNumber(text)), value);
-        QCOMPARE(writeCompact(JsonValue(-value)), QByteArrayLiteral("-7.038530691851209e-26"));
     }
 
     void everyFloatReadsBackThroughTheJsonParser() {
@@ -83,15 +77,8 @@ private slots:
             const auto value = std::bit_cast<float>(bits);
             if (std::isfinite(value)) {
                 const QByteArray text = writeCompact(JsonValue(value));
-                const auto back = static_cast<float>(readNumber(text));
-                if (back != value || std::signbit(back) != std::signbit(value)) {
-                    // -0 reads back as 0: JSON parsers keep no sign for an integer zero.
-                    QVERIFY2(back == value && value == 0.0F,
-                             qPrintable(QStringLiteral("%1 read back as %2 from %3")
-                                            .arg(double(value))
-                                            .arg(double(back))
-                                            .arg(QString::fromLatin1(text))));
-                }
+                // -0 reads back as 0, which compares equal.
+                QVERIFY2(static_cast<float>(readNumber(text)) == value, text.constData());
                 ++checked;
             }
             bits += 99991;
@@ -109,10 +96,7 @@ private slots:
             const QByteArray text = writeCompact(JsonValue(value));
             QCOMPARE(readNumber(text), value);
         }
-        QCOMPARE(writeCompact(JsonValue(0.1)), QByteArrayLiteral("0.1"));
         QCOMPARE(writeCompact(JsonValue(1.0 / 3.0)), QByteArrayLiteral("0.3333333333333333"));
-        QCOMPARE(writeCompact(JsonValue(1e21)), QByteArrayLiteral("1e+21"));
-        QCOMPARE(writeCompact(JsonValue(-1.0)), QByteArrayLiteral("-1"));
         QCOMPARE(writeCompact(JsonValue(727012345.678901)), QByteArrayLiteral("727012345.678901"));
     }
 
@@ -141,33 +125,23 @@ private slots:
         QCOMPARE(document.array().at(0).toString(), text);
     }
 
-    void compactKeepsInsertionOrder() {
-        JsonValue::Object inner;
-        inner.emplace_back(QStringLiteral("z"), true);
-        inner.emplace_back(QStringLiteral("a"), nullptr);
-        JsonValue::Object object;
-        object.emplace_back(QStringLiteral("name"), QStringLiteral("x"));
-        object.emplace_back(QStringLiteral("list"), JsonValue::Array{1, 2.5, JsonValue::Array{}});
-        object.emplace_back(QStringLiteral("inner"), inner);
-        object.emplace_back(QStringLiteral("empty"), JsonValue::Object{});
-        QCOMPARE(writeCompact(object),
-                 QByteArrayLiteral(
-                     R"({"name":"x","list":[1,2.5,[]],"inner":{"z":true,"a":null},"empty":{}})"));
-    }
-
-    void sortedIndentedSortsEveryObjectAndIndentsByTwo() {
+    // Compact keeps insertion order; sorted-indented sorts every object and indents by two.
+    void objectsAndArraysInBothForms() {
         JsonValue::Object inner;
         inner.emplace_back(QStringLiteral("z"), true);
         inner.emplace_back(QStringLiteral("a"), nullptr);
         JsonValue::Object element;
         element.emplace_back(QStringLiteral("y"), 1);
-        element.emplace_back(QStringLiteral("x"), 2);
+        element.emplace_back(QStringLiteral("x"), 2.5);
         JsonValue::Object object;
         object.emplace_back(QStringLiteral("name"), QStringLiteral("x"));
         object.emplace_back(QStringLiteral("list"),
                             JsonValue::Array{element, 3, JsonValue::Array{}});
         object.emplace_back(QStringLiteral("inner"), inner);
         object.emplace_back(QStringLiteral("empty"), JsonValue::Object{});
+        QCOMPARE(writeCompact(object),
+                 QByteArrayLiteral(R"({"name":"x","list":[{"y":1,"x":2.5},3,[]],)"
+                                   R"("inner":{"z":true,"a":null},"empty":{}})"));
         QCOMPARE(writeSortedIndented(object), QByteArrayLiteral("{\n"
                                                                 "  \"empty\" : {},\n"
                                                                 "  \"inner\" : {\n"
@@ -176,7 +150,7 @@ private slots:
                                                                 "  },\n"
                                                                 "  \"list\" : [\n"
                                                                 "    {\n"
-                                                                "      \"x\" : 2,\n"
+                                                                "      \"x\" : 2.5,\n"
                                                                 "      \"y\" : 1\n"
                                                                 "    },\n"
                                                                 "    3,\n"
@@ -198,22 +172,6 @@ private slots:
                  QString::fromUtf8("{\n  \"B\" : 0,\n  \"a\" : 0,\n  \"ab\" : 0,\n  \"b\" : 0,\n"
                                    "  \"\uFF21\" : 0,\n  \"😀\" : 0\n}")
                      .toUtf8());
-    }
-
-private:
-    static std::vector<std::pair<JsonValue, QByteArray>> scalarCases() {
-        return {
-            {JsonValue(), "null"},
-            {JsonValue(true), "true"},
-            {JsonValue(false), "false"},
-            {JsonValue(0), "0"},
-            {JsonValue(std::numeric_limits<qint32>::min()), "-2147483648"},
-            {JsonValue(std::numeric_limits<quint32>::max()), "4294967295"},
-            {JsonValue(std::numeric_limits<qint64>::max()), "9223372036854775807"},
-            {JsonValue(QString()), "\"\""},
-            {JsonValue(JsonValue::Array{}), "[]"},
-            {JsonValue(JsonValue::Object{}), "{}"},
-        };
     }
 };
 

@@ -41,23 +41,6 @@ class RecordingConfigurationTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void constructorTakesTheDefaults() {
-        const RecordingConfiguration configuration(kFolder);
-        QCOMPARE(configuration.name, QStringLiteral("我的錄音"));
-        QCOMPARE(configuration.mode, RecordingMode::system);
-        QVERIFY(configuration.includesMicrophone);
-        QCOMPARE(configuration.applicationPID, std::nullopt);
-        QCOMPARE(configuration.applicationName, std::nullopt);
-        QCOMPARE(configuration.applicationBundleID, std::nullopt);
-        QCOMPARE(configuration.microphoneDeviceID, std::nullopt);
-        QCOMPARE(configuration.format, AudioOutputFormat::aac);
-        QVERIFY(!configuration.highQuality);
-        QCOMPARE(configuration.outputDirectory, kFolder);
-        QVERIFY(!configuration.saveSeparateTracks);
-        QCOMPARE(configuration.systemGain, 0.8F);
-        QCOMPARE(configuration.microphoneGain, 0.7F);
-    }
-
     void equalityComparesEveryField() {
         const RecordingConfiguration base(kFolder);
         QVERIFY(base == RecordingConfiguration(kFolder));
@@ -81,53 +64,33 @@ private slots:
         QVERIFY(changed != base);
     }
 
-    void capturedSources_data() {
-        QTest::addColumn<RecordingMode>("mode");
-        QTest::addColumn<bool>("includesMicrophone");
-        QTest::addColumn<bool>("capturesSystem");
-        QTest::addColumn<bool>("capturesMicrophone");
-        QTest::newRow("system with microphone") << RecordingMode::system << true << true << true;
-        QTest::newRow("system alone") << RecordingMode::system << false << true << false;
-        QTest::newRow("application with microphone")
-            << RecordingMode::application << true << true << true;
-        QTest::newRow("application alone") << RecordingMode::application << false << true << false;
-        QTest::newRow("microphone") << RecordingMode::microphone << true << false << true;
-        QTest::newRow("microphone ignores the switch")
-            << RecordingMode::microphone << false << false << true;
-    }
-    void capturedSources() {
-        QFETCH(RecordingMode, mode);
-        QFETCH(bool, includesMicrophone);
-        RecordingConfiguration configuration(kFolder);
-        configuration.mode = mode;
-        configuration.includesMicrophone = includesMicrophone;
-        QTEST(configuration.capturesSystem(), "capturesSystem");
-        QTEST(configuration.capturesMicrophone(), "capturesMicrophone");
-    }
-
-    void sourceDescription_data() {
+    void sourcesAndTheirDescription_data() {
         QTest::addColumn<RecordingMode>("mode");
         QTest::addColumn<bool>("includesMicrophone");
         QTest::addColumn<QString>("applicationName");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("capturesSystem");
+        QTest::addColumn<bool>("capturesMicrophone");
+        QTest::addColumn<QString>("description");
+        const auto system = RecordingMode::system;
+        const auto application = RecordingMode::application;
+        const auto microphone = RecordingMode::microphone;
         QTest::newRow("system with microphone")
-            << RecordingMode::system << true << QString() << QStringLiteral("系統聲音＋麥克風");
+            << system << true << QString() << true << true << QStringLiteral("系統聲音＋麥克風");
         QTest::newRow("system alone")
-            << RecordingMode::system << false << QString() << QStringLiteral("系統聲音");
-        QTest::newRow("application without a name")
-            << RecordingMode::application << true << QString()
-            << QStringLiteral("指定 App＋麥克風");
-        QTest::newRow("named application") << RecordingMode::application << false
-                                           << QStringLiteral("Zoom") << QStringLiteral("Zoom");
+            << system << false << QString() << true << false << QStringLiteral("系統聲音");
+        QTest::newRow("application without a name") << application << true << QString() << true
+                                                    << true << QStringLiteral("指定 App＋麥克風");
+        QTest::newRow("named application alone") << application << false << QStringLiteral("Zoom")
+                                                 << true << false << QStringLiteral("Zoom");
         QTest::newRow("named application with microphone")
-            << RecordingMode::application << true << QStringLiteral("Zoom")
+            << application << true << QStringLiteral("Zoom") << true << true
             << QStringLiteral("Zoom＋麥克風");
-        QTest::newRow("microphone regardless of the switch")
-            << RecordingMode::microphone << false << QString() << QStringLiteral("麥克風");
+        QTest::newRow("microphone ignores the switch")
+            << microphone << false << QString() << false << true << QStringLiteral("麥克風");
         QTest::newRow("microphone with the switch on")
-            << RecordingMode::microphone << true << QString() << QStringLiteral("麥克風");
+            << microphone << true << QString() << false << true << QStringLiteral("麥克風");
     }
-    void sourceDescription() {
+    void sourcesAndTheirDescription() {
         QFETCH(RecordingMode, mode);
         QFETCH(bool, includesMicrophone);
         QFETCH(QString, applicationName);
@@ -137,7 +100,9 @@ private slots:
         if (!applicationName.isNull()) {
             configuration.applicationName = applicationName;
         }
-        QTEST(configuration.sourceDescription(), "expected");
+        QTEST(configuration.capturesSystem(), "capturesSystem");
+        QTEST(configuration.capturesMicrophone(), "capturesMicrophone");
+        QTEST(configuration.sourceDescription(), "description");
     }
 
     void validationFailures_data() {
@@ -190,28 +155,27 @@ private slots:
         QTEST(validationMessage(configuration), "message");
     }
 
-    void validatedTrimsTheName() {
-        RecordingConfiguration configuration(kFolder);
-        configuration.name = QStringLiteral("  \n週會紀錄\u3000 ");
-        QCOMPARE(configuration.validated().name, QStringLiteral("週會紀錄"));
-        // The receiver is not changed.
-        QCOMPARE(configuration.name, QStringLiteral("  \n週會紀錄\u3000 "));
-    }
-
-    void validatedCutsTheNameToEightyCharacters() {
-        RecordingConfiguration configuration(kFolder);
-        configuration.name = repeated(QStringLiteral("a"), 100);
-        QCOMPARE(configuration.validated().name, repeated(QStringLiteral("a"), 80));
-
+    // Trimmed first, then cut to eighty characters (grapheme clusters), so leading white space
+    // does not use up the eighty.
+    void validatedTrimsAndCutsTheName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
         const QString family = QStringLiteral("👨‍👩‍👧‍👦");
-        configuration.name = repeated(family, 80);
-        QCOMPARE(configuration.validated().name, repeated(family, 80));
-        configuration.name = repeated(family, 81);
-        QCOMPARE(configuration.validated().name, repeated(family, 80));
-
-        // Trimmed first, then cut: leading white space does not use up the eighty.
-        configuration.name = QStringLiteral("    ") + repeated(QStringLiteral("e\u0301"), 85);
-        QCOMPARE(configuration.validated().name, repeated(QStringLiteral("e\u0301"), 80));
+        const QString accented = QStringLiteral("e\u0301");
+        QTest::newRow("trimmed") << QStringLiteral("  \n週會紀錄\u3000 ")
+                                 << QStringLiteral("週會紀錄");
+        QTest::newRow("100 letters") << QString(100, u'a') << QString(80, u'a');
+        QTest::newRow("80 emoji") << repeated(family, 80) << repeated(family, 80);
+        QTest::newRow("81 emoji") << repeated(family, 81) << repeated(family, 80);
+        QTest::newRow("trimmed before the cut")
+            << QStringLiteral("    ") + repeated(accented, 85) << repeated(accented, 80);
+    }
+    void validatedTrimsAndCutsTheName() {
+        QFETCH(QString, name);
+        RecordingConfiguration configuration(kFolder);
+        configuration.name = name;
+        QTEST(configuration.validated().name, "expected");
+        QCOMPARE(configuration.name, name); // the receiver is not changed
     }
 
     void validatedClampsTheGains_data() {
