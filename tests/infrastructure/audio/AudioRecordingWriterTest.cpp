@@ -1,3 +1,4 @@
+#include "AudioTestSupport.h"
 #include "TestMain.h"
 
 #include "domain/KivoError.h"
@@ -16,10 +17,7 @@
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
 #include <future>
-
-#include <sys/resource.h>
 
 using namespace kivo;
 
@@ -29,29 +27,11 @@ constexpr double kRate = 48000.0;
 
 // `frames` frames of a constant value on both channels, 48 kHz stereo float.
 PcmBuffer constantBuffer(qint64 frames, float value) {
-    PcmBuffer buffer(kWorkingFormat, frames);
-    buffer.setFrameLength(frames);
-    for (int channel = 0; channel < 2; ++channel) {
-        std::fill_n(buffer.channel(channel).begin(), frames, value);
-    }
-    return buffer;
+    return test::stereoBuffer(frames, value, value);
 }
 
 std::vector<float> readLeft(const QString& path) {
-    CafReader reader(path);
-    std::vector<float> left(static_cast<std::size_t>(reader.length()));
-    std::vector<float> right(left.size());
-    qint64 read = 0;
-    while (read < reader.length()) {
-        const qint64 n =
-            reader.read(left.data() + read, right.data() + read, reader.length() - read);
-        if (n == 0) {
-            break;
-        }
-        read += n;
-    }
-    left.resize(static_cast<std::size_t>(read));
-    return left;
+    return test::readTrackFile(path).left;
 }
 
 QStringList visibleAndHiddenFiles(const QString& folder) {
@@ -249,16 +229,12 @@ private slots:
         writer.appendAsync(constantBuffer(4800, 0.5F), AudioSource::system, 0.0);
         writer.queue().sync([] {});
 
-        // A file-size limit makes the next writes fail as a full disk would.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous{};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit tight = previous;
-        tight.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &tight);
-        writer.appendAsync(constantBuffer(4800, 0.5F), AudioSource::system, 0.1);
-        writer.queue().sync([] {});
-        setrlimit(RLIMIT_FSIZE, &previous);
+        {
+            // A file-size limit makes the next writes fail as a full disk would.
+            const test::FileSizeLimit fullDisk(4096);
+            writer.appendAsync(constantBuffer(4800, 0.5F), AudioSource::system, 0.1);
+            writer.queue().sync([] {});
+        }
 
         writer.appendAsync(constantBuffer(4800, 0.5F), AudioSource::microphone, 0.2);
         writer.appendAsync(constantBuffer(4800, 0.5F), AudioSource::system, 0.3);
@@ -393,16 +369,12 @@ private slots:
         writer.appendAsync(constantBuffer(48000, 0.5F), AudioSource::system, 0.0);
         writer.queue().sync([] {});
 
-        // The track holds 384 000 bytes of audio; a file-size limit below that
-        // stops the WAV export part way, as a full disk would.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous{};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit tight = previous;
-        tight.rlim_cur = 100'000;
-        setrlimit(RLIMIT_FSIZE, &tight);
-        const auto result = finishAndWait(writer, 1.0);
-        setrlimit(RLIMIT_FSIZE, &previous);
+        // The track holds 384 000 bytes of audio; a file-size limit below that stops the WAV
+        // export part way, as a full disk would.
+        const auto result = [&] {
+            const test::FileSizeLimit fullDisk(100'000);
+            return finishAndWait(writer, 1.0);
+        }();
 
         QVERIFY(!result.ok());
         QVERIFY(visibleAndHiddenFiles(m_output).isEmpty());

@@ -7,9 +7,15 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <numbers>
+#include <random>
+#include <span>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace kivo::test {
 
@@ -51,6 +57,17 @@ inline float tone(double hz, double rate, qint64 frame, double amplitude = 0.5) 
         amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(frame) / rate));
 }
 
+// The largest difference of `samples` from `from` on to a 48 kHz tone delayed by `latency`.
+inline double largestToneError(const std::vector<float>& samples, qint64 from, qint64 latency,
+                               double hz) {
+    double largest = 0.0;
+    for (qint64 n = from; n < static_cast<qint64>(samples.size()); ++n) {
+        const double expected = tone(hz, 48000.0, n - latency);
+        largest = std::max(largest, std::fabs(samples[static_cast<std::size_t>(n)] - expected));
+    }
+    return largest;
+}
+
 // A planar float buffer of `format` (mono or more channels) holding a tone from `firstFrame`.
 inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, double hz) {
     PcmBuffer buffer(format, frames);
@@ -63,5 +80,80 @@ inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, 
     buffer.setFrameLength(frames);
     return buffer;
 }
+
+// Both channels silent for `frames` frames.
+inline StereoSamples silentSamples(qint64 frames) {
+    return {std::vector<float>(static_cast<std::size_t>(frames)),
+            std::vector<float>(static_cast<std::size_t>(frames))};
+}
+
+// Adds a 48 kHz tone of `amplitude` to the frames `from`…`to` − 1 of one channel.
+inline void addTone(std::vector<float>& channel, double hz, double amplitude, qint64 from,
+                    qint64 to) {
+    for (qint64 i = from; i < to; ++i) {
+        channel[static_cast<std::size_t>(i)] += tone(hz, 48000.0, i, amplitude);
+    }
+}
+
+// Both channels of a 48 kHz tone, the right one at `rightHz`.
+inline StereoSamples toneTrack(qint64 frames, double leftHz, double rightHz, double amplitude) {
+    StereoSamples audio = silentSamples(frames);
+    addTone(audio.left, leftHz, amplitude, 0, frames);
+    addTone(audio.right, rightHz, amplitude, 0, frames);
+    return audio;
+}
+
+// Both channels of uniform noise in −0.3…0.3, the same for every call.
+inline StereoSamples noise(qint64 frames) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-0.3f, 0.3f);
+    StereoSamples audio = silentSamples(frames);
+    for (std::size_t i = 0; i < audio.left.size(); ++i) {
+        audio.left[i] = value(random);
+        audio.right[i] = value(random);
+    }
+    return audio;
+}
+
+// The samples `from`…`to` − 1.
+inline std::span<const float> window(const std::vector<float>& samples, qint64 from, qint64 to) {
+    return std::span<const float>(samples).subspan(static_cast<std::size_t>(from),
+                                                   static_cast<std::size_t>(to - from));
+}
+
+// Writes both channels to a new, closed track file, in buffers of up to 4096 frames.
+inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
+    CafWriter writer(path);
+    const auto frames = static_cast<qint64>(audio.left.size());
+    for (qint64 done = 0; done < frames;) {
+        const qint64 count = std::min<qint64>(4096, frames - done);
+        PcmBuffer buffer(kWorkingFormat, count);
+        std::copy_n(audio.left.begin() + done, count, buffer.channel(0).begin());
+        std::copy_n(audio.right.begin() + done, count, buffer.channel(1).begin());
+        buffer.setFrameLength(count);
+        writer.write(buffer);
+        done += count;
+    }
+    writer.close();
+}
+
+// Limits the size of files this process writes while it lives, so that writes past it fail
+// with EFBIG.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit limit = m_previous;
+        limit.rlim_cur = static_cast<rlim_t>(bytes);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_previous); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous{};
+};
 
 } // namespace kivo::test
