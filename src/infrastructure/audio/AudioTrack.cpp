@@ -46,17 +46,23 @@ float AudioTrack::append(const PcmBuffer& buffer, double at, float gain) {
         // Frames still held by the previous converter are dropped with it.
         m_inputFormat = buffer.format();
         m_converter.reset();
-        try {
-            m_converter = std::make_unique<SampleConverter>(buffer.format());
-        } catch (const KivoError&) {
-            // Left without a converter: this and later buffers of the format are refused.
+        // Buffers already in the working format (all that the capture delivers) are used as
+        // they are: converting them would only copy them.
+        if (buffer.format() != kWorkingFormat) {
+            try {
+                m_converter = std::make_unique<SampleConverter>(buffer.format());
+            } catch (const KivoError&) {
+                // Left without a converter: this and later buffers of the format are refused.
+            }
         }
     }
-    if (!m_converter) {
+    const bool working = buffer.format() == kWorkingFormat;
+    if (!working && !m_converter) {
         throw KivoError(QStringLiteral("此音訊格式無法轉換。"));
     }
 
-    const PcmBuffer converted = m_converter->convert(buffer);
+    const PcmBuffer resampled = working ? PcmBuffer() : m_converter->convert(buffer);
+    const PcmBuffer& converted = working ? buffer : resampled;
     const qint64 convertedFrames = converted.frameLength();
     if (convertedFrames == 0) {
         return 0.0f;

@@ -30,9 +30,10 @@ public:
 
     // Writes a buffer at timeline time `at` (seconds; negative or not a number counts as 0)
     // multiplied by `gain`, and returns the peak absolute sample written, at most 1.0; 0.0 when
-    // nothing was written. A buffer of a new format rebuilds the converter. Throws KivoError
-    // ("此音訊格式無法轉換。") for a format that cannot be converted and PlatformError when
-    // converting or writing fails; the counters then stay as they were.
+    // nothing was written. A buffer of a new format rebuilds the converter; working-format
+    // buffers need none. Throws KivoError ("此音訊格式無法轉換。") for a format that cannot be
+    // converted and PlatformError when converting or writing fails; the counters then stay as
+    // they were.
     float append(const PcmBuffer& buffer, double at, float gain);
 
     // Appends silence until position() reaches `toFrame`, in writes of at most 4096 frames.
@@ -50,7 +51,8 @@ public:
     // Frames in the file, audio and silence: where the next write lands.
     qint64 position() const { return m_position; }
     const QString& path() const { return m_path; }
-    // The format the current converter was built for; empty before the first buffer.
+    // The format of the latest buffers (the converter's input when they need one); empty before
+    // the first buffer.
     const std::optional<PcmFormat>& inputFormat() const { return m_inputFormat; }
 
     // Flushes the file's data to the disk (fdatasync). Safe from any thread while the owner
