@@ -1,8 +1,8 @@
 #include "CaptureTestSupport.h"
 #include "TestMain.h"
+#include "audio/AudioTestSupport.h"
 
 #include "application/RecordingCoordinator.h"
-#include "infrastructure/audio/CafFile.h"
 #include "infrastructure/capture/AudioCaptureService.h"
 
 #include <QDir>
@@ -23,12 +23,7 @@ constexpr double kRate = 48000.0;
 
 // The left channel of a track file.
 std::vector<float> readTrack(const QString& path) {
-    CafReader reader(path);
-    std::vector<float> left(static_cast<std::size_t>(reader.length()));
-    std::vector<float> right(left.size());
-    const qint64 read = reader.read(left.data(), right.data(), reader.length());
-    left.resize(static_cast<std::size_t>(read));
-    return left;
+    return test::readTrackFile(path).left;
 }
 
 // The left channel of a 16-bit WAV file, and its length in frames.
@@ -293,17 +288,10 @@ private slots:
 
     void systemAndMicrophoneTracksLineUp() {
         // A microphone that hears exactly what the default output plays.
-        test::LoadedModule loop(QStringLiteral("module-remap-source"),
-                                {QStringLiteral("source_name=kivo_test_loop"),
-                                 QStringLiteral("master=kivo_test_output.monitor")});
-        QVERIFY(loop.isLoaded());
-        std::optional<quint32> loopSource;
-        QVERIFY(test::waitUntil(
-            [&] {
-                return (loopSource = test::sourceIndex(QStringLiteral("kivo_test_loop")))
-                    .has_value();
-            },
-            5000));
+        const test::RemappedSource loop(QStringLiteral("kivo_test_loop"),
+                                        QStringLiteral("kivo_test_output.monitor"));
+        const std::optional<quint32> loopSource = loop.index();
+        QVERIFY(loopSource);
 
         auto c = configuration(RecordingMode::system, true);
         c.microphoneDeviceID = loopSource;
@@ -390,18 +378,10 @@ private slots:
     }
 
     void aRemovedMicrophoneStopsAndSavesTheRecording() {
-        auto microphoneModule = std::make_unique<test::LoadedModule>(
-            QStringLiteral("module-remap-source"),
-            QStringList{QStringLiteral("source_name=kivo_test_usb_mic"),
-                        QStringLiteral("master=kivo_test_mic_feed.monitor")});
-        QVERIFY(microphoneModule->isLoaded());
-        std::optional<quint32> source;
-        QVERIFY(test::waitUntil(
-            [&] {
-                return (source = test::sourceIndex(QStringLiteral("kivo_test_usb_mic")))
-                    .has_value();
-            },
-            5000));
+        test::RemappedSource microphone(QStringLiteral("kivo_test_usb_mic"),
+                                        QStringLiteral("kivo_test_mic_feed.monitor"));
+        const std::optional<quint32> source = microphone.index();
+        QVERIFY(source);
         TestPlayer speaker({QStringLiteral("kivo_test_mic_feed,tone,1000,0.4,0,forever")});
         QVERIFY(speaker.waitPlaying(0));
 
@@ -409,7 +389,7 @@ private slots:
         c.microphoneDeviceID = source;
         QVERIFY(start(c));
         QTest::qWait(800);
-        microphoneModule->unload();
+        microphone.unload();
         QVERIFY(test::waitUntil([&] { return m_unexpectedStops > 0; }, 5000));
         QCOMPARE(m_coordinator->error(), std::optional<QString>(QStringLiteral(
                                              "麥克風裝置或音訊格式已改變，將保存目前錄音。")));

@@ -30,17 +30,10 @@ private slots:
     void theSameClickLandsAtTheSameTimeInBothRecordings() {
         QFETCH(bool, microphoneJoinsLater);
         // A microphone that hears exactly what the default output plays.
-        test::LoadedModule loop(QStringLiteral("module-remap-source"),
-                                {QStringLiteral("source_name=kivo_test_loop"),
-                                 QStringLiteral("master=kivo_test_output.monitor")});
-        QVERIFY(loop.isLoaded());
-        std::optional<quint32> loopSource;
-        QVERIFY(test::waitUntil(
-            [&] {
-                loopSource = test::sourceIndex(QStringLiteral("kivo_test_loop"));
-                return loopSource.has_value();
-            },
-            5000));
+        const test::RemappedSource loop(QStringLiteral("kivo_test_loop"),
+                                        QStringLiteral("kivo_test_output.monitor"));
+        const std::optional<quint32> loopSource = loop.index();
+        QVERIFY(loopSource);
 
         auto connection = std::make_shared<PulseConnection>();
         CaptureRecorder system;

@@ -341,4 +341,12 @@ ScopedPulseServer::~ScopedPulseServer() {
     qputenv("PULSE_SERVER", m_previous);
 }
 
+RemappedSource::RemappedSource(const QString& name, const QString& master)
+    : m_module(QStringLiteral("module-remap-source"),
+               {QStringLiteral("source_name=") + name, QStringLiteral("master=") + master}) {
+    if (m_module.isLoaded()) {
+        waitUntil([&] { return (m_index = sourceIndex(name)).has_value(); }, 5000);
+    }
+}
+
 } // namespace kivo::test

@@ -112,6 +112,21 @@ private:
     QString m_index;
 };
 
+// A source remapped from `master` for one test (a microphone that hears what `master`
+// carries), removed when destroyed.
+class RemappedSource {
+public:
+    RemappedSource(const QString& name, const QString& master);
+
+    // The source's index once the server lists it; empty when it could not be made.
+    const std::optional<quint32>& index() const { return m_index; }
+    void unload() { m_module.unload(); }
+
+private:
+    LoadedModule m_module;
+    std::optional<quint32> m_index;
+};
+
 // A null sink made for one test, removed when destroyed. Like the test command's own sinks it
 // gets a silent low-latency stream: PulseAudio's null sink otherwise renders two seconds ahead
 // while idle, and a recording of its monitor would see nothing for that long.

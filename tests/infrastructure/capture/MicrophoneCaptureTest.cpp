@@ -74,17 +74,10 @@ private slots:
     }
 
     void removingTheSourceReportsAChange() {
-        test::LoadedModule microphone(QStringLiteral("module-remap-source"),
-                                      {QStringLiteral("source_name=kivo_test_mic_removable"),
-                                       QStringLiteral("master=kivo_test_mic_feed.monitor")});
-        QVERIFY(microphone.isLoaded());
-        std::optional<quint32> source;
-        QVERIFY(test::waitUntil(
-            [&] {
-                source = test::sourceIndex(QStringLiteral("kivo_test_mic_removable"));
-                return source.has_value();
-            },
-            5000));
+        test::RemappedSource microphone(QStringLiteral("kivo_test_mic_removable"),
+                                        QStringLiteral("kivo_test_mic_feed.monitor"));
+        const std::optional<quint32> source = microphone.index();
+        QVERIFY(source);
 
         auto connection = std::make_shared<PulseConnection>();
         CaptureRecorder recorder;
