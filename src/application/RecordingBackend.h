@@ -26,6 +26,9 @@ public:
     std::function<void(AudioLevels)> onLevels;
     // Capture broke down during a recording; the text is the message for the user. Main thread.
     std::function<void(QString)> onFailure;
+    // Progress of the export a stop runs, as the fraction (0…1) of the frames written. Main
+    // thread.
+    std::function<void(double)> onExportProgress;
 
     // Begins capturing with an already validated configuration; completes once capture runs, or
     // with the error whose description is shown to the user.
@@ -41,6 +44,9 @@ public:
     virtual void stop(std::function<void(Result<RecordingRecord>)> completion) = 0;
     // The record is safely in the library: the session's temporary data may go. Throws.
     virtual void acknowledgeSaved() = 0;
+    // The record could not be stored: let go of the finished recording and leave its session
+    // data for recovery, so that a new recording can start.
+    virtual void releaseAfterIndexFailure() = 0;
 };
 
 } // namespace kivo

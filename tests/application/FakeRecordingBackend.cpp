@@ -81,6 +81,10 @@ void FakeRecordingBackend::acknowledgeSaved() {
     }
 }
 
+void FakeRecordingBackend::releaseAfterIndexFailure() {
+    calls.append(QStringLiteral("releaseAfterIndexFailure"));
+}
+
 void FakeRecordingBackend::completeStart() {
     std::exchange(m_pendingStart, {})(Result<>::success());
 }

@@ -53,6 +53,7 @@ public:
     void setGains(float system, float microphone) override;
     void stop(std::function<void(Result<RecordingRecord>)> completion) override;
     void acknowledgeSaved() override;
+    void releaseAfterIndexFailure() override;
 
 private:
     std::function<void(Result<>)> m_pendingStart;

@@ -13,7 +13,7 @@
 #include "infrastructure/audio/AudioSource.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/concurrency/SerialQueue.h"
-#include "infrastructure/storage/RecoveryManifest.h"
+#include "domain/RecoveryManifest.h"
 
 #include <QString>
 

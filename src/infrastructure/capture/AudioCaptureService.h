@@ -42,7 +42,7 @@ public:
 
     // Lets go of the finished writer without removing its session folder, which stays for
     // recovery, so that a new recording can start.
-    void releaseAfterIndexFailure();
+    void releaseAfterIndexFailure() override;
 
     // The session folder of the current or last finished recording; empty when there is none.
     QString sessionFolder() const;

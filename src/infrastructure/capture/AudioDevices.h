@@ -3,7 +3,7 @@
 // The audio inputs the microphone can be switched to: the sound server's sources that are not
 // monitors of an output, in the server's order, each with a readable description.
 
-#include "infrastructure/capture/AudioInputDevice.h"
+#include "application/AudioInputDevice.h"
 
 #include <vector>
 

@@ -4,7 +4,7 @@
 // name their process, one entry per process, in the server's order, without this program and
 // without the sound server's own processes.
 
-#include "infrastructure/capture/RunningAudioApp.h"
+#include "application/RunningAudioApp.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "infrastructure/storage/RecoveryManifest.h"
+#include "domain/RecoveryManifest.h"
 
 #include "domain/JsonValue.h"
 
