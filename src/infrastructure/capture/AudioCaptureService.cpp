@@ -270,18 +270,22 @@ void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> comp
     m_stopping->store(true);
     stopSources();
 
-    const auto writer = m_writer;
-    writer->finish(end, [this, writer, completion = std::move(completion)](
-                            Result<RecordingRecord> result) mutable {
-        onMainThread(
-            [this, writer, completion = std::move(completion), result = std::move(result)] {
-                if (!result && m_writer == writer) {
-                    m_writer.reset();
-                }
-                if (completion) {
-                    completion(result);
-                }
-            });
+    // The finish runs on the writer's queue, and its task is destroyed there after it ran: it
+    // must hold neither the writer (the last reference would destroy the writer on its own
+    // queue, which cannot join itself) nor anything of this service but the weak `alive`.
+    const std::weak_ptr<int> alive = m_alive;
+    AudioRecordingWriter* const finishing = m_writer.get();
+    finishing->finish(end, [this, alive, finishing, completion = std::move(completion)](
+                               Result<RecordingRecord> result) mutable {
+        postToMain(alive, [this, finishing, completion = std::move(completion),
+                           result = std::move(result)] {
+            if (!result && m_writer.get() == finishing) {
+                m_writer.reset();
+            }
+            if (completion) {
+                completion(result);
+            }
+        });
     });
 }
 

@@ -22,7 +22,9 @@ class SerialQueue {
 public:
     // `label` names the worker thread (as seen by a debugger).
     explicit SerialQueue(QString label);
-    // Runs every task already queued, then stops the worker.
+    // Runs every task already queued, then stops the worker. On the worker itself (the last
+    // owner let go inside a task) the queued tasks run right here and the worker ends on its own
+    // once the current task returns, instead of waiting for itself.
     ~SerialQueue();
 
     SerialQueue(const SerialQueue&) = delete;
@@ -58,14 +60,19 @@ private:
         F function;
     };
 
+    // Shared with the worker thread, which may outlive the queue by the end of one task.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::unique_ptr<TaskBase>> tasks; // guarded by mutex
+        bool stopping = false;                       // guarded by mutex
+    };
+
     void enqueue(std::unique_ptr<TaskBase> task);
-    void work();
+    static void work(const std::shared_ptr<State>& state);
 
     QString m_label;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::unique_ptr<TaskBase>> m_tasks; // guarded by m_mutex
-    bool m_stopping = false;                       // guarded by m_mutex
+    std::shared_ptr<State> m_state = std::make_shared<State>();
     std::thread::id m_workerId;
     std::thread m_worker;
 };
