@@ -1,0 +1,769 @@
+#include "application/AppModel.h"
+
+#include "domain/KivoError.h"
+#include "domain/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+const QString kSavedButNotStored =
+    QStringLiteral("音檔已輸出，但錄音紀錄尚未保存。可從復原暫存重新加入紀錄。\n");
+const QString kNotCleanedUp = QStringLiteral("音檔已保存，暫存資料尚未清理。");
+const QString kRecoveryFailed = QStringLiteral("無法復原，暫存資料已保留。\n");
+const QString kTrashFailed =
+    QStringLiteral("未完成刪除。部分音檔可能已移至垃圾桶，紀錄仍可用來檢查保存位置。\n");
+const QString kPlaybackFailed = QStringLiteral("無法播放音檔，檔案可能已移動。\n");
+const QString kSettingsSaved = QStringLiteral("已儲存設定。");
+const QString kSleepNotice = QStringLiteral("電腦即將睡眠，正在保存錄音。");
+const QString kApplicationEndedNotice = QStringLiteral("選定 App 已結束，正在保存錄音。");
+
+bool isOpen(RecordingState state) {
+    return state == RecordingState::recording || state == RecordingState::paused;
+}
+
+QList<float> silentHistory() {
+    return QList<float>(AppModel::kWaveHistoryLength, 0.0F);
+}
+
+bool allFilesExist(const RecordingRecord& record) {
+    return std::all_of(record.files().begin(), record.files().end(),
+                       [](const QUrl& file) { return QFileInfo::exists(file.toLocalFile()); });
+}
+
+} // namespace
+
+const QString AppModel::kLockedMessage =
+    QStringLiteral("另一個 Kivo 正在使用錄音資料庫，目前只能檢視。請先結束另一個 Kivo。");
+
+AppModel::AppModel(AppServices services, QObject* parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+    , m_configuration(m_services.defaultOutputFolder)
+    , m_defaultConfiguration(m_services.defaultOutputFolder)
+    , m_library(m_services.defaultOutputFolder)
+    , m_waveHistory(silentHistory()) {
+    m_coordinator = std::make_unique<RecordingCoordinator>(
+        m_services.backend, m_services.clock ? m_services.clock : monotonicSeconds);
+
+    // One process at a time writes the library and the sessions; the others only look.
+    bool lockedByAnother = false;
+    try {
+        lockedByAnother = !m_services.storage->lockForWriting();
+    } catch (const std::exception&) {
+        // A folder that cannot even be opened cannot be locked by anyone else either; the save
+        // reports what is wrong with it.
+    }
+    m_holdsWriterLock = !lockedByAnother;
+
+    try {
+        m_library = m_services.storage->load();
+        m_configuration = m_library.settings;
+        m_defaultConfiguration = m_library.settings;
+    } catch (const std::exception& error) {
+        m_storageAvailable = false;
+        m_alertMessage = describe(error);
+    }
+    if (lockedByAnother) {
+        m_storageAvailable = false;
+        if (!m_alertMessage) {
+            m_alertMessage = kLockedMessage;
+        }
+    }
+
+    refreshSources();
+    scanRecoveries();
+
+    connect(m_coordinator.get(), &RecordingCoordinator::changed, this, &AppModel::changed);
+
+    // The stop triggers only queue their work: it runs on a later turn of the event loop.
+    const QPointer<AppModel> self(this);
+    m_coordinator->onUnexpectedStop = [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self) {
+                self->stop();
+            }
+        });
+    };
+    if (m_services.sleep) {
+        m_services.sleep->onWillSleep = [self] {
+            QTimer::singleShot(0, self, [self] {
+                if (self) {
+                    self->onWillSleep();
+                }
+            });
+        };
+    }
+    if (m_services.processes) {
+        m_services.processes->onExit = [self](qint32 pid) {
+            QTimer::singleShot(0, self, [self, pid] {
+                if (self) {
+                    self->onProcessExit(pid);
+                }
+            });
+        };
+    }
+    if (m_services.sources) {
+        m_services.sources->onClientRemoved = [self] {
+            if (self) {
+                self->refreshSources();
+            }
+        };
+    }
+    m_services.backend->onExportProgress = [self](double progress) {
+        if (self && self->m_stopsInProgress > 0) {
+            self->setExportProgress(progress);
+        }
+    };
+
+    m_timer.setInterval(kTickMilliseconds);
+    connect(&m_timer, &QTimer::timeout, this, &AppModel::tick);
+    m_timer.start();
+}
+
+AppModel::~AppModel() {
+    m_timer.stop();
+    if (m_player) {
+        m_player->onFinished = nullptr;
+        m_player->stop();
+    }
+    m_services.backend->onExportProgress = nullptr;
+    if (m_services.sleep) {
+        m_services.sleep->releaseSleep();
+    }
+}
+
+// --- Fields ---
+
+void AppModel::setPage(KivoPage page) {
+    if (m_page != page) {
+        m_page = page;
+        emit changed();
+    }
+}
+
+void AppModel::setConfiguration(RecordingConfiguration configuration) {
+    if (!(m_configuration == configuration)) {
+        m_configuration = std::move(configuration);
+        emit changed();
+    }
+}
+
+void AppModel::setDefaultConfiguration(RecordingConfiguration configuration) {
+    if (!(m_defaultConfiguration == configuration)) {
+        m_defaultConfiguration = std::move(configuration);
+        emit changed();
+    }
+}
+
+void AppModel::setAlertMessage(std::optional<QString> message) {
+    if (m_alertMessage != message) {
+        m_alertMessage = std::move(message);
+        emit changed();
+    }
+}
+
+void AppModel::setNotice(std::optional<QString> notice) {
+    if (m_notice != notice) {
+        m_notice = std::move(notice);
+        emit changed();
+    }
+}
+
+void AppModel::setSearch(QString search) {
+    if (m_search != search) {
+        m_search = std::move(search);
+        emit changed();
+    }
+}
+
+void AppModel::setSourceFilter(QString filter) {
+    if (m_sourceFilter != filter) {
+        m_sourceFilter = std::move(filter);
+        emit changed();
+    }
+}
+
+void AppModel::setNewestFirst(bool newestFirst) {
+    if (m_newestFirst != newestFirst) {
+        m_newestFirst = newestFirst;
+        emit changed();
+    }
+}
+
+void AppModel::setMicrophoneMuted(bool muted) {
+    if (m_microphoneMuted != muted) {
+        m_microphoneMuted = muted;
+        emit changed();
+    }
+}
+
+void AppModel::setPlaybackPosition(double seconds) {
+    if (m_player) {
+        m_player->setCurrentTime(seconds);
+    }
+    m_playbackPosition = seconds;
+    emit changed();
+}
+
+void AppModel::setExportProgress(std::optional<double> progress) {
+    if (m_exportProgress != progress) {
+        m_exportProgress = progress;
+        emit changed();
+    }
+}
+
+QString AppModel::capturesRoot() const {
+    return m_services.storage->directory() + QStringLiteral("/Captures");
+}
+
+void AppModel::tick() {
+    bool changedSomething = false;
+    if (m_player) {
+        const double position = m_player->currentTime();
+        const bool playing = m_player->isPlaying();
+        changedSomething = position != m_playbackPosition || playing != m_playing;
+        m_playbackPosition = position;
+        m_playing = playing;
+    }
+    if (m_coordinator->state() == RecordingState::recording) {
+        const AudioLevels levels = m_coordinator->levels();
+        m_waveHistory.removeFirst();
+        m_waveHistory.append(std::max(levels.system, levels.microphone));
+        changedSomething = true;
+    }
+    if (changedSomething) {
+        emit changed();
+    }
+}
+
+// --- Recording ---
+
+bool AppModel::canRecord() const {
+    return m_coordinator->state() == RecordingState::idle && !m_recovering && m_storageAvailable;
+}
+
+bool AppModel::busy() const {
+    return m_coordinator->state() != RecordingState::idle || m_recovering;
+}
+
+QString AppModel::status() const {
+    switch (m_coordinator->state()) {
+    case RecordingState::idle:
+        return m_recovering ? QStringLiteral("正在復原") : QStringLiteral("準備就緒");
+    case RecordingState::starting:
+        return QStringLiteral("正在啟動");
+    case RecordingState::recording:
+        return QStringLiteral("錄音中");
+    case RecordingState::paused:
+        return QStringLiteral("已暫停");
+    case RecordingState::saving:
+        return QStringLiteral("正在保存");
+    }
+    return {};
+}
+
+QString AppModel::clock(double seconds) {
+    const double whole = std::isfinite(seconds) ? std::trunc(seconds) : 0.0;
+    const qint64 total = whole > 0 ? static_cast<qint64>(std::min(whole, 9.0e15)) : 0;
+    return QStringLiteral("%1:%2:%3")
+        .arg(total / 3600, 2, 10, QLatin1Char('0'))
+        .arg(total / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+void AppModel::applicationSelected() {
+    if (!m_configuration.applicationPID) {
+        return;
+    }
+    const auto found =
+        std::find_if(m_applications.begin(), m_applications.end(), [&](const RunningAudioApp& app) {
+            return app.id == *m_configuration.applicationPID;
+        });
+    if (found == m_applications.end()) {
+        return;
+    }
+    RecordingConfiguration configuration = m_configuration;
+    configuration.applicationName = found->name;
+    configuration.applicationBundleID = found->bundleID;
+    setConfiguration(std::move(configuration));
+}
+
+void AppModel::updateGains() {
+    m_coordinator->setGains(m_configuration.systemGain,
+                            m_microphoneMuted ? 0.0F : m_configuration.microphoneGain);
+}
+
+void AppModel::start(std::function<void()> done) {
+    if (!canRecord()) {
+        if (done) {
+            done();
+        }
+        return;
+    }
+    stopPlayback();
+    m_microphoneMuted = false;
+    m_waveHistory = silentHistory();
+    m_notice.reset();
+    m_alertMessage.reset();
+    applicationSelected();
+    emit changed();
+
+    // Held from the start, so that a computer going to sleep waits for the save.
+    if (m_services.sleep) {
+        m_services.sleep->holdSleep();
+    }
+    const QPointer<AppModel> self(this);
+    m_coordinator->start(m_configuration, [self, done = std::move(done)] {
+        if (!self) {
+            return;
+        }
+        if (const auto& error = self->m_coordinator->error()) {
+            self->setAlertMessage(*error);
+        }
+        if (isOpen(self->m_coordinator->state())) {
+            if (self->m_services.processes &&
+                self->m_configuration.mode == RecordingMode::application) {
+                self->m_services.processes->watch(self->m_configuration.applicationPID);
+            }
+        } else if (self->m_services.sleep) {
+            self->m_services.sleep->releaseSleep();
+        }
+        if (done) {
+            done();
+        }
+    });
+}
+
+void AppModel::stop(std::function<void()> done) {
+    if (!isOpen(m_coordinator->state())) {
+        if (m_stopsInProgress > 0) {
+            if (done) {
+                m_afterStops.push_back(std::move(done));
+            }
+        } else if (done) {
+            done();
+        }
+        return;
+    }
+    ++m_stopsInProgress;
+    if (done) {
+        m_afterStops.push_back(std::move(done));
+    }
+    setExportProgress(0.0);
+    const QPointer<AppModel> self(this);
+    m_coordinator->stop([self](std::optional<RecordingRecord> record) {
+        if (self) {
+            self->finishStop(record);
+        }
+    });
+}
+
+void AppModel::finishStop(const std::optional<RecordingRecord>& record) {
+    setExportProgress(std::nullopt);
+    if (!record) {
+        m_alertMessage = m_coordinator->error();
+    } else {
+        storeRecord(*record);
+    }
+    if (const auto& error = m_coordinator->error()) {
+        m_alertMessage = *error;
+    }
+    if (m_services.processes) {
+        m_services.processes->watch(std::nullopt);
+    }
+    scanRecoveries();
+    emit changed();
+    emit recordingFinished(record);
+    if (m_services.sleep) {
+        m_services.sleep->releaseSleep();
+    }
+    --m_stopsInProgress;
+    settleStops();
+}
+
+void AppModel::storeRecord(const RecordingRecord& record) {
+    KivoLibrary updated = withRecordFirst(m_library, record);
+    try {
+        m_services.storage->save(updated);
+    } catch (const std::exception& error) {
+        // The session folder, whose manifest holds the exported record, stays for recovery.
+        m_services.backend->releaseAfterIndexFailure();
+        m_alertMessage = kSavedButNotStored + describe(error);
+        return;
+    }
+    m_library = std::move(updated);
+    try {
+        m_coordinator->acknowledgeSaved();
+        m_notice = QStringLiteral("已保存「") + record.name() + QStringLiteral("」。");
+    } catch (const std::exception&) {
+        // The folder stays, but is not offered for recovery: the library holds its id.
+        m_notice = kNotCleanedUp;
+        m_services.backend->releaseAfterIndexFailure();
+    }
+}
+
+void AppModel::settleStops() {
+    if (m_stopsInProgress > 0) {
+        return;
+    }
+    for (auto& done : std::exchange(m_afterStops, {})) {
+        done();
+    }
+}
+
+KivoLibrary AppModel::withRecordFirst(KivoLibrary library, const RecordingRecord& record) {
+    library.recordings.removeIf(
+        [&](const RecordingRecord& stored) { return stored.id() == record.id(); });
+    library.recordings.prepend(record);
+    return library;
+}
+
+void AppModel::onWillSleep() {
+    if (isOpen(m_coordinator->state())) {
+        setNotice(kSleepNotice);
+        stop();
+    }
+}
+
+void AppModel::onProcessExit(qint32 pid) {
+    if (m_configuration.mode == RecordingMode::application &&
+        m_configuration.applicationPID == pid && isOpen(m_coordinator->state())) {
+        setNotice(kApplicationEndedNotice);
+        stop();
+    }
+    refreshSources();
+}
+
+// --- Sources ---
+
+void AppModel::refreshSources() {
+    m_applications =
+        m_services.sources ? m_services.sources->applications() : std::vector<RunningAudioApp>{};
+    m_devices = m_services.sources ? m_services.sources->inputs() : std::vector<AudioInputDevice>{};
+
+    RecordingConfiguration& configuration = m_configuration;
+    const auto hasPid = [&](qint32 pid) {
+        return std::any_of(m_applications.begin(), m_applications.end(),
+                           [&](const RunningAudioApp& app) { return app.id == pid; });
+    };
+    if (!configuration.applicationPID || !hasPid(*configuration.applicationPID)) {
+        const auto sameProgram = std::find_if(
+            m_applications.begin(), m_applications.end(), [&](const RunningAudioApp& app) {
+                return configuration.applicationBundleID && app.bundleID &&
+                       *app.bundleID == *configuration.applicationBundleID;
+            });
+        configuration.applicationPID = sameProgram != m_applications.end()
+                                           ? std::optional<qint32>(sameProgram->id)
+                                           : std::nullopt;
+    }
+    if (configuration.microphoneDeviceID &&
+        std::none_of(m_devices.begin(), m_devices.end(), [&](const AudioInputDevice& device) {
+            return device.id == *configuration.microphoneDeviceID;
+        })) {
+        configuration.microphoneDeviceID.reset();
+    }
+    emit changed();
+}
+
+// --- Recovery ---
+
+void AppModel::scanRecoveries() {
+    QList<RecoveryItem> items;
+    // Another process's sessions may be recording right now: they are not ours to offer.
+    if (m_holdsWriterLock) {
+        const QDir root(capturesRoot());
+        const QStringList entries = root.entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+        for (const QString& entry : entries) {
+            const QString directory = root.filePath(entry);
+            QFile file(directory + QStringLiteral("/session.json"));
+            if (!QFileInfo(directory).isDir() || !file.open(QIODevice::ReadOnly)) {
+                continue;
+            }
+            try {
+                RecoveryManifest manifest = RecoveryManifest::decoded(file.readAll());
+                const bool stored = std::any_of(
+                    m_library.recordings.begin(), m_library.recordings.end(),
+                    [&](const RecordingRecord& record) { return record.id() == manifest.id; });
+                if (!stored) {
+                    items.append(RecoveryItem{directory, std::move(manifest)});
+                }
+            } catch (const std::exception&) {
+                // Not a session of ours, or one whose manifest was damaged: not listed.
+            }
+        }
+        std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return a.manifest.startedAt.secondsSinceReferenceDate <
+                   b.manifest.startedAt.secondsSinceReferenceDate;
+        });
+    }
+    if (items != m_recoveries) {
+        m_recoveries = std::move(items);
+        emit changed();
+    }
+}
+
+void AppModel::recover(const RecoveryItem& item, std::function<void()> done) {
+    if (m_coordinator->state() != RecordingState::idle || m_recovering || !m_storageAvailable) {
+        if (done) {
+            done();
+        }
+        return;
+    }
+    m_recovering = true;
+    emit changed();
+
+    if (item.manifest.exported && allFilesExist(*item.manifest.exported)) {
+        // Exported before, but the record never reached the library: nothing to export again.
+        finishRecovery(item, Result<RecordingRecord>::success(*item.manifest.exported));
+        if (done) {
+            done();
+        }
+        return;
+    }
+    setExportProgress(0.0);
+    const QPointer<AppModel> self(this);
+    m_services.sessions->exportSession(
+        item,
+        [self](double progress) {
+            if (self && self->m_recovering) {
+                self->setExportProgress(progress);
+            }
+        },
+        [self, item, done = std::move(done)](Result<RecordingRecord> result) {
+            if (!self) {
+                return;
+            }
+            self->finishRecovery(item, result);
+            if (done) {
+                done();
+            }
+        });
+}
+
+void AppModel::finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result) {
+    m_exportProgress.reset();
+    try {
+        const RecordingRecord record = result.get();
+        KivoLibrary updated = withRecordFirst(m_library, record);
+        m_services.storage->save(updated);
+        m_library = std::move(updated);
+        m_services.sessions->remove(item.directory);
+        m_notice = QStringLiteral("已復原「") + record.name() + QStringLiteral("」。");
+    } catch (const std::exception& error) {
+        m_alertMessage = kRecoveryFailed + describe(error);
+    }
+    m_recovering = false;
+    scanRecoveries();
+    emit changed();
+}
+
+// --- Library ---
+
+QList<RecordingRecord> AppModel::filteredRecords() const {
+    QList<RecordingRecord> records;
+    for (const RecordingRecord& record : m_library.recordings) {
+        const bool matchesSearch =
+            m_search.isEmpty() || record.name().contains(m_search, Qt::CaseInsensitive);
+        const bool matchesSource =
+            m_sourceFilter == u"all" || m_sourceFilter == rawValue(record.configuration().mode);
+        if (matchesSearch && matchesSource) {
+            records.append(record);
+        }
+    }
+    std::stable_sort(records.begin(), records.end(), [this](const auto& a, const auto& b) {
+        const double left = a.createdAt().secondsSinceReferenceDate;
+        const double right = b.createdAt().secondsSinceReferenceDate;
+        return m_newestFirst ? left > right : left < right;
+    });
+    return records;
+}
+
+bool AppModel::persistLibrary() {
+    if (!m_storageAvailable) {
+        return false;
+    }
+    try {
+        m_services.storage->save(m_library);
+    } catch (const std::exception& error) {
+        try {
+            m_library = m_services.storage->load();
+        } catch (const std::exception&) {
+            // The in-memory library stays as it is.
+        }
+        m_alertMessage = describe(error);
+        emit changed();
+        return false;
+    }
+    m_notice = kSettingsSaved;
+    emit changed();
+    return true;
+}
+
+void AppModel::saveDefaults() {
+    if (busy()) {
+        return;
+    }
+    m_library.settings = m_defaultConfiguration;
+    if (!persistLibrary()) {
+        return;
+    }
+    m_configuration = m_library.settings;
+    refreshSources();
+}
+
+void AppModel::savePreset(const QString& name) {
+    if (busy() || trimmedWhitespace(name).isEmpty()) {
+        return;
+    }
+    m_library.presets.append(RecordingPreset(name, m_configuration));
+    persistLibrary();
+}
+
+void AppModel::applyPreset(const RecordingPreset& preset) {
+    if (busy()) {
+        return;
+    }
+    m_configuration = preset.configuration;
+    refreshSources();
+    m_page = KivoPage::studio;
+    m_notice = QStringLiteral("已套用「") + preset.name + QStringLiteral("」。");
+    emit changed();
+}
+
+void AppModel::removePreset(const RecordingPreset& preset) {
+    m_library.presets.removeIf(
+        [&](const RecordingPreset& stored) { return stored.id == preset.id; });
+    persistLibrary();
+}
+
+void AppModel::rename(const RecordingRecord& record, const QString& name) {
+    const QString trimmed = trimmedWhitespace(name);
+    if (trimmed.isEmpty()) {
+        return;
+    }
+    const auto found =
+        std::find_if(m_library.recordings.begin(), m_library.recordings.end(),
+                     [&](const RecordingRecord& stored) { return stored.id() == record.id(); });
+    if (found == m_library.recordings.end()) {
+        return;
+    }
+    found->setName(firstCharacters(trimmed, RecordingConfiguration::kMaximumNameLength));
+    persistLibrary();
+}
+
+void AppModel::trash(const RecordingRecord& record) {
+    if (m_playbackID == record.id()) {
+        stopPlayback();
+    }
+    try {
+        for (const QUrl& file : record.files()) {
+            const QString path = file.toLocalFile();
+            if (!QFileInfo::exists(path)) {
+                continue;
+            }
+            if (!m_services.trash) {
+                throw KivoError(QStringLiteral("這台電腦沒有可用的垃圾桶。"));
+            }
+            m_services.trash->moveToTrash(path);
+        }
+        KivoLibrary updated = m_library;
+        updated.recordings.removeIf(
+            [&](const RecordingRecord& stored) { return stored.id() == record.id(); });
+        m_services.storage->save(updated);
+        m_library = std::move(updated);
+        m_notice = QStringLiteral("已移至垃圾桶。");
+    } catch (const std::exception& error) {
+        m_alertMessage = kTrashFailed + describe(error);
+    }
+    emit changed();
+}
+
+void AppModel::play(const RecordingRecord& record) {
+    if (busy()) {
+        return;
+    }
+    if (m_playbackID == record.id() && m_player) {
+        if (m_player->isPlaying()) {
+            m_player->pause();
+            m_playing = false;
+        } else {
+            m_player->play();
+            m_playing = true;
+        }
+        emit changed();
+        return;
+    }
+    stopPlayback();
+    if (record.files().isEmpty()) {
+        return;
+    }
+    try {
+        if (!m_services.players) {
+            throw KivoError(QStringLiteral("這個程式無法播放音檔。"));
+        }
+        m_player = m_services.players->open(record.files().first().toLocalFile());
+    } catch (const std::exception& error) {
+        setAlertMessage(kPlaybackFailed + describe(error));
+        return;
+    }
+    const QPointer<AppModel> self(this);
+    m_player->onFinished = [self](bool successfully) {
+        if (self) {
+            self->audioPlayerDidFinishPlaying(successfully);
+        }
+    };
+    m_playbackID = record.id();
+    m_playbackDuration = m_player->duration();
+    m_playbackPosition = 0;
+    m_player->play();
+    m_playing = true;
+    emit changed();
+}
+
+void AppModel::stopPlayback() {
+    if (m_player) {
+        m_player->onFinished = nullptr;
+        m_player->stop();
+    }
+    const bool hadPlayback = m_player || m_playbackID || m_playing || m_playbackPosition != 0;
+    m_player.reset();
+    m_playbackID.reset();
+    m_playing = false;
+    m_playbackPosition = 0;
+    if (hadPlayback) {
+        emit changed();
+    }
+}
+
+void AppModel::audioPlayerDidFinishPlaying(bool /*successfully*/) {
+    // The player stays, so that playing the same record again starts from the beginning.
+    if (m_player) {
+        m_player->setCurrentTime(0);
+    }
+    m_playing = false;
+    m_playbackPosition = 0;
+    emit changed();
+}
+
+void AppModel::selectFolder(bool forDefaults) {
+    if (!m_services.folderChooser) {
+        return;
+    }
+    RecordingConfiguration& configuration = forDefaults ? m_defaultConfiguration : m_configuration;
+    if (const auto folder = m_services.folderChooser->chooseFolder(configuration.outputDirectory)) {
+        configuration.outputDirectory = *folder;
+        emit changed();
+    }
+}
+
+} // namespace kivo

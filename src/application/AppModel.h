@@ -1,0 +1,184 @@
+#pragma once
+
+// The one observable object behind Kivo's window and kivo-cli: it owns the recording coordinator,
+// the capture backend and the library storage; holds the configuration being edited, the
+// library, the lists of applications and microphones, the recoverable sessions, the playback
+// state and the waveform history; and turns the computer going to sleep, the recorded
+// application exiting and a capture failure into an orderly stop that saves the recording.
+//
+// Main thread only. Every change of a field, and every change of the coordinator, is announced
+// by changed(). The asynchronous operations (start, stop, recover) return at once and call
+// their `done` on the main thread when finished.
+
+#include "application/PlatformServices.h"
+#include "application/RecordingCoordinator.h"
+#include "application/RecoveryItem.h"
+#include "domain/KivoLibrary.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kivo {
+
+enum class KivoPage { studio, library, presets, settings };
+
+class AppModel : public QObject {
+    Q_OBJECT
+
+public:
+    // Values in the waveform history.
+    static constexpr int kWaveHistoryLength = 70;
+    // The one timer of the model, for the waveform and the playback position.
+    static constexpr int kTickMilliseconds = 150;
+
+    static const QString kLockedMessage;
+
+    // Runs the start-up: takes the library's writer lock, loads the library, lists the sources,
+    // scans the sessions, installs the stop triggers and starts the timer.
+    explicit AppModel(AppServices services, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // --- Fields ---
+    KivoPage page() const { return m_page; }
+    void setPage(KivoPage page);
+    const RecordingConfiguration& configuration() const { return m_configuration; }
+    void setConfiguration(RecordingConfiguration configuration);
+    const RecordingConfiguration& defaultConfiguration() const { return m_defaultConfiguration; }
+    void setDefaultConfiguration(RecordingConfiguration configuration);
+    const KivoLibrary& library() const { return m_library; }
+    const std::vector<RunningAudioApp>& applications() const { return m_applications; }
+    const std::vector<AudioInputDevice>& devices() const { return m_devices; }
+    const std::optional<QString>& alertMessage() const { return m_alertMessage; }
+    void setAlertMessage(std::optional<QString> message);
+    const std::optional<QString>& notice() const { return m_notice; }
+    void setNotice(std::optional<QString> notice);
+    const QString& search() const { return m_search; }
+    void setSearch(QString search);
+    // "all" or a recording mode's raw value.
+    const QString& sourceFilter() const { return m_sourceFilter; }
+    void setSourceFilter(QString filter);
+    bool newestFirst() const { return m_newestFirst; }
+    void setNewestFirst(bool newestFirst);
+    const QList<RecoveryItem>& recoveries() const { return m_recoveries; }
+    bool recovering() const { return m_recovering; }
+    bool storageAvailable() const { return m_storageAvailable; }
+    const std::optional<QUuid>& playbackID() const { return m_playbackID; }
+    bool playing() const { return m_playing; }
+    // Seconds. Setting it seeks the player, when there is one.
+    double playbackPosition() const { return m_playbackPosition; }
+    void setPlaybackPosition(double seconds);
+    double playbackDuration() const { return m_playbackDuration; }
+    const QList<float>& waveHistory() const { return m_waveHistory; }
+    bool microphoneMuted() const { return m_microphoneMuted; }
+    // Forces the microphone gain to 0 while true; call updateGains() to pass it on.
+    void setMicrophoneMuted(bool muted);
+    // The fraction (0…1) of the frames written by the export that a stop or a recovery is
+    // running; absent when none runs.
+    const std::optional<double>& exportProgress() const { return m_exportProgress; }
+
+    RecordingCoordinator& coordinator() { return *m_coordinator; }
+    const RecordingCoordinator& coordinator() const { return *m_coordinator; }
+
+    // --- Recording ---
+    // Idle, no recovery running and the library writable.
+    bool canRecord() const;
+    // The one-line status: "準備就緒", "正在啟動", "錄音中", ...
+    QString status() const;
+    // Seconds as "hh:mm:ss" (fraction dropped, negatives and non-finite values as 0).
+    static QString clock(double seconds);
+    // Takes the chosen application's current name and program into the configuration.
+    void applicationSelected();
+    // Passes the configured gains (the microphone's as 0 while muted) to the recording.
+    void updateGains();
+    void start(std::function<void()> done = {});
+    // Stops and saves the running recording. When a stop that began earlier is still saving,
+    // `done` waits for it; otherwise a stop with nothing to stop is done at once.
+    void stop(std::function<void()> done = {});
+    // A stop is saving (exporting, storing the record) and has not finished yet.
+    bool stopInProgress() const { return m_stopsInProgress > 0; }
+
+    // --- Sources ---
+    void refreshSources();
+
+    // --- Recovery ---
+    void scanRecoveries();
+    void recover(const RecoveryItem& item, std::function<void()> done = {});
+
+    // --- Library, playback, presets, settings ---
+    QList<RecordingRecord> filteredRecords() const;
+    bool persistLibrary();
+    void saveDefaults();
+    void savePreset(const QString& name);
+    void applyPreset(const RecordingPreset& preset);
+    void removePreset(const RecordingPreset& preset);
+    void rename(const RecordingRecord& record, const QString& name);
+    void trash(const RecordingRecord& record);
+    void play(const RecordingRecord& record);
+    void stopPlayback();
+    void audioPlayerDidFinishPlaying(bool successfully);
+    // Asks the folder chooser (when the program has one) for the output folder.
+    void selectFolder(bool forDefaults);
+
+    // The sessions root: the library folder's "Captures".
+    QString capturesRoot() const;
+
+signals:
+    void changed();
+    // A stop has finished: with the exported record (stored in the library or not), or without
+    // one when nothing could be exported.
+    void recordingFinished(std::optional<kivo::RecordingRecord> record);
+
+private:
+    bool busy() const;
+    void tick();
+    void finishStop(const std::optional<RecordingRecord>& record);
+    void finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result);
+    void storeRecord(const RecordingRecord& record);
+    void setExportProgress(std::optional<double> progress);
+    void onProcessExit(qint32 pid);
+    void onWillSleep();
+    void settleStops();
+    static KivoLibrary withRecordFirst(KivoLibrary library, const RecordingRecord& record);
+
+    AppServices m_services;
+    std::unique_ptr<RecordingCoordinator> m_coordinator;
+
+    KivoPage m_page = KivoPage::studio;
+    RecordingConfiguration m_configuration;
+    RecordingConfiguration m_defaultConfiguration;
+    KivoLibrary m_library;
+    std::vector<RunningAudioApp> m_applications;
+    std::vector<AudioInputDevice> m_devices;
+    std::optional<QString> m_alertMessage;
+    std::optional<QString> m_notice;
+    QString m_search;
+    QString m_sourceFilter = QStringLiteral("all");
+    bool m_newestFirst = true;
+    QList<RecoveryItem> m_recoveries;
+    bool m_recovering = false;
+    bool m_storageAvailable = true;
+    // False when another process is the library's writer: its sessions are not ours to list.
+    bool m_holdsWriterLock = false;
+    std::unique_ptr<AudioPlayer> m_player;
+    std::optional<QUuid> m_playbackID;
+    bool m_playing = false;
+    double m_playbackPosition = 0;
+    double m_playbackDuration = 0;
+    QList<float> m_waveHistory;
+    bool m_microphoneMuted = false;
+    std::optional<double> m_exportProgress;
+
+    int m_stopsInProgress = 0;
+    std::vector<std::function<void()>> m_afterStops;
+    QTimer m_timer;
+};
+
+} // namespace kivo
