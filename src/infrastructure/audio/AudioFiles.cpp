@@ -33,7 +33,8 @@ void clip(std::span<float> mix, qint64 frames) {
 } // namespace
 
 void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
-                  AudioOutputFormat format, bool highQuality) {
+                  AudioOutputFormat format, bool highQuality,
+                  const std::function<void(qint64 framesWritten)>& progress) {
     if (frames < 1 || tracks.isEmpty()) {
         throw KivoError::message(QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
     }
@@ -70,6 +71,9 @@ void exportTracks(const QStringList& tracks, const QString& destination, qint64 
         clip(mixRight, chunk);
         writer->write(mixLeft.data(), mixRight.data(), chunk);
         written += chunk;
+        if (progress) {
+            progress(written);
+        }
     }
     writer->finish();
 }

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace kivo::AudioFiles {
 
 // Frames per second of every track, mix and exported file.
@@ -25,8 +27,11 @@ inline constexpr qint64 kExportChunkFrames = 4096;
 // Streams in chunks of kExportChunkFrames: memory use does not depend on the length.
 // Throws KivoError when `frames` is below 1 or `tracks` is empty, PlatformError when a track
 // cannot be opened or read or the destination cannot be created or written; after a failure the
-// destination may hold an incomplete file, which the caller removes. Any thread.
+// destination may hold an incomplete file, which the caller removes. `progress`, when given, is
+// called on the calling thread after every chunk with the frames written so far (`frames` after
+// the last). Any thread.
 void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
-                  AudioOutputFormat format, bool highQuality);
+                  AudioOutputFormat format, bool highQuality,
+                  const std::function<void(qint64 framesWritten)>& progress = {});
 
 } // namespace kivo::AudioFiles

@@ -38,7 +38,9 @@ float clampedGain(float gain) {
 }
 
 // A folder URL's path without its trailing "/", so that names can be joined to it.
-QString localFolder(const QUrl& folder) { return QDir::cleanPath(folder.toLocalFile()); }
+QString localFolder(const QUrl& folder) {
+    return QDir::cleanPath(folder.toLocalFile());
+}
 
 QString newUuidText() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -199,7 +201,7 @@ RecordingRecord AudioRecordingWriter::finishOnQueue(double at) {
             throw KivoError(QStringLiteral("沒有收到音訊。請確認來源與權限；暫存資料保留在 ") +
                             QDir::toNativeSeparators(m_directory) + QStringLiteral("。"));
         }
-        RecordingRecord record = exportSession(m_manifest, m_directory, frames);
+        RecordingRecord record = exportSession(m_manifest, m_directory, frames, onExportProgress);
         RecoveryManifest exported = m_manifest;
         exported.exported = record;
         writeManifest(exported, m_directory);
@@ -277,7 +279,8 @@ void AudioRecordingWriter::writeManifest(const RecoveryManifest& manifest,
 
 RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& manifest,
                                                     const QString& directory,
-                                                    std::optional<qint64> frames) {
+                                                    std::optional<qint64> frames,
+                                                    const std::function<void(double)>& progress) {
     QStringList sources;
     std::vector<AudioSource> sourceKinds;
     for (const auto source : kAllAudioSources) {
@@ -310,6 +313,21 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
         QLatin1Char('_') + newUuidText().left(8);
     const QString extension = fileExtension(configuration.format);
 
+    const bool separateFiles = configuration.saveSeparateTracks && sources.size() >= 2;
+    const double totalFrames = static_cast<double>(frameCount) *
+                               static_cast<double>(separateFiles ? 1 + sources.size() : 1);
+    qint64 framesOfEarlierFiles = 0;
+    double reported = 0.0;
+    const auto reportWritten = [&](qint64 framesWritten) {
+        const double fraction =
+            std::min(1.0, static_cast<double>(framesOfEarlierFiles + framesWritten) / totalFrames);
+        if (progress &&
+            (fraction >= reported + kExportProgressStep || (fraction == 1.0 && reported < 1.0))) {
+            reported = fraction;
+            progress(fraction);
+        }
+    };
+
     QList<QUrl> files;
     const auto save = [&](const QStringList& tracks, const QString& suffix) {
         const QString finalPath =
@@ -318,7 +336,7 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
             outputFolder + QStringLiteral("/.kivo-") + newUuidText() + QLatin1Char('.') + extension;
         try {
             AudioFiles::exportTracks(tracks, temporaryPath, frameCount, configuration.format,
-                                     configuration.highQuality);
+                                     configuration.highQuality, reportWritten);
             // The session folder goes once the record is stored: the file must be on disk first.
             FileOperations::syncFile(temporaryPath);
             FileOperations::moveWithoutReplacing(temporaryPath, finalPath);
@@ -328,10 +346,11 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
             throw;
         }
         files.append(QUrl::fromLocalFile(finalPath));
+        framesOfEarlierFiles += frameCount;
     };
 
     save(sources, QString());
-    if (configuration.saveSeparateTracks && sources.size() >= 2) {
+    if (separateFiles) {
         for (qsizetype i = 0; i < sources.size(); ++i) {
             const QString suffix = sourceKinds[static_cast<std::size_t>(i)] == AudioSource::system
                                        ? QStringLiteral("_電腦聲音")

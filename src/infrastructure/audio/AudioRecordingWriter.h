@@ -9,11 +9,11 @@
 #include "domain/RecordingConfiguration.h"
 #include "domain/RecordingRecord.h"
 #include "domain/RecordingTimeline.h"
+#include "domain/RecoveryManifest.h"
 #include "domain/Result.h"
 #include "infrastructure/audio/AudioSource.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/concurrency/SerialQueue.h"
-#include "domain/RecoveryManifest.h"
 
 #include <QString>
 
@@ -61,6 +61,9 @@ public:
     // failure callback also by the capture side): each must hand its work to the main thread.
     std::function<void(float system, float microphone)> onLevels;
     std::function<void(const QString& message)> onFailure;
+    // The export of finish() advancing: the fraction (0…1) of the frames it writes, as
+    // exportSession() reports it.
+    std::function<void(double fraction)> onExportProgress;
 
     // Host-clock seconds throughout. Each of these waits for the queue; never call them from it.
     void activate(double at);
@@ -88,9 +91,16 @@ public:
     // Writes "session.json" into `directory` atomically (temporary file, fsync, rename).
     static void writeManifest(const RecoveryManifest& manifest, const QString& directory);
     // Exports a session folder into the configuration's output folder and returns its record.
-    // Without a frame count, the longest track file gives the length. Any thread.
+    // Without a frame count, the longest track file gives the length. `progress`, when given, is
+    // called on the calling thread with the fraction (0…1) of all frames of all the files this
+    // export writes that are written, each time it has grown by kExportProgressStep or more,
+    // and with 1.0 once the last frame is written. Any thread.
     static RecordingRecord exportSession(const RecoveryManifest& manifest, const QString& directory,
-                                         std::optional<qint64> frames = std::nullopt);
+                                         std::optional<qint64> frames = std::nullopt,
+                                         const std::function<void(double fraction)>& progress = {});
+
+    // The least growth of the export's fraction between two progress reports.
+    static constexpr double kExportProgressStep = 0.001;
 
     // How often track data is forced to disk while recording, in seconds.
     static constexpr double kDiskFlushInterval = 2.0;

@@ -302,18 +302,19 @@ CafReader::CafReader(const QString& path)
             getBig(head.data() + 4, 2) != 1) {
             throw notATrackFile(path, notCaf);
         }
+        // Chunks may come in any order and with others between them; only a data chunk of
+        // unknown size must be the last, as it runs to the end of the file.
         bool described = false;
+        bool foundData = false;
+        qint64 dataBytes = 0;
         qint64 offset = 8;
-        for (;;) {
-            if (!readHead(offset, 12)) {
-                throw notATrackFile(path, notCaf); // no data chunk
-            }
+        while (readHead(offset, 12)) {
             const std::uint32_t type = static_cast<std::uint32_t>(getBig(head.data(), 4));
             const auto size = static_cast<std::int64_t>(getBig(head.data() + 4, 8));
             const qint64 body = offset + 12;
             if (type == fourCc("desc")) {
                 std::array<unsigned char, kDescSize> desc{};
-                if (size < kDescSize ||
+                if (described || size < kDescSize ||
                     readAll(m_fd, desc.data(), desc.size(), body) != kDescSize) {
                     throw notATrackFile(path, notCaf);
                 }
@@ -329,26 +330,34 @@ CafReader::CafReader(const QString& path)
                 m_bigEndian = (flags & kFlagIsLittleEndian) == 0;
                 described = true;
             } else if (type == fourCc("data")) {
-                if (!described) {
+                if (foundData || (size != kUnknownSize && size < 4)) {
                     throw notATrackFile(path, notCaf);
                 }
+                foundData = true;
                 m_dataOffset = body + 4; // after the edit count
-                const qint64 present = std::max<qint64>(fileSize - m_dataOffset, 0);
                 if (size == kUnknownSize) {
-                    m_length = present / kBytesPerFrame;
-                } else if (size >= 4) {
-                    m_complete = true;
-                    m_length = std::min<qint64>(size - 4, present) / kBytesPerFrame;
-                } else {
-                    throw notATrackFile(path, notCaf);
+                    dataBytes = std::max<qint64>(fileSize - m_dataOffset, 0);
+                    break;
                 }
-                break;
+                m_complete = true;
+                dataBytes = size - 4;
+                if (size >= fileSize - body) {
+                    break; // nothing follows; a chunk cut short by the file's end holds what is
+                           // there
+                }
+                offset = body + size;
+                continue;
             }
             if (size < 0 || size > fileSize) {
                 throw notATrackFile(path, notCaf);
             }
             offset = body + size;
         }
+        if (!described || !foundData) {
+            throw notATrackFile(path, notCaf);
+        }
+        const qint64 present = std::max<qint64>(fileSize - m_dataOffset, 0);
+        m_length = std::min(dataBytes, present) / kBytesPerFrame;
     } catch (...) {
         ::close(m_fd);
         throw;

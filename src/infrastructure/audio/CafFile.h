@@ -60,7 +60,9 @@ private:
 };
 
 // Reads a track file written by CafWriter (closed or not) or any CAF file of 48 000 Hz,
-// 2-channel, 32-bit float linear PCM. Not thread-safe.
+// 2-channel, 32-bit float linear PCM, in either byte order, its chunks in any order and with
+// chunks of other kinds among them (a data chunk of unknown size runs to the file's end, so it
+// must come last). Not thread-safe.
 class CafReader {
 public:
     // Throws PlatformError when the file cannot be opened or is not such a CAF file.

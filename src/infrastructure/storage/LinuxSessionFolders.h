@@ -1,0 +1,40 @@
+#pragma once
+
+// Session folders on this computer: a session is exported on a thread of its own, so the main
+// event loop keeps running, and its progress and outcome come back to the main thread.
+//
+// Main thread: construct, call and destroy it on the thread whose event loop receives the
+// callbacks.
+
+#include "application/PlatformServices.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace kivo {
+
+class LinuxSessionFolders : public SessionFolders {
+public:
+    // Progress is reported when the fraction has grown by at least this much, and at 1.0.
+    static constexpr double kProgressStep = 0.01;
+
+    LinuxSessionFolders();
+    // An export still running goes on to its end, but none of its callbacks is called any more.
+    ~LinuxSessionFolders() override;
+    LinuxSessionFolders(const LinuxSessionFolders&) = delete;
+    LinuxSessionFolders& operator=(const LinuxSessionFolders&) = delete;
+
+    // AudioRecordingWriter::exportSession() of the item's folder with the length of its longest
+    // track. `completion` is called once, unless this object is destroyed first.
+    void exportSession(const RecoveryItem& item, std::function<void(double)> progress,
+                       std::function<void(Result<RecordingRecord>)> completion) override;
+    void remove(const QString& directory) override;
+
+private:
+    struct Mailbox;
+    // Shared with the export threads, which may outlive this object.
+    std::shared_ptr<Mailbox> m_mailbox;
+};
+
+} // namespace kivo
