@@ -4,6 +4,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusUnixFileDescriptor>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -60,10 +64,10 @@ void LogindSleepMonitor::holdSleep() {
             [this, request](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
-                // An answer to a hold released meanwhile is dropped, and its descriptor closed
-                // with it.
+                // The reply's descriptor is closed with the reply: an answer to a hold released
+                // meanwhile (or asked for again) ends its lock that way.
                 if (reply.isValid() && m_holding && request == m_request) {
-                    m_lock = reply.value();
+                    m_lock = ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
                 }
             });
 }
@@ -71,7 +75,10 @@ void LogindSleepMonitor::holdSleep() {
 void LogindSleepMonitor::releaseSleep() {
     m_holding = false;
     ++m_request;
-    m_lock = QDBusUnixFileDescriptor(); // closes our copy, which ends the lock
+    if (m_lock >= 0) {
+        ::close(m_lock); // logind ends the lock once no copy of the descriptor is open
+        m_lock = -1;
+    }
 }
 
 void LogindSleepMonitor::prepareForSleep(bool start) {

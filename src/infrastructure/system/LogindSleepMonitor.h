@@ -9,7 +9,6 @@
 
 #include "application/PlatformServices.h"
 
-#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 
@@ -37,7 +36,7 @@ private:
     QString m_connectionName; // of the connection to `busAddress`; empty for the system bus
     bool m_holding = false;   // between holdSleep and releaseSleep
     quint64 m_request = 0;    // the latest lock request; older answers are dropped
-    QDBusUnixFileDescriptor m_lock;
+    int m_lock = -1;          // logind's lock: our copy of its file descriptor
 };
 
 } // namespace kivo
