@@ -1,0 +1,88 @@
+#include "infrastructure/system/PulseSourceCatalog.h"
+
+#include "infrastructure/capture/AudioDevices.h"
+#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/RunningAudioApps.h"
+
+#include <QCollator>
+#include <QLocale>
+
+#include <pulse/subscribe.h>
+
+#include <algorithm>
+
+namespace kivo {
+
+namespace {
+
+bool isClientRemoval(int event) {
+    return (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_CLIENT &&
+           (event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+}
+
+} // namespace
+
+PulseSourceCatalog::PulseSourceCatalog() {
+    m_coalesce.setSingleShot(true);
+    m_coalesce.setInterval(kCoalesceDelay);
+    QObject::connect(&m_coalesce, &QTimer::timeout, [this] {
+        if (onClientRemoved) {
+            onClientRemoved();
+        }
+    });
+
+    try {
+        m_connection = std::make_unique<PulseConnection>();
+    } catch (const PlatformError&) {
+        return;
+    }
+    PulseConnection::Lock lock(*m_connection);
+    m_connection->addListener(
+        [this](int event, quint32) {
+            if (isClientRemoval(event)) {
+                // Pulse thread: the timer is the main thread's, so restart it there.
+                QMetaObject::invokeMethod(
+                    &m_coalesce, [this] { m_coalesce.start(); }, Qt::QueuedConnection);
+            }
+        },
+        nullptr);
+}
+
+PulseSourceCatalog::~PulseSourceCatalog() = default;
+
+bool PulseSourceCatalog::hasConnection() const {
+    if (!m_connection) {
+        return false;
+    }
+    PulseConnection::Lock lock(*m_connection);
+    return m_connection->isConnected();
+}
+
+// The lists come over the catalog's own connection while it lasts: a connection opened just for
+// a listing would leave the server when done, and its removal would be reported as a program
+// quitting, which asks for the lists again.
+std::vector<RunningAudioApp> PulseSourceCatalog::applications() {
+    return sortedByName(hasConnection() ? RunningAudioApps::list(*m_connection)
+                                        : RunningAudioApps::list());
+}
+
+std::vector<AudioInputDevice> PulseSourceCatalog::inputs() {
+    return hasConnection() ? AudioDevices::inputs(*m_connection) : AudioDevices::inputs();
+}
+
+std::vector<RunningAudioApp> PulseSourceCatalog::sortedByName(std::vector<RunningAudioApp> apps) {
+    // The C locale would compare code points; names are ordered as a person reads them.
+    auto locale = QLocale();
+    if (locale.language() == QLocale::C) {
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    }
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(apps.begin(), apps.end(), [&](const auto& a, const auto& b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return apps;
+}
+
+} // namespace kivo
