@@ -7,30 +7,29 @@
 
 using namespace kivo;
 
-Q_DECLARE_METATYPE(std::vector<PulseClientInfo>)
-Q_DECLARE_METATYPE(std::vector<RunningAudioApp>)
-
 namespace {
 
 constexpr qint32 kSelf = 500;
 
-PulseClientInfo client(std::optional<qint32> pid, const QString& name, const QString& binary,
-                       std::optional<qint32> connection = std::nullopt,
-                       const QString& api = QString()) {
-    PulseClientInfo info;
-    info.processID = pid;
-    info.applicationName = name;
-    info.processBinary = binary;
-    info.connectionProcessID = connection;
-    info.clientAPI = api;
-    return info;
+// "pid,name,binary[,connection pid,api]" each; an empty pid is none.
+std::vector<PulseClientInfo> clientInfos(const QStringList& specs) {
+    std::vector<PulseClientInfo> result;
+    for (const QString& spec : specs) {
+        const QStringList f = spec.split(u',');
+        PulseClientInfo info;
+        if (!f[0].isEmpty()) {
+            info.processID = f[0].toInt();
+        }
+        info.applicationName = f[1];
+        info.processBinary = f[2];
+        if (f.size() > 3) {
+            info.connectionProcessID = f[3].toInt();
+            info.clientAPI = f[4];
+        }
+        result.push_back(info);
+    }
+    return result;
 }
-
-RunningAudioApp app(qint32 pid, const QString& name, std::optional<QString> binary) {
-    return {pid, name, std::move(binary)};
-}
-
-const QString kPulse = QStringLiteral("pipewire-pulse");
 
 } // namespace
 
@@ -40,55 +39,37 @@ class RunningAudioAppsFilterTest : public QObject {
 
 private slots:
     void listsClientsThatNameTheirProcess_data() {
-        QTest::addColumn<std::vector<PulseClientInfo>>("clients");
-        QTest::addColumn<std::vector<RunningAudioApp>>("expected");
-
-        QTest::newRow("an application")
-            << std::vector{client(10, QStringLiteral("Firefox"), QStringLiteral("firefox"))}
-            << std::vector{app(10, QStringLiteral("Firefox"), QStringLiteral("firefox"))};
-        QTest::newRow("no application name is App")
-            << std::vector{client(10, QString(), QStringLiteral("mpv"))}
-            << std::vector{app(10, QStringLiteral("App"), QStringLiteral("mpv"))};
-        QTest::newRow("no binary, no bundle id")
-            << std::vector{client(10, QStringLiteral("Game"), QString())}
-            << std::vector{app(10, QStringLiteral("Game"), std::nullopt)};
-        QTest::newRow("without a process id it is left out")
-            << std::vector{client(std::nullopt, QStringLiteral("module"), QString())}
-            << std::vector<RunningAudioApp>{};
-        QTest::newRow("this program is left out")
-            << std::vector{client(kSelf, QStringLiteral("Kivo"), QStringLiteral("kivo")),
-                           client(11, QStringLiteral("Meet"), QStringLiteral("chrome"))}
-            << std::vector{app(11, QStringLiteral("Meet"), QStringLiteral("chrome"))};
-        QTest::newRow("the server and its session manager are left out")
-            << std::vector{client(20, QStringLiteral("pipewire"), QStringLiteral("pipewire")),
-                           client(21, QStringLiteral("WirePlumber"), QStringLiteral("wireplumber")),
-                           client(12, QStringLiteral("Player"), QStringLiteral("player"), 20,
-                                  kPulse)}
-            << std::vector{app(12, QStringLiteral("Player"), QStringLiteral("player"))};
-        QTest::newRow("the pulse server's process is left out whatever its binary")
-            << std::vector{client(30, QStringLiteral("server"), QStringLiteral("renamed")),
-                           client(13, QStringLiteral("Zoom"), QStringLiteral("zoom"), 30, kPulse)}
-            << std::vector{app(13, QStringLiteral("Zoom"), QStringLiteral("zoom"))};
-        QTest::newRow("one entry per process, named by the first client that names it")
-            << std::vector{client(14, QString(), QStringLiteral("chromium")),
-                           client(15, QStringLiteral("Other"), QStringLiteral("other")),
-                           client(14, QStringLiteral("Chromium"), QStringLiteral("chromium")),
-                           client(14, QStringLiteral("Chromium input"), QStringLiteral("chromium"))}
-            << std::vector{app(14, QStringLiteral("Chromium"), QStringLiteral("chromium")),
-                           app(15, QStringLiteral("Other"), QStringLiteral("other"))};
-        QTest::newRow("the server's order is kept")
-            << std::vector{client(3, QStringLiteral("b"), QString()),
-                           client(1, QStringLiteral("A"), QString()),
-                           client(2, QStringLiteral("a10"), QString())}
-            << std::vector{app(3, QStringLiteral("b"), std::nullopt),
-                           app(1, QStringLiteral("A"), std::nullopt),
-                           app(2, QStringLiteral("a10"), std::nullopt)};
+        QTest::addColumn<QStringList>("clients");
+        QTest::addColumn<QStringList>("expected"); // "pid,name,binary", binary "-" for none
+        const auto row = [](const char* name, const char* specs, const char* expected) {
+            QTest::newRow(name) << QString::fromUtf8(specs).split(u';')
+                                << QString::fromUtf8(expected).split(u';', Qt::SkipEmptyParts);
+        };
+        row("an application", "10,Firefox,firefox", "10,Firefox,firefox");
+        row("no application name is App", "10,,mpv", "10,App,mpv");
+        row("no binary, no bundle id", "10,Game,", "10,Game,-");
+        row("without a process id it is left out", ",module,", "");
+        row("this program is left out", "500,Kivo,kivo;11,Meet,chrome", "11,Meet,chrome");
+        row("the server and its session manager are left out",
+            "20,pipewire,pipewire;21,WirePlumber,wireplumber;12,Player,player,20,pipewire-pulse",
+            "12,Player,player");
+        row("the pulse server's process is left out whatever its binary",
+            "30,server,renamed;13,Zoom,zoom,30,pipewire-pulse", "13,Zoom,zoom");
+        row("one entry per process, named by the first client that names it",
+            "14,,chromium;15,Other,other;14,Chromium,chromium;14,Chromium input,chromium",
+            "14,Chromium,chromium;15,Other,other");
+        row("the server's order is kept", "3,b,;1,A,;2,a10,", "3,b,-;1,A,-;2,a10,-");
     }
-
     void listsClientsThatNameTheirProcess() {
-        QFETCH(std::vector<PulseClientInfo>, clients);
-        QFETCH(std::vector<RunningAudioApp>, expected);
-        QCOMPARE(RunningAudioApps::fromClients(clients, kSelf), expected);
+        QFETCH(QStringList, clients);
+        QStringList apps;
+        for (const RunningAudioApp& app :
+             RunningAudioApps::fromClients(clientInfos(clients), kSelf)) {
+            apps << QStringLiteral("%1,%2,%3")
+                        .arg(app.id)
+                        .arg(app.name, app.bundleID.value_or(QStringLiteral("-")));
+        }
+        QTEST(apps, "expected");
     }
 };
 
