@@ -4,7 +4,6 @@
 
 #include <QTest>
 
-#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -14,108 +13,54 @@ class RecordingTimelineTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void newTimelineHasNoTimeAndIgnoresPauseAndResume() {
-        RecordingTimeline timeline;
-        QCOMPARE(timeline.elapsed(0), 0.0);
-        QCOMPARE(timeline.elapsed(1e9), 0.0);
-        QCOMPARE(timeline.position(5), std::nullopt);
-        QVERIFY(!timeline.isPaused());
-        timeline.pause(10);
-        QVERIFY(!timeline.isPaused());
-        timeline.resume(20);
-        QCOMPARE(timeline.elapsed(30), 0.0);
-        QCOMPARE(timeline.position(30), std::nullopt);
+    // `events`: s (start), p (pause), r (resume) at a time. `checks`: eT=V elapsed at T,
+    // qT=V position of a moment stamped T ("-": none), "paused" or "running".
+    void elapsedAndPositions_data() {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("checks");
+        const auto row = [](const char* name, const char* events, const char* checks) {
+            QTest::newRow(name) << QString::fromLatin1(events) << QString::fromLatin1(checks);
+        };
+        row("not started: no time, pause and resume ignored", "p10 r20",
+            "e0=0 e1e9=0 q5=- q30=- running");
+        row("a pause is left out", "s100 p110 r130", "e140=20 q140=20 q130=10 running");
+        row("moments stamped before the latest resume have no position", "s100 p110 r130",
+            "q125=- q105=-");
+        row("while paused, elapsed stays at the pause", "s100 p110",
+            "paused e500=10 e110=10 q105=- q500=-");
+        row("a second pause does not move the pause start", "s100 p110 p120 r130", "e140=20");
+        row("a resume before the pause counts as no pause", "s100 p110 r105",
+            "running e120=20 q120=20 q104=-");
+        row("a resume without a pause changes nothing", "s100 r150", "e160=60 q120=20");
+        row("before the start: elapsed clamped, no position", "s100", "e90=0 q90=- q100=0 enan=0");
+        row("a new start forgets pauses", "s100 p110 r130 p140 s200",
+            "running e205=5 q205=5 q199=-");
+        row("several pauses add up", "s0 p1 r3 p4 r10", "e12=4 q12=4");
     }
-
-    void pauseLeavesThePausedStretchOut() {
+    void elapsedAndPositions() {
+        QFETCH(QString, events);
+        QFETCH(QString, checks);
         RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.pause(110);
-        timeline.resume(130);
-        QCOMPARE(timeline.elapsed(140), 20.0);
-        QCOMPARE(timeline.position(140), std::optional<double>(20.0));
-        QCOMPARE(timeline.position(130), std::optional<double>(10.0));
-        // Stamped before the latest resume: no position, even when it arrives later.
-        QCOMPARE(timeline.position(125), std::nullopt);
-        QCOMPARE(timeline.position(105), std::nullopt);
-    }
-
-    void whilePausedElapsedStaysAtThePauseMoment() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.pause(110);
-        QVERIFY(timeline.isPaused());
-        QCOMPARE(timeline.elapsed(500), 10.0);
-        QCOMPARE(timeline.elapsed(110), 10.0);
-        QCOMPARE(timeline.position(105), std::nullopt);
-        QCOMPARE(timeline.position(500), std::nullopt);
-    }
-
-    void secondPauseDoesNotMoveThePauseStart() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.pause(110);
-        timeline.pause(120);
-        QCOMPARE(timeline.elapsed(200), 10.0);
-        timeline.resume(130);
-        QCOMPARE(timeline.elapsed(140), 20.0);
-    }
-
-    void resumeBeforeThePauseCountsAsNoPause() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.pause(110);
-        timeline.resume(105);
-        QVERIFY(!timeline.isPaused());
-        QCOMPARE(timeline.elapsed(120), 20.0);
-        QCOMPARE(timeline.position(120), std::optional<double>(20.0));
-        QCOMPARE(timeline.position(104), std::nullopt);
-    }
-
-    void resumeWithoutPauseChangesNothing() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.resume(150);
-        QCOMPARE(timeline.elapsed(160), 60.0);
-        QCOMPARE(timeline.position(120), std::optional<double>(20.0));
-    }
-
-    void elapsedIsClampedButPositionIsAbsentBeforeTheStart() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        QCOMPARE(timeline.elapsed(90), 0.0);
-        QCOMPARE(timeline.position(90), std::nullopt);
-        QCOMPARE(timeline.position(100), std::optional<double>(0.0));
-    }
-
-    void elapsedOfNotANumberIsZero() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        QCOMPARE(timeline.elapsed(std::numeric_limits<double>::quiet_NaN()), 0.0);
-    }
-
-    void startAgainForgetsThePauseAndThePausedTime() {
-        RecordingTimeline timeline;
-        timeline.start(100);
-        timeline.pause(110);
-        timeline.resume(130);
-        timeline.pause(140);
-        timeline.start(200);
-        QVERIFY(!timeline.isPaused());
-        QCOMPARE(timeline.elapsed(205), 5.0);
-        QCOMPARE(timeline.position(205), std::optional<double>(5.0));
-        QCOMPARE(timeline.position(199), std::nullopt);
-    }
-
-    void severalPausesAddUp() {
-        RecordingTimeline timeline;
-        timeline.start(0);
-        timeline.pause(1);
-        timeline.resume(3);
-        timeline.pause(4);
-        timeline.resume(10);
-        QCOMPARE(timeline.elapsed(12), 4.0);
-        QCOMPARE(timeline.position(12), std::optional<double>(4.0));
+        for (const QString& event : events.split(u' ')) {
+            const double at = event.mid(1).toDouble();
+            event[0] == u's' ? timeline.start(at)
+                             : (event[0] == u'p' ? timeline.pause(at) : timeline.resume(at));
+        }
+        for (const QString& check : checks.split(u' ')) {
+            if (check == u"paused" || check == u"running") {
+                QCOMPARE(timeline.isPaused(), check == u"paused");
+                continue;
+            }
+            const QStringList parts = check.mid(1).split(u'=');
+            const double at =
+                parts[0] == u"nan" ? std::numeric_limits<double>::quiet_NaN() : parts[0].toDouble();
+            if (check[0] == u'e') {
+                QCOMPARE(timeline.elapsed(at), parts[1].toDouble());
+            } else {
+                QCOMPARE(timeline.position(at),
+                         parts[1] == u"-" ? std::nullopt : std::optional(parts[1].toDouble()));
+            }
+        }
     }
 };
 

@@ -8,21 +8,10 @@ using namespace kivo;
 
 namespace {
 
-QString repeated(const QString& piece, int times) {
-    QString text;
-    for (int i = 0; i < times; ++i) {
-        text += piece;
-    }
-    return text;
-}
-
 const QString kFamily =
-    QStringLiteral("👨‍👩‍👧‍👦");                  // four people joined by three ZWJ
-const QString kAccentedE = QStringLiteral("e\u0301");             // e + combining acute
-const QString kTaiwanFlag = QStringLiteral("🇹🇼");                 // two regional indicators
-const QString kRainbowFlag = QStringLiteral("🏳️‍🌈");    // flag, VS16, ZWJ, rainbow
-const QString kThumbsUpMedium = QStringLiteral("👍🏽");       // emoji + skin tone modifier
-const QString kHangulJamo = QStringLiteral("\u1100\u1161\u11A8"); // L V T syllable
+    QStringLiteral("👨‍👩‍👧‍👦");      // four people joined by three ZWJ
+const QString kAccentedE = QStringLiteral("e\u0301"); // e + combining acute
+const QString kTaiwanFlag = QStringLiteral("🇹🇼");     // two regional indicators
 
 } // namespace
 
@@ -36,9 +25,9 @@ private slots:
         QTest::newRow("base letter with combining mark") << kAccentedE;
         QTest::newRow("letter with two combining marks") << QStringLiteral("a\u0308\u0323");
         QTest::newRow("flag of regional indicators") << kTaiwanFlag;
-        QTest::newRow("rainbow flag sequence") << kRainbowFlag;
-        QTest::newRow("skin tone modifier") << kThumbsUpMedium;
-        QTest::newRow("hangul jamo syllable") << kHangulJamo;
+        QTest::newRow("rainbow flag sequence") << QStringLiteral("🏳️‍🌈");
+        QTest::newRow("skin tone modifier") << QStringLiteral("👍🏽");
+        QTest::newRow("hangul jamo syllable") << QStringLiteral("\u1100\u1161\u11A8");
         QTest::newRow("carriage return line feed") << QStringLiteral("\r\n");
         QTest::newRow("CJK ideograph") << QStringLiteral("錄");
         QTest::newRow("supplementary ideograph") << QStringLiteral("𠀋");
@@ -46,76 +35,62 @@ private slots:
     void oneUserPerceivedCharacterIsKeptWhole() {
         QFETCH(QString, character);
         QCOMPARE(firstCharacters(character + QStringLiteral("x"), 1), character);
-        QCOMPARE(firstCharacters(repeated(character, 5), 3), repeated(character, 3));
+        QCOMPARE(firstCharacters(character.repeated(5), 3), character.repeated(3));
     }
 
     void cutsAfterTheGivenNumberOfCharacters_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("ascii") << QStringLiteral("abcdef") << 3 << QStringLiteral("abc");
-        QTest::newRow("shorter than the limit")
-            << QStringLiteral("ab") << 3 << QStringLiteral("ab");
-        QTest::newRow("zero") << QStringLiteral("ab") << 0 << QString();
-        QTest::newRow("empty") << QString() << 3 << QString();
-        QTest::newRow("mixed clusters")
-            << (kFamily + kAccentedE + QStringLiteral("x") + kTaiwanFlag) << 3
-            << (kFamily + kAccentedE + QStringLiteral("x"));
-        // Three regional indicators: a flag, then a lone indicator.
-        QTest::newRow("odd regional indicators") << QStringLiteral("🇹🇼🇹") << 1 << kTaiwanFlag;
-        // A flag that follows an emoji still pairs its own two indicators.
-        QTest::newRow("flag after emoji")
-            << (QStringLiteral("🏳") + kTaiwanFlag + QStringLiteral("x")) << 2
-            << (QStringLiteral("🏳") + kTaiwanFlag);
-        // Next to Devanagari an emoji's surrogate pair must not be split.
-        QTest::newRow("emoji after devanagari") << QStringLiteral("\u0915\u0937🧑🏽z") << 3
-                                                << QStringLiteral("\u0915\u0937🧑🏽");
-        QTest::newRow("emoji after thai")
-            << QStringLiteral("a\u0E33🧑x") << 2 << QStringLiteral("a\u0E33🧑");
-        QTest::newRow("zero-width joiner between letters stays with the first")
-            << QStringLiteral("a\u200Dbc") << 1 << QStringLiteral("a\u200D");
+        const auto row = [](const char* name, const QString& text, int count,
+                            const QString& expected) {
+            QTest::newRow(name) << text << count << expected;
+        };
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+        row("ascii", s("abcdef"), 3, s("abc"));
+        row("shorter than the limit", s("ab"), 3, s("ab"));
+        row("zero", s("ab"), 0, QString());
+        row("empty", QString(), 3, QString());
+        row("mixed clusters", kFamily + kAccentedE + s("x") + kTaiwanFlag, 3,
+            kFamily + kAccentedE + s("x"));
+        row("80 families", kFamily.repeated(81), 80, kFamily.repeated(80));
+        row("79 families", kFamily.repeated(80), 79, kFamily.repeated(79));
+        row("odd regional indicators: a flag, then a lone one", s("🇹🇼🇹"), 1, kTaiwanFlag);
+        row("a flag after an emoji pairs its own indicators", s("🏳") + kTaiwanFlag + s("x"), 2,
+            s("🏳") + kTaiwanFlag);
+        row("emoji after devanagari stays whole", s("\u0915\u0937🧑🏽z"), 3,
+            s("\u0915\u0937🧑🏽"));
+        row("emoji after thai", s("a\u0E33🧑x"), 2, s("a\u0E33🧑"));
+        row("zero-width joiner between letters stays with the first", s("a\u200Dbc"), 1,
+            s("a\u200D"));
     }
     void cutsAfterTheGivenNumberOfCharacters() {
         QFETCH(QString, text);
         QFETCH(int, count);
-        QFETCH(QString, expected);
-        QCOMPARE(firstCharacters(text, count), expected);
-    }
-
-    void eightyEmojiFamiliesAreEightyCharacters() {
-        const QString text = repeated(kFamily, 80);
-        QCOMPARE(firstCharacters(text, 80), text);
-        QCOMPARE(firstCharacters(text + kFamily, 80), text);
-        QCOMPARE(firstCharacters(text, 79), repeated(kFamily, 79));
+        QTEST(firstCharacters(text, count), "expected");
     }
 
     void trimsUnicodeWhiteSpaceAndLineBreaks_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("spaces") << QStringLiteral("  名稱  ") << QStringLiteral("名稱");
-        QTest::newRow("line breaks")
-            << QStringLiteral("\n\r\u000B\u000C\u0085名稱\r\n") << QStringLiteral("名稱");
-        QTest::newRow("tab") << QStringLiteral("\t名稱\t") << QStringLiteral("名稱");
-        QTest::newRow("no-break and ideographic spaces")
-            << QStringLiteral("\u00A0\u3000名稱\u3000\u202F") << QStringLiteral("名稱");
-        QTest::newRow("en quad to hair space, ogham mark")
-            << QStringLiteral("\u2000\u200A\u1680名稱\u205F") << QStringLiteral("名稱");
-        QTest::newRow("line and paragraph separators")
-            << QStringLiteral("\u2028名稱\u2029") << QStringLiteral("名稱");
-        QTest::newRow("inner white space stays")
-            << QStringLiteral(" a \n b ") << QStringLiteral("a \n b");
-        QTest::newRow("only white space") << QStringLiteral(" \n\u3000\t") << QString();
-        // Not white space: zero-width space, zero-width joiner, byte order mark, a control.
-        QTest::newRow("zero-width characters are not white space")
-            << QStringLiteral("\u200B名稱\uFEFF") << QStringLiteral("\u200B名稱\uFEFF");
-        QTest::newRow("other controls are not white space")
-            << QStringLiteral("\u0001名稱\u001F") << QStringLiteral("\u0001名稱\u001F");
-        QTest::newRow("emoji at the ends stay") << (kFamily + QStringLiteral(" ")) << kFamily;
+        const auto row = [](const char* name, const char* text, const char* expected) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(expected);
+        };
+        row("spaces", "  名稱  ", "名稱");
+        row("line breaks", "\n\r\u000B\u000C\u0085名稱\r\n", "名稱");
+        row("tab", "\t名稱\t", "名稱");
+        row("no-break and ideographic spaces", "\u00A0\u3000名稱\u3000\u202F", "名稱");
+        row("en quad to hair space, ogham mark", "\u2000\u200A\u1680名稱\u205F", "名稱");
+        row("line and paragraph separators", "\u2028名稱\u2029", "名稱");
+        row("inner white space stays", " a \n b ", "a \n b");
+        row("only white space", " \n\u3000\t", "");
+        row("zero-width characters are not white space", "\u200B名稱\uFEFF", "\u200B名稱\uFEFF");
+        row("other controls are not white space", "\u0001名稱\u001F", "\u0001名稱\u001F");
+        row("emoji at the ends stay", "👨‍👩‍👧‍👦 ", "👨‍👩‍👧‍👦");
     }
     void trimsUnicodeWhiteSpaceAndLineBreaks() {
         QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(trimmedWhitespace(text), expected);
+        QTEST(trimmedWhitespace(text), "expected");
     }
 };
 
