@@ -53,6 +53,27 @@ private:
         });
     }
 
+    void completeStart(bool ok = true) {
+        std::exchange(m_backend->heldStart,
+                      {})(ok ? Result<>::success()
+                             : Result<>::failure(KivoError::message(m_backend->startFailure)));
+    }
+    void completeStop(bool ok = true) {
+        std::exchange(m_backend->heldStop, {})(
+            ok ? Result<RecordingRecord>::success(m_backend->record)
+               : Result<RecordingRecord>::failure(KivoError::message(m_backend->stopFailure)));
+    }
+    void report(AudioLevels levels) {
+        if (m_backend->onLevels) {
+            m_backend->onLevels(levels);
+        }
+    }
+    void report(const QString& failure) {
+        if (m_backend->onFailure) {
+            m_backend->onFailure(failure);
+        }
+    }
+
     // Brings the coordinator to `state` at clock 100 and forgets the backend calls made on the
     // way. `starting` holds the start; `saving` holds the stop.
     void bringTo(RecordingState state) {
@@ -95,18 +116,10 @@ private slots:
         backend->onLevels = [&](AudioLevels) { ++oldCallbackCalls; };
         backend->onFailure = [&](QString) { ++oldCallbackCalls; };
         RecordingCoordinator coordinator(backend, [] { return 0.0; });
-        backend->reportLevels({0.5F, 0.5F});
-        backend->reportFailure(QStringLiteral("壞了"));
+        backend->onLevels({0.5F, 0.5F});
+        backend->onFailure(QStringLiteral("壞了"));
         QCOMPARE(oldCallbackCalls, 0);
         QCOMPARE(coordinator.error(), QStringLiteral("壞了"));
-    }
-
-    void defaultClockIsMonotonicSeconds() {
-        const double first = monotonicSeconds();
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        QVERIFY(std::abs(double(now.tv_sec) + double(now.tv_nsec) / 1e9 - first) < 1.0);
-        QVERIFY(monotonicSeconds() >= first);
     }
 
     // The main loop keeps running while the backend starts, and the elapsed time counts from
@@ -135,7 +148,7 @@ private slots:
         }
         if (outcome == Outcome::hold) {
             QCOMPARE(m_coordinator->state(), starting);
-            m_backend->completeStart();
+            completeStart();
         }
         QTRY_COMPARE(m_coordinator->state(), recording);
         QCOMPARE(m_startsDone, 1);
@@ -208,10 +221,10 @@ private slots:
         QVERIFY(m_backend->calls.isEmpty());
         QCOMPARE(changes.size(), 0);
         if (state == starting) {
-            m_backend->completeStart();
+            completeStart();
             QCOMPARE(m_coordinator->state(), recording);
         } else if (state == saving) {
-            m_backend->completeStop();
+            completeStop();
             QCOMPARE(m_coordinator->state(), idle);
         }
     }
@@ -243,7 +256,7 @@ private slots:
         m_backend->startFailure = QStringLiteral("無法擷取系統音訊。\n連線被拒絕");
         start();
         if (outcome == Outcome::hold) {
-            m_backend->failStart();
+            completeStart(false);
         }
         QTRY_COMPARE(m_coordinator->state(), idle);
         QCOMPARE(m_startsDone, 1);
@@ -300,18 +313,18 @@ private slots:
             m_backend->whileResuming = [this] { m_clock += 1; };
         }
         QSignalSpy states(m_coordinator.get(), &RecordingCoordinator::stateChanged);
-        m_backend->reportLevels({0.9F, 0.8F});
+        report(AudioLevels{0.9F, 0.8F});
         m_clock = 110;
         m_coordinator->togglePause();
         QCOMPARE(m_coordinator->state(), paused);
         QCOMPARE(m_coordinator->elapsed(), 10.0);
-        m_backend->reportLevels({0.7F, 0.6F});
+        report(AudioLevels{0.7F, 0.6F});
         QCOMPARE(m_coordinator->levels(), AudioLevels{});
         m_clock = 130;
         m_coordinator->togglePause();
         QCOMPARE(m_coordinator->state(), recording);
         QCOMPARE(m_coordinator->elapsed(), 10.0);
-        m_backend->reportLevels({0.3F, 0.2F});
+        report(AudioLevels{0.3F, 0.2F});
         QCOMPARE(m_coordinator->levels(), (AudioLevels{0.3F, 0.2F}));
         m_clock = slowBackend ? 141 : 140;
         stop();
@@ -330,7 +343,7 @@ private slots:
         m_coordinator->stop();
         for (const double later : {400.0, 900.0}) {
             if (later == 900.0) {
-                m_backend->completeStop();
+                completeStop();
                 QCOMPARE(m_coordinator->state(), idle);
             }
             m_clock = later;
@@ -346,7 +359,7 @@ private slots:
         QCOMPARE(m_coordinator->elapsed(), 0.0);
         QCOMPARE(m_coordinator->error(), std::nullopt);
         m_clock = 1000;
-        m_backend->completeStart();
+        completeStart();
         m_clock = 1007;
         m_coordinator->refreshElapsed();
         QCOMPARE(m_coordinator->elapsed(), 7.0);
@@ -373,7 +386,7 @@ private slots:
         QFETCH(bool, succeeds);
         bringTo(from);
         m_coordinator->setError(QStringLiteral("先前的錯誤"));
-        m_backend->reportLevels({0.5F, 0.25F});
+        report(AudioLevels{0.5F, 0.25F});
         m_backend->stopOutcome = outcome;
         m_backend->stopFailure = QStringLiteral("無法保存錄音：磁碟已滿");
         stop();
@@ -382,7 +395,7 @@ private slots:
             QCOMPARE(m_stopsDone, 0);
         }
         if (outcome == Outcome::hold) {
-            succeeds ? m_backend->completeStop() : m_backend->failStop();
+            completeStop(succeeds);
         }
         QTRY_COMPARE(m_coordinator->state(), idle);
         QCOMPARE(m_stopsDone, 1);
@@ -413,15 +426,15 @@ private slots:
         QCOMPARE(m_backend->calls, QStringList{QStringLiteral("setGains 1.5 -0.25")});
 
         QSignalSpy levels(m_coordinator.get(), &RecordingCoordinator::levelsChanged);
-        m_backend->reportLevels({0.5F, 0.25F});
+        report(AudioLevels{0.5F, 0.25F});
         QCOMPARE(m_coordinator->levels(), (levelsShown ? AudioLevels{0.5F, 0.25F} : AudioLevels{}));
         QCOMPARE(levels.size(), levelsShown ? 1 : 0);
 
-        m_backend->reportFailure(QStringLiteral("中斷")); // no stop hook installed
+        report(QStringLiteral("中斷")); // no stop hook installed
         QCOMPARE(m_coordinator->error(), QStringLiteral("中斷"));
         int requests = 0;
         m_coordinator->onUnexpectedStop = [&] { ++requests; };
-        m_backend->reportFailure(QStringLiteral("錄音中斷：音訊伺服器已關閉"));
+        report(QStringLiteral("錄音中斷：音訊伺服器已關閉"));
         QCOMPARE(m_coordinator->error(), QStringLiteral("錄音中斷：音訊伺服器已關閉"));
         QCOMPARE(requests, stopRequests);
         QCOMPARE(m_coordinator->state(), state);
@@ -432,7 +445,7 @@ private slots:
         bringTo(recording);
         m_coordinator->onUnexpectedStop = [this] { stop(); };
         m_clock = 112;
-        m_backend->reportFailure(QStringLiteral("中斷"));
+        report(QStringLiteral("中斷"));
         QCOMPARE(m_stopsDone, 1);
         QCOMPARE(m_stopped, m_backend->record);
         QCOMPARE(m_coordinator->state(), idle);
@@ -461,8 +474,8 @@ private slots:
         QSignalSpy errors(m_coordinator.get(), &RecordingCoordinator::errorChanged);
         m_clock = 100;
         m_coordinator->start(validConfiguration()); // starting, recording
-        m_backend->reportLevels({0.5F, 0.5F});      // levels
-        m_backend->reportLevels({0.5F, 0.5F});      // unchanged: nothing
+        report(AudioLevels{0.5F, 0.5F});            // levels
+        report(AudioLevels{0.5F, 0.5F});            // unchanged: nothing
         m_clock = 104;
         m_coordinator->togglePause();                 // paused, elapsed 4
         m_coordinator->togglePause();                 // recording
@@ -495,9 +508,9 @@ private slots:
             stop();
         }
         m_coordinator.reset();
-        saving ? m_backend->completeStop() : m_backend->completeStart();
-        m_backend->reportLevels({1, 1});
-        m_backend->reportFailure(QStringLiteral("中斷"));
+        saving ? completeStop() : completeStart();
+        report(AudioLevels{1, 1});
+        report(QStringLiteral("中斷"));
         QCOMPARE(m_startsDone, saving ? 1 : 0);
         QCOMPARE(m_stopsDone, 0);
     }
