@@ -1,17 +1,21 @@
 #pragma once
 
-// Buffers and read-back helpers shared by the audio tests.
+// Buffers, track files, decoded exports and measurements shared by the audio and capture tests.
 
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QString>
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <numbers>
-#include <random>
 #include <span>
 #include <vector>
 
@@ -19,34 +23,33 @@
 
 namespace kivo::test {
 
-// Both channels of a track file.
+// Both channels of a track or a decoded file.
 struct StereoSamples {
     std::vector<float> left;
     std::vector<float> right;
+    qint64 frames() const { return static_cast<qint64>(left.size()); }
 };
+
+inline StereoSamples silentSamples(qint64 frames) {
+    return {std::vector<float>(static_cast<std::size_t>(frames)),
+            std::vector<float>(static_cast<std::size_t>(frames))};
+}
 
 inline StereoSamples readTrackFile(const QString& path) {
     CafReader reader(path);
-    StereoSamples samples;
-    samples.left.resize(static_cast<std::size_t>(reader.length()));
-    samples.right.resize(static_cast<std::size_t>(reader.length()));
+    StereoSamples samples = silentSamples(reader.length());
     qint64 done = 0;
-    while (const qint64 got =
-               reader.read(samples.left.data() + done, samples.right.data() + done, 1000)) {
+    while (const qint64 got = reader.read(&samples.left[done], &samples.right[done], 1000)) {
         done += got;
     }
-    samples.left.resize(static_cast<std::size_t>(done));
-    samples.right.resize(static_cast<std::size_t>(done));
     return samples;
 }
 
 // A working-format buffer of `frames` frames with constant channel values.
 inline PcmBuffer stereoBuffer(qint64 frames, float left, float right) {
     PcmBuffer buffer(kWorkingFormat, frames);
-    for (qint64 i = 0; i < frames; ++i) {
-        buffer.channel(0)[static_cast<std::size_t>(i)] = left;
-        buffer.channel(1)[static_cast<std::size_t>(i)] = right;
-    }
+    std::fill_n(buffer.channel(0).begin(), frames, left);
+    std::fill_n(buffer.channel(1).begin(), frames, right);
     buffer.setFrameLength(frames);
     return buffer;
 }
@@ -57,18 +60,26 @@ inline float tone(double hz, double rate, qint64 frame, double amplitude = 0.5) 
         amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(frame) / rate));
 }
 
+// Adds a 48 kHz tone of `amplitude` to the frames `from`…`to` − 1 of one channel.
+inline void addTone(std::vector<float>& channel, double hz, double amplitude, qint64 from,
+                    qint64 to) {
+    for (qint64 i = from; i < to; ++i) {
+        channel[static_cast<std::size_t>(i)] += tone(hz, 48000.0, i, amplitude);
+    }
+}
+
 // The largest difference of `samples` from `from` on to a 48 kHz tone delayed by `latency`.
 inline double largestToneError(const std::vector<float>& samples, qint64 from, qint64 latency,
                                double hz) {
     double largest = 0.0;
-    for (qint64 n = from; n < static_cast<qint64>(samples.size()); ++n) {
-        const double expected = tone(hz, 48000.0, n - latency);
-        largest = std::max(largest, std::fabs(samples[static_cast<std::size_t>(n)] - expected));
+    for (auto n = static_cast<std::size_t>(from); n < samples.size(); ++n) {
+        largest = std::max<double>(largest,
+                                   std::fabs(samples[n] - tone(hz, 48000.0, qint64(n) - latency)));
     }
     return largest;
 }
 
-// A planar float buffer of `format` (mono or more channels) holding a tone from `firstFrame`.
+// A planar float buffer of `format` holding a tone from `firstFrame` on every channel.
 inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, double hz) {
     PcmBuffer buffer(format, frames);
     for (int channel = 0; channel < format.channels; ++channel) {
@@ -81,52 +92,56 @@ inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, 
     return buffer;
 }
 
-// Both channels silent for `frames` frames.
-inline StereoSamples silentSamples(qint64 frames) {
-    return {std::vector<float>(static_cast<std::size_t>(frames)),
-            std::vector<float>(static_cast<std::size_t>(frames))};
-}
-
-// Adds a 48 kHz tone of `amplitude` to the frames `from`…`to` − 1 of one channel.
-inline void addTone(std::vector<float>& channel, double hz, double amplitude, qint64 from,
-                    qint64 to) {
-    for (qint64 i = from; i < to; ++i) {
-        channel[static_cast<std::size_t>(i)] += tone(hz, 48000.0, i, amplitude);
-    }
-}
-
-// Both channels of a 48 kHz tone, the right one at `rightHz`.
-inline StereoSamples toneTrack(qint64 frames, double leftHz, double rightHz, double amplitude) {
-    StereoSamples audio = silentSamples(frames);
-    addTone(audio.left, leftHz, amplitude, 0, frames);
-    addTone(audio.right, rightHz, amplitude, 0, frames);
-    return audio;
-}
-
-// Both channels of uniform noise in −0.3…0.3, the same for every call.
-inline StereoSamples noise(qint64 frames) {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> value(-0.3f, 0.3f);
-    StereoSamples audio = silentSamples(frames);
-    for (std::size_t i = 0; i < audio.left.size(); ++i) {
-        audio.left[i] = value(random);
-        audio.right[i] = value(random);
-    }
-    return audio;
-}
-
 // The samples `from`…`to` − 1.
 inline std::span<const float> window(const std::vector<float>& samples, qint64 from, qint64 to) {
     return std::span<const float>(samples).subspan(static_cast<std::size_t>(from),
                                                    static_cast<std::size_t>(to - from));
 }
 
+inline float peakLevel(std::span<const float> samples) {
+    float peak = 0.0f;
+    for (const float sample : samples) {
+        peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
+}
+
+// The amplitude of a sine of `hz` in 48 kHz `samples` (Goertzel over a Hann window); a
+// full-scale sine gives 1.0.
+inline double toneAmplitude(std::span<const float> samples, double hz) {
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * hz / 48000.0);
+    double previous = 0.0, beforePrevious = 0.0, windowSum = 0.0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double hann =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) /
+                                 double(std::max<std::size_t>(samples.size(), 2) - 1));
+        windowSum += hann;
+        const double current = hann * samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
+    return windowSum > 0 ? 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
+}
+
+// Normalised correlation of `signal` against `reference` over the frames `from`…`to` − 1.
+inline double correlation(const std::vector<float>& signal, const std::vector<float>& reference,
+                          qint64 from, qint64 to) {
+    double product = 0.0, signalEnergy = 0.0, referenceEnergy = 0.0;
+    for (auto i = static_cast<std::size_t>(from); i < std::size_t(to) && i < signal.size(); ++i) {
+        product += double(signal[i]) * reference[i];
+        signalEnergy += double(signal[i]) * signal[i];
+        referenceEnergy += double(reference[i]) * reference[i];
+    }
+    return product / std::sqrt(std::max(signalEnergy * referenceEnergy, 1e-30));
+}
+
 // Writes both channels to a new, closed track file, in buffers of up to 4096 frames.
 inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
     CafWriter writer(path);
-    const auto frames = static_cast<qint64>(audio.left.size());
-    for (qint64 done = 0; done < frames;) {
-        const qint64 count = std::min<qint64>(4096, frames - done);
+    for (qint64 done = 0; done < audio.frames();) {
+        const qint64 count = std::min<qint64>(4096, audio.frames() - done);
         PcmBuffer buffer(kWorkingFormat, count);
         std::copy_n(audio.left.begin() + done, count, buffer.channel(0).begin());
         std::copy_n(audio.right.begin() + done, count, buffer.channel(1).begin());
@@ -137,8 +152,52 @@ inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
     writer.close();
 }
 
+// Runs one of FFmpeg's command-line tools (a test dependency); what it printed, or nothing.
+inline QByteArray runFfmpegTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, QStringList{QStringLiteral("-v"), QStringLiteral("error")} + arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// An exported file decoded by FFmpeg as a player decodes it (the encoder delay skipped), as
+// interleaved stereo samples of `sampleFormat` ("f32le" or "s32le").
+inline QByteArray decodedBytes(const QString& path, const char* sampleFormat = "f32le") {
+    return runFfmpegTool(QStringLiteral("ffmpeg"),
+                         {QStringLiteral("-nostdin"), QStringLiteral("-i"), path,
+                          QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-f"),
+                          QString::fromLatin1(sampleFormat), QStringLiteral("-")});
+}
+
+inline StereoSamples decodeFile(const QString& path) {
+    const QByteArray bytes = decodedBytes(path);
+    StereoSamples samples = silentSamples(bytes.size() / 8);
+    for (qint64 i = 0; i < samples.frames(); ++i) {
+        std::memcpy(&samples.left[i], bytes.constData() + 8 * i, 4);
+        std::memcpy(&samples.right[i], bytes.constData() + 8 * i + 4, 4);
+    }
+    return samples;
+}
+
+// What ffprobe says of the file's audio stream; its "format" member holds the container's.
+inline QJsonObject probeFile(const QString& path) {
+    const QJsonObject probe =
+        QJsonDocument::fromJson(
+            runFfmpegTool(QStringLiteral("ffprobe"),
+                          {QStringLiteral("-print_format"), QStringLiteral("json"),
+                           QStringLiteral("-show_streams"), QStringLiteral("-show_format"), path}))
+            .object();
+    QJsonObject stream = probe.value(u"streams").toArray().at(0).toObject();
+    stream.insert(u"format", probe.value(u"format"));
+    stream.insert(u"streamCount", probe.value(u"streams").toArray().size());
+    return stream;
+}
+
 // Limits the size of files this process writes while it lives, so that writes past it fail
-// with EFBIG.
+// with EFBIG as on a full disk.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(qint64 bytes) {

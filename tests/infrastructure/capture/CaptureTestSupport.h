@@ -2,34 +2,28 @@
 
 // What the capture tests share: the sound server the test command started, a recorder for the
 // stamped buffers a capture delivers, the test player process, and pactl for changing the
-// server while a capture runs.
+// server while a capture runs. Main thread, except CaptureRecorder's handlers.
 
-#include "infrastructure/audio/PcmBuffer.h"
+#include "audio/AudioTestSupport.h"
 #include "infrastructure/capture/CaptureFailure.h"
+#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/SystemAudioCapture.h"
 
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 namespace kivo::test {
 
-// The server the test command started for this run ("pulseaudio" or "pipewire"), or an empty
-// text when the test runs without one.
-QString soundServerName();
 // Why the test cannot use the test command's sound server, or an empty text when it can.
 QString soundServerProblem();
 // Fails the calling test (not skips) unless the test command gave it a sound server.
 #define KIVO_REQUIRE_SOUND_SERVER()                                                                \
     do {                                                                                           \
-        const auto problem = ::kivo::test::soundServerProblem();                                   \
-        if (!problem.isEmpty()) {                                                                  \
+        if (const auto problem = ::kivo::test::soundServerProblem(); !problem.isEmpty()) {         \
             QFAIL(qPrintable(problem));                                                            \
         }                                                                                          \
     } while (false)
@@ -41,19 +35,25 @@ public:
         PcmBuffer buffer;
         double hostTime = 0.0;
     };
-
     std::function<void(PcmBuffer, double)> bufferHandler();
     std::function<void(const CaptureFailure&)> failureHandler();
-
     std::vector<Buffer> buffers() const;
     std::vector<CaptureFailure> failures() const;
     qint64 frames() const;
-    void clear();
 
 private:
     mutable std::mutex m_lock;
     std::vector<Buffer> m_buffers;
     std::vector<CaptureFailure> m_failures;
+};
+
+// A capture of the system, or of process `pid` alone, into its own recorder.
+struct SystemRecording {
+    explicit SystemRecording(std::optional<qint32> pid = std::nullopt)
+        : capture(std::make_shared<PulseConnection>(), pid, recorder.bufferHandler(),
+                  recorder.failureHandler()) {}
+    CaptureRecorder recorder;
+    SystemAudioCapture capture;
 };
 
 // Buffers laid out on their stamps: sample i of `left` was captured at start + i / 48 000.
@@ -69,11 +69,12 @@ struct CapturedSignal {
     // Seconds after `start` of the first sample whose magnitude reaches `threshold` at or after
     // `from`, or empty.
     std::optional<double> firstAbove(float threshold, double from) const;
+    // The amplitude of `hz` from `from` to `to` seconds after `start`.
+    double amplitude(double hz, double from, double to) const {
+        return toneAmplitude(between(from, to), hz);
+    }
 };
 CapturedSignal assemble(const std::vector<CaptureRecorder::Buffer>& buffers);
-
-// The amplitude of a sine of `frequency` Hz in `samples` (full scale: 1.0).
-double amplitudeOf(const std::vector<float>& samples, double frequency);
 
 // The test player (helpers/TestPlayer.cpp) as a child process; killed when destroyed.
 class TestPlayer {
@@ -81,12 +82,10 @@ public:
     // `streams`: one "DEVICE,SIGNAL,FREQUENCY,AMPLITUDE,START,DURATION" each.
     explicit TestPlayer(const QStringList& streams, const QString& name = QString());
     ~TestPlayer();
-
-    qint32 pid() const;
-    // Waits until stream `number` has opened; false on timeout or when the player failed.
+    qint32 pid() const { return static_cast<qint32>(m_process.processId()); }
+    // Waits until stream `number` has opened or is done; false on timeout or when it failed.
     bool waitPlaying(int number, int timeoutMs = 5000);
     bool waitDone(int number, int timeoutMs = 10000);
-    QString errors();
 
 private:
     bool waitFor(const QString& line, int timeoutMs);
@@ -94,17 +93,16 @@ private:
     QString m_output;
 };
 
-// Runs pactl against the test server; the output, or empty with `ok` false on failure.
-QString pactl(const QStringList& arguments, bool* ok = nullptr);
+// Runs pactl against the test server; true when it succeeded.
+bool pactl(const QStringList& arguments, QString* output = nullptr);
 
 // A module loaded with pactl for one test, unloaded when destroyed.
 class LoadedModule {
 public:
     LoadedModule(const QString& name, const QStringList& arguments);
-    ~LoadedModule();
+    ~LoadedModule() { unload(); }
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
-
     bool isLoaded() const { return !m_index.isEmpty(); }
     void unload();
 
@@ -112,37 +110,17 @@ private:
     QString m_index;
 };
 
-// A source remapped from `master` for one test (a microphone that hears what `master`
-// carries), removed when destroyed.
-class RemappedSource {
-public:
-    RemappedSource(const QString& name, const QString& master);
-
-    // The source's index once the server lists it; empty when it could not be made.
-    const std::optional<quint32>& index() const { return m_index; }
-    void unload() { m_module.unload(); }
-
-private:
-    LoadedModule m_module;
-    std::optional<quint32> m_index;
-};
-
-// A null sink made for one test, removed when destroyed. Like the test command's own sinks it
-// gets a silent low-latency stream: PulseAudio's null sink otherwise renders two seconds ahead
-// while idle, and a recording of its monitor would see nothing for that long.
+// A null sink made for one test and kept busy by a silent stream: PulseAudio's null sink
+// otherwise renders two seconds ahead while idle, and a recording of its monitor would see
+// nothing for that long. Ready once its latency is low.
 class TestSink {
 public:
     explicit TestSink(const QString& name);
-    ~TestSink();
-    TestSink(const TestSink&) = delete;
-    TestSink& operator=(const TestSink&) = delete;
-
-    // Loaded, kept busy, and no longer far ahead.
     bool isReady() const { return m_ready; }
 
 private:
     LoadedModule m_module;
-    std::unique_ptr<TestPlayer> m_keeper;
+    std::optional<TestPlayer> m_keeper;
     bool m_ready = false;
 };
 
@@ -150,13 +128,9 @@ private:
 class PrivateServer {
 public:
     PrivateServer();
-    ~PrivateServer();
-    PrivateServer(const PrivateServer&) = delete;
-    PrivateServer& operator=(const PrivateServer&) = delete;
-
+    ~PrivateServer() { stop(); }
     bool started() const { return m_started; }
-    // The value of PULSE_SERVER that reaches it.
-    QByteArray address() const;
+    QByteArray address() const; // the value of PULSE_SERVER that reaches it
     void stop();
 
 private:
@@ -167,23 +141,20 @@ private:
 // Points PULSE_SERVER at another server while it lives; new connections go there.
 class ScopedPulseServer {
 public:
-    explicit ScopedPulseServer(const QByteArray& address);
-    ~ScopedPulseServer();
-    ScopedPulseServer(const ScopedPulseServer&) = delete;
-    ScopedPulseServer& operator=(const ScopedPulseServer&) = delete;
+    explicit ScopedPulseServer(const QByteArray& address)
+        : m_previous(qgetenv("PULSE_SERVER")) {
+        qputenv("PULSE_SERVER", address);
+    }
+    ~ScopedPulseServer() { qputenv("PULSE_SERVER", m_previous); }
 
 private:
     QByteArray m_previous;
 };
 
-// Waits until the server names `sinkName` as its default output (PipeWire applies it a moment
-// later).
-bool waitForDefaultSink(const QString& sinkName, int timeoutMs = 5000);
-
 // Polls until `condition` holds or `timeoutMs` passes; spins the event loop meanwhile.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
-// The index of the named source on the test server, or empty.
+// The index of the named source on the test server, waiting up to five seconds for it.
 std::optional<quint32> sourceIndex(const QString& name);
 
 } // namespace kivo::test

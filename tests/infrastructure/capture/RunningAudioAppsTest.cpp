@@ -1,16 +1,12 @@
 #include "CaptureTestSupport.h"
 #include "TestMain.h"
 
-#include "infrastructure/capture/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 
 #include <QCoreApplication>
 #include <QTest>
 
-#include <algorithm>
-
 using namespace kivo;
-using test::TestPlayer;
 
 namespace {
 
@@ -33,48 +29,31 @@ class RunningAudioAppsTest : public QObject {
 private slots:
     void init() { KIVO_REQUIRE_SOUND_SERVER(); }
 
-    void listsAPlayingProgramByProcessNameAndBinary() {
-        TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever")},
-                          QStringLiteral("Kivo Tone"));
-        QVERIFY(player.waitPlaying(0));
-        QVERIFY(test::waitUntil([&] { return !appsOf(player.pid()).empty(); }, 5000));
-        const auto apps = appsOf(player.pid());
-        QCOMPARE(apps.size(), std::size_t{1});
-        QCOMPARE(apps.front(), (RunningAudioApp{player.pid(), QStringLiteral("Kivo Tone"),
-                                                QStringLiteral("kivo_test_player")}));
-    }
-
-    void listsAProgramWithSeveralStreamsOnce() {
-        TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever"),
-                           QStringLiteral("default,tone,660,0.1,0,forever")});
-        QVERIFY(player.waitPlaying(0));
-        QVERIFY(player.waitPlaying(1));
-        QVERIFY(test::waitUntil([&] { return !appsOf(player.pid()).empty(); }, 5000));
-        QCOMPARE(appsOf(player.pid()).size(), std::size_t{1});
-    }
-
-    void leavesOutThisProgramAndTheSoundServer() {
-        PulseConnection connection; // this program is a client of the server now
-        const auto apps = RunningAudioApps::list(connection);
-        const auto self = static_cast<qint32>(QCoreApplication::applicationPid());
-        for (const auto& app : apps) {
-            QVERIFY(app.id != self);
-            const auto binary = app.bundleID.value_or(QString());
-            for (const auto* server : {"pipewire", "pipewire-pulse", "wireplumber", "pulseaudio"}) {
-                QVERIFY2(binary != QLatin1String(server), qPrintable(binary));
-            }
-        }
-    }
-
-    void aProgramThatQuitIsNoLongerListed() {
+    // Once, by its name and binary, however many streams it plays; this program and the sound
+    // server are left out; a program that quit is gone.
+    void listsAPlayingProgramUntilItQuits() {
         qint32 pid = 0;
         {
-            TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever")});
-            QVERIFY(player.waitPlaying(0));
+            test::TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever"),
+                                     QStringLiteral("default,tone,660,0.1,0,forever")},
+                                    QStringLiteral("Kivo Tone"));
+            QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
             pid = player.pid();
-            QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }, 5000));
+            QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }));
+            QCOMPARE(appsOf(pid),
+                     (std::vector<RunningAudioApp>{
+                         {pid, QStringLiteral("Kivo Tone"), QStringLiteral("kivo_test_player")}}));
+            PulseConnection connection; // this program is a client of the server now
+            for (const auto& app : RunningAudioApps::list(connection)) {
+                QVERIFY(app.id != static_cast<qint32>(QCoreApplication::applicationPid()));
+                const auto binary = app.bundleID.value_or(QString());
+                QVERIFY2(!QStringList({QStringLiteral("pipewire"), QStringLiteral("pipewire-pulse"),
+                                       QStringLiteral("wireplumber"), QStringLiteral("pulseaudio")})
+                              .contains(binary),
+                         qPrintable(binary));
+            }
         }
-        QVERIFY(test::waitUntil([&] { return appsOf(pid).empty(); }, 5000));
+        QVERIFY(test::waitUntil([&] { return appsOf(pid).empty(); }));
     }
 };
 
