@@ -32,27 +32,6 @@ RecordingConfiguration configured(RecordingMode mode, bool includesMicrophone) {
 class RecordingConfigurationTest : public QObject {
     Q_OBJECT
 
-private slots:
-    void equalityComparesEveryField() {
-        const RecordingConfiguration base(kFolder);
-        QVERIFY(base ==
-                RecordingConfiguration(QUrl(QStringLiteral("file:///home/user/Music/Kivo/"))));
-        const std::function<void(RecordingConfiguration&)> changes[] = {
-            [](auto& c) { c.applicationPID = 0; },          // zero is not absent
-            [](auto& c) { c.applicationName = QString(); }, // empty is not absent
-            [](auto& c) { c.microphoneGain = 0.70001F; },
-            [](auto& c) { c.highQuality = true; },
-            [](auto& c) {
-                c.outputDirectory = QUrl::fromLocalFile(QStringLiteral("/home/user/Music/Kivo"));
-            },
-        };
-        for (const auto& change : changes) {
-            auto changed = base;
-            change(changed);
-            QVERIFY(changed != base);
-        }
-    }
-
     void sourcesAndTheirDescription_data() {
         QTest::addColumn<RecordingMode>("mode");
         QTest::addColumn<bool>("includesMicrophone");
@@ -220,15 +199,6 @@ private slots:
         expected.saveSeparateTracks = expectedSeparate;
         QCOMPARE(configuration.validated(), expected);
         QVERIFY(expected == expected.validated());
-    }
-
-    void outputFormatRawValuesAreExact() {
-        QCOMPARE(audioOutputFormatFromRawValue(QStringLiteral("AAC")), AudioOutputFormat::aac);
-        QCOMPARE(audioOutputFormatFromRawValue(QStringLiteral("WAV")), AudioOutputFormat::wav);
-        for (const auto& raw :
-             {QStringLiteral("wav"), QStringLiteral("aac"), QStringLiteral("m4a"), QString()}) {
-            QCOMPARE(audioOutputFormatFromRawValue(raw), std::nullopt);
-        }
     }
 };
 

@@ -155,33 +155,6 @@ void LoadedModule::unload() {
 
 namespace {
 
-// The sink's current latency in microseconds, as pactl lists it, or -1.
-qint64 sinkLatency(const QString& name) {
-    QString sinks;
-    pactl({QStringLiteral("list"), QStringLiteral("sinks")}, &sinks);
-    const auto at = sinks.indexOf(QStringLiteral("Name: ") + name + u'\n');
-    const auto latency = at < 0 ? -1 : sinks.indexOf(QStringLiteral("Latency: "), at);
-    return latency < 0 ? -1 : sinks.mid(latency + 9, 12).section(u' ', 0, 0).toLongLong();
-}
-
-} // namespace
-
-TestSink::TestSink(const QString& name)
-    : m_module(QStringLiteral("module-null-sink"),
-               {QStringLiteral("sink_name=") + name, QStringLiteral("format=float32le"),
-                QStringLiteral("rate=48000"), QStringLiteral("channels=2")}) {
-    if (!m_module.isLoaded()) {
-        return;
-    }
-    m_keeper.emplace(QStringList{name + QStringLiteral(",tone,0,0,0,forever")},
-                     QStringLiteral("Kivo Test Keeper"));
-    m_ready =
-        m_keeper->waitPlaying(0) &&
-        waitUntil([&] { return sinkLatency(name) >= 0 && sinkLatency(name) < 100000; }, 10000);
-}
-
-namespace {
-
 bool runSoundServersScript(const QStringList& arguments) {
     QProcess script;
     script.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -110,20 +110,6 @@ private:
     QString m_index;
 };
 
-// A null sink made for one test and kept busy by a silent stream: PulseAudio's null sink
-// otherwise renders two seconds ahead while idle, and a recording of its monitor would see
-// nothing for that long. Ready once its latency is low.
-class TestSink {
-public:
-    explicit TestSink(const QString& name);
-    bool isReady() const { return m_ready; }
-
-private:
-    LoadedModule m_module;
-    std::optional<TestPlayer> m_keeper;
-    bool m_ready = false;
-};
-
 // A sound server of this run's kind that only one test uses, so that it can stop it.
 class PrivateServer {
 public:
