@@ -69,29 +69,6 @@ private slots:
         QFETCH(int, count);
         QTEST(firstCharacters(text, count), "expected");
     }
-
-    void trimsUnicodeWhiteSpaceAndLineBreaks_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const char* text, const char* expected) {
-            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(expected);
-        };
-        row("spaces", "  名稱  ", "名稱");
-        row("line breaks", "\n\r\u000B\u000C\u0085名稱\r\n", "名稱");
-        row("tab", "\t名稱\t", "名稱");
-        row("no-break and ideographic spaces", "\u00A0\u3000名稱\u3000\u202F", "名稱");
-        row("en quad to hair space, ogham mark", "\u2000\u200A\u1680名稱\u205F", "名稱");
-        row("line and paragraph separators", "\u2028名稱\u2029", "名稱");
-        row("inner white space stays", " a \n b ", "a \n b");
-        row("only white space", " \n\u3000\t", "");
-        row("zero-width characters are not white space", "\u200B名稱\uFEFF", "\u200B名稱\uFEFF");
-        row("other controls are not white space", "\u0001名稱\u001F", "\u0001名稱\u001F");
-        row("emoji at the ends stay", "👨‍👩‍👧‍👦 ", "👨‍👩‍👧‍👦");
-    }
-    void trimsUnicodeWhiteSpaceAndLineBreaks() {
-        QFETCH(QString, text);
-        QTEST(trimmedWhitespace(text), "expected");
-    }
 };
 
 KIVO_TEST_CLASS(TextTest)

@@ -58,27 +58,6 @@ private:
     QString newPath() { return m_dir.filePath(QStringLiteral("track%1.caf").arg(++m_count)); }
 
 private slots:
-    // Readable up to its last write while written; complete once closed; read in pieces.
-    void readsBackWhatWasWritten() {
-        const QString path = newPath();
-        CafWriter writer(path);
-        QVERIFY(CafReader(path).isComplete() == false && CafReader(path).length() == 0);
-        writer.write(patternBuffer(0, 1234));
-        QCOMPARE(CafReader(path).length(), 1234);
-        writer.write(patternBuffer(1234, 8766));
-        QCOMPARE(writer.frames(), 10000);
-        QVERIFY(holdsPattern(test::readTrackFile(path), 10000));
-        writer.close();
-        QVERIFY(!writer.isOpen());
-        CafReader reader(path);
-        QVERIFY(reader.isComplete());
-        std::vector<float> left(10000), right(10000);
-        QCOMPARE(reader.read(left.data(), right.data(), 6000), 6000);
-        QCOMPARE(reader.read(left.data() + 6000, right.data() + 6000, 6000), 4000);
-        QCOMPARE(reader.position(), 10000);
-        QCOMPARE(reader.read(left.data(), right.data(), 6000), 0);
-        QVERIFY(holdsPattern({left, right}, 10000));
-    }
 
     // libsndfile reads our files as 48 kHz stereo float CAF; we read its float CAF files in
     // either byte order.
@@ -133,21 +112,6 @@ private slots:
             QVERIFY(QFile(path).resize(40)); // inside the audio description
         }
         QVERIFY_THROWS_EXCEPTION(PlatformError, CafReader{path});
-    }
-
-    void writerRefusesAnExistingPathAndNamesTheFileItCannotCreate() {
-        const QString path = newPath();
-        CafWriter(path).close();
-        QVERIFY_THROWS_EXCEPTION(PlatformError, CafWriter{path});
-        QVERIFY(CafReader(path).isComplete());
-        const QString missing = m_dir.filePath(QStringLiteral("missing/system.caf"));
-        try {
-            CafWriter writer(missing);
-            QFAIL("the file was created");
-        } catch (const PlatformError& error) {
-            QVERIFY(error.description().startsWith(QStringLiteral("無法建立音軌檔 ") + missing +
-                                                   QStringLiteral("：")));
-        }
     }
 
     // A write that fails part way (file-size limit) keeps the count and the file whole; a

@@ -71,22 +71,6 @@ private slots:
             })));
     }
 
-    void workingFormatPassesThroughSampleForSample() {
-        SampleConverter converter(kWorkingFormat);
-        std::mt19937 random(7);
-        std::uniform_real_distribution<double> sample(-1.5, 1.5);
-        const PcmBuffer input =
-            filledBuffer(kWorkingFormat, 1001, [&](int, qint64) { return sample(random); });
-        const PcmBuffer output = converter.convert(input);
-        QCOMPARE(output.frameLength(), 1001);
-        for (int channel = 0; channel < 2; ++channel) {
-            QVERIFY(std::equal(input.channel(channel).begin(),
-                               input.channel(channel).begin() + 1001,
-                               output.channel(channel).begin()));
-        }
-        QCOMPARE(converter.latencyFrames(), 0);
-    }
-
     // Values every sample format holds exactly: multiples of 2^-8 within [-1, 1), -1.0
     // (full-scale negative integers) included.
     void samplesOfEveryLayoutAreDecoded_data() {
