@@ -30,8 +30,6 @@ public:
                            RecordingConfiguration(QUrl::fromLocalFile(QStringLiteral("/tmp/K/"))),
                            {QUrl::fromLocalFile(QStringLiteral("/tmp/K/我的錄音.m4a"))}};
     std::optional<QString> acknowledgeFailure; // thrown by acknowledgeSaved() when set
-    std::function<void()> whilePausing;        // run inside pause() and resume()
-    std::function<void()> whileResuming;
     // "start", "pause", "resume", "setGains <system> <microphone>", "stop", "acknowledgeSaved".
     QStringList calls;
     std::optional<RecordingConfiguration> startedWith;
@@ -45,18 +43,8 @@ public:
         startedWith = configuration;
         complete(startOutcome, std::move(completion), Result<>::success(), startFailure, heldStart);
     }
-    void pause() override {
-        calls.append(QStringLiteral("pause"));
-        if (whilePausing) {
-            whilePausing();
-        }
-    }
-    void resume() override {
-        calls.append(QStringLiteral("resume"));
-        if (whileResuming) {
-            whileResuming();
-        }
-    }
+    void pause() override { calls.append(QStringLiteral("pause")); }
+    void resume() override { calls.append(QStringLiteral("resume")); }
     void setGains(float system, float microphone) override {
         calls.append(QStringLiteral("setGains %1 %2").arg(double(system)).arg(double(microphone)));
     }

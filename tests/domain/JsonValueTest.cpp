@@ -105,38 +105,6 @@ private slots:
                                      "\xe9\x8c\x84\xf0\x9f\x98\x80\""));
         QCOMPARE(QJsonDocument::fromJson("[" + written + "]").array().at(0).toString(), text);
     }
-
-    // Compact keeps insertion order; sorted-indented sorts every object by code point (upper
-    // case first; U+FF21 before U+1F600 although its UTF-16 unit is larger than the emoji's
-    // leading surrogate) and indents by two.
-    void objectsAndArraysInBothForms() {
-        JsonValue::Object inner;
-        inner.emplace_back(QStringLiteral("z"), true);
-        inner.emplace_back(QStringLiteral("a"), nullptr);
-        JsonValue::Object element;
-        element.emplace_back(QStringLiteral("y"), 1);
-        element.emplace_back(QStringLiteral("x"), 2.5);
-        JsonValue::Object object;
-        for (const auto& key : {QStringLiteral("😀"), QStringLiteral("\uFF21"), QStringLiteral("b"),
-                                QStringLiteral("B")}) {
-            object.emplace_back(key, 0);
-        }
-        object.emplace_back(QStringLiteral("list"),
-                            JsonValue::Array{element, 3, JsonValue::Array{}});
-        object.emplace_back(QStringLiteral("inner"), inner);
-        object.emplace_back(QStringLiteral("empty"), JsonValue::Object{});
-        QCOMPARE(writeCompact(object),
-                 QStringLiteral(R"({"😀":0,"Ａ":0,"b":0,"B":0,"list":[{"y":1,"x":2.5},3,[]],)"
-                                R"("inner":{"z":true,"a":null},"empty":{}})")
-                     .toUtf8());
-        QCOMPARE(
-            writeSortedIndented(object),
-            QStringLiteral("{\n  \"B\" : 0,\n  \"b\" : 0,\n  \"empty\" : {},\n  \"inner\" : {\n"
-                           "    \"a\" : null,\n    \"z\" : true\n  },\n  \"list\" : [\n    {\n"
-                           "      \"x\" : 2.5,\n      \"y\" : 1\n    },\n    3,\n    []\n  ],\n"
-                           "  \"Ａ\" : 0,\n  \"😀\" : 0\n}")
-                .toUtf8());
-    }
 };
 
 KIVO_TEST_CLASS(JsonValueTest)

@@ -117,27 +117,6 @@ private slots:
         QTEST(message, "message");
     }
 
-    // Trimmed first, then cut to eighty characters (grapheme clusters); the receiver unchanged.
-    void validatedTrimsAndCutsTheName_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        const QString family = QStringLiteral("👨‍👩‍👧‍👦");
-        const QString accented = QStringLiteral("e\u0301");
-        QTest::newRow("trimmed") << QStringLiteral("  \n週會紀錄\u3000 ")
-                                 << QStringLiteral("週會紀錄");
-        QTest::newRow("100 letters") << QString(100, u'a') << QString(80, u'a');
-        QTest::newRow("81 emoji") << family.repeated(81) << family.repeated(80);
-        QTest::newRow("trimmed before the cut")
-            << QStringLiteral("    ") + accented.repeated(85) << accented.repeated(80);
-    }
-    void validatedTrimsAndCutsTheName() {
-        QFETCH(QString, name);
-        RecordingConfiguration configuration(kFolder);
-        configuration.name = name;
-        QTEST(configuration.validated().name, "expected");
-        QCOMPARE(configuration.name, name);
-    }
-
     void validatedClampsTheGains_data() {
         QTest::addColumn<float>("gain");
         QTest::addColumn<float>("expected");

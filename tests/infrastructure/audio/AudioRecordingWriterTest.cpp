@@ -9,8 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,10 +64,6 @@ private:
         return c;
     }
 
-    QStringList sessionFolders() const {
-        return QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    }
-
 private slots:
     void init() {
         QVERIFY(m_dir.isValid());
@@ -77,39 +71,6 @@ private slots:
         m_output = m_dir.filePath(QStringLiteral("Music/Kivo"));
         QDir(m_root).removeRecursively();
         QDir(m_output).removeRecursively();
-    }
-
-    void freshSessionHoldsManifestAndOneTrackPerSource_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("microphone");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("system and microphone")
-            << int(RecordingMode::system) << true
-            << QStringList{QStringLiteral("microphone.caf"), QStringLiteral("session.json"),
-                           QStringLiteral("system.caf")};
-        QTest::newRow("system only")
-            << int(RecordingMode::system) << false
-            << QStringList{QStringLiteral("session.json"), QStringLiteral("system.caf")};
-        QTest::newRow("microphone only")
-            << int(RecordingMode::microphone) << false
-            << QStringList{QStringLiteral("microphone.caf"), QStringLiteral("session.json")};
-    }
-    void freshSessionHoldsManifestAndOneTrackPerSource() {
-        QFETCH(int, mode);
-        QFETCH(bool, microphone);
-        QFETCH(QStringList, files);
-
-        AudioRecordingWriter writer(
-            configuration(static_cast<RecordingMode>(mode), microphone, false), m_root);
-        QCOMPARE(sessionFolders(),
-                 QStringList{writer.manifest().id.toString(QUuid::WithoutBraces).toUpper()});
-        QCOMPARE(visibleAndHiddenFiles(writer.directory()), files);
-
-        QFile manifest(writer.directory() + QStringLiteral("/session.json"));
-        QVERIFY(manifest.open(QIODevice::ReadOnly));
-        const QJsonObject object = QJsonDocument::fromJson(manifest.readAll()).object();
-        QVERIFY(!object.contains(QStringLiteral("exported")));
-        QCOMPARE(RecoveryManifest::decoded(QJsonDocument(object).toJson()), writer.manifest());
     }
 
     void outputVolumeNeedsOneHundredMillionBytes_data() {

@@ -182,22 +182,6 @@ private slots:
         QVERIFY2(error < 1e-3, qPrintable(QStringLiteral("largest error %1").arg(error)));
     }
 
-    void unconvertibleFormatIsRefusedUntilTheFormatChanges() {
-        AudioTrack track(newPath());
-        PcmBuffer buffer(PcmFormat{0.0, 2, SampleFormat::float32, false}, 10);
-        buffer.setFrameLength(10);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            try {
-                track.append(buffer, 0.0, 1.0f);
-                QFAIL("the buffer was accepted");
-            } catch (const KivoError& error) {
-                QCOMPARE(error.text(), QStringLiteral("此音訊格式無法轉換。"));
-            }
-        }
-        QCOMPARE(track.append(test::stereoBuffer(10, 0.5f, 0.5f), 0.0, 1.0f), 0.5f);
-        QCOMPARE(track.position(), 10);
-    }
-
     // A track cannot be made over an existing file; closed or destroyed, it leaves a complete
     // file and takes no more audio.
     void closedOrDestroyedTrackLeavesACompleteFileAndTakesNoMoreAudio() {

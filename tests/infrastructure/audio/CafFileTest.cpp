@@ -134,30 +134,6 @@ private slots:
         file.close();
         QVERIFY(holdsPattern(test::readTrackFile(path), 2000));
     }
-
-    void syncToDiskRunsAlongsideAppends() {
-        const QString path = newPath();
-        CafWriter writer(path);
-        std::atomic<bool> stop = false;
-        std::atomic<int> syncs = 0;
-        std::thread flusher([&] {
-            for (; !stop; ++syncs) {
-                writer.syncToDisk();
-            }
-        });
-        QElapsedTimer clock;
-        clock.start();
-        qint64 frames = 0;
-        for (; (frames < 48000 || syncs < 3) && !clock.hasExpired(10000); frames += 480) {
-            writer.write(patternBuffer(frames, 480));
-        }
-        stop = true;
-        flusher.join();
-        QVERIFY(syncs >= 3);
-        writer.close();
-        writer.syncToDisk(); // closed: nothing to do
-        QVERIFY(holdsPattern(test::readTrackFile(path), frames));
-    }
 };
 
 KIVO_TEST_CLASS(CafFileTest)

@@ -1,12 +1,10 @@
 #include "AudioTestSupport.h"
 #include "TestMain.h"
 
-#include "domain/KivoError.h"
 #include "infrastructure/audio/SampleConverter.h"
 
 #include <QTest>
 
-#include <limits>
 #include <random>
 
 using namespace kivo;
@@ -45,32 +43,6 @@ class SampleConverterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void refusesFormatsItCannotConvert() {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        const double inf = std::numeric_limits<double>::infinity();
-        for (const auto& [rate, channels] : {std::pair{0.0, 2},
-                                             {-44100.0, 2},
-                                             {nan, 2},
-                                             {inf, 2},
-                                             {999.0, 2},
-                                             {768001.0, 2},
-                                             {48000.0, 0}}) {
-            try {
-                SampleConverter converter(PcmFormat{rate, channels, SampleFormat::float32, false});
-                QFAIL(qPrintable(
-                    QStringLiteral("converts %1 Hz, %2 channels").arg(rate).arg(channels)));
-            } catch (const KivoError& error) {
-                QCOMPARE(error.text(), QStringLiteral("此音訊格式無法轉換。"));
-            }
-        }
-        const PcmFormat mono{48000.0, 1, SampleFormat::float32, false};
-        QVERIFY_THROWS_EXCEPTION(
-            KivoError,
-            SampleConverter(kWorkingFormat).convert(filledBuffer(mono, 10, [](int, qint64) {
-                return 0.25;
-            })));
-    }
-
     // Values every sample format holds exactly: multiples of 2^-8 within [-1, 1), -1.0
     // (full-scale negative integers) included.
     void samplesOfEveryLayoutAreDecoded_data() {
