@@ -20,39 +20,6 @@ QString soundServerProblem() {
     return {};
 }
 
-std::function<void(PcmBuffer, double)> CaptureRecorder::bufferHandler() {
-    return [this](PcmBuffer buffer, double hostTime) {
-        const std::lock_guard lock(m_lock);
-        m_buffers.push_back({std::move(buffer), hostTime});
-    };
-}
-
-std::function<void(const CaptureFailure&)> CaptureRecorder::failureHandler() {
-    return [this](const CaptureFailure& failure) {
-        const std::lock_guard lock(m_lock);
-        m_failures.push_back(failure);
-    };
-}
-
-std::vector<CaptureRecorder::Buffer> CaptureRecorder::buffers() const {
-    const std::lock_guard lock(m_lock);
-    return m_buffers;
-}
-
-std::vector<CaptureFailure> CaptureRecorder::failures() const {
-    const std::lock_guard lock(m_lock);
-    return m_failures;
-}
-
-qint64 CaptureRecorder::frames() const {
-    const std::lock_guard lock(m_lock);
-    qint64 total = 0;
-    for (const auto& buffer : m_buffers) {
-        total += buffer.buffer.frameLength();
-    }
-    return total;
-}
-
 CapturedSignal assemble(const std::vector<CaptureRecorder::Buffer>& buffers) {
     CapturedSignal signal;
     signal.start = buffers.empty() ? 0.0 : buffers.front().hostTime;
@@ -104,15 +71,7 @@ TestPlayer::~TestPlayer() {
     m_process.waitForFinished(5000);
 }
 
-bool TestPlayer::waitPlaying(int number, int timeoutMs) {
-    return waitFor(QStringLiteral("playing %1").arg(number), timeoutMs);
-}
-
-bool TestPlayer::waitDone(int number, int timeoutMs) {
-    return waitFor(QStringLiteral("done %1").arg(number), timeoutMs);
-}
-
-bool TestPlayer::waitFor(const QString& line, int timeoutMs) {
+bool TestPlayer::waitFor(const QString& line) {
     QElapsedTimer timer;
     timer.start();
     for (;;) {
@@ -120,7 +79,7 @@ bool TestPlayer::waitFor(const QString& line, int timeoutMs) {
         if (m_output.split(u'\n').contains(line)) {
             return true;
         }
-        if (timer.elapsed() > timeoutMs ||
+        if (timer.elapsed() > 10000 ||
             (m_process.state() == QProcess::NotRunning && m_process.bytesAvailable() == 0)) {
             qWarning("test player: %s", m_process.readAllStandardError().constData());
             return false;
@@ -141,16 +100,6 @@ bool pactl(const QStringList& arguments, QString* output) {
         *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
     return ok;
-}
-
-LoadedModule::LoadedModule(const QString& name, const QStringList& arguments) {
-    pactl(QStringList{QStringLiteral("load-module"), name} + arguments, &m_index);
-}
-
-void LoadedModule::unload() {
-    if (!m_index.isEmpty()) {
-        pactl({QStringLiteral("unload-module"), std::exchange(m_index, {})});
-    }
 }
 
 namespace {

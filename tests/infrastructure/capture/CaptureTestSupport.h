@@ -22,11 +22,8 @@ namespace kivo::test {
 QString soundServerProblem();
 // Fails the calling test (not skips) unless the test command gave it a sound server.
 #define KIVO_REQUIRE_SOUND_SERVER()                                                                \
-    do {                                                                                           \
-        if (const auto problem = ::kivo::test::soundServerProblem(); !problem.isEmpty()) {         \
-            QFAIL(qPrintable(problem));                                                            \
-        }                                                                                          \
-    } while (false)
+    QVERIFY2(::kivo::test::soundServerProblem().isEmpty(),                                         \
+             qPrintable(::kivo::test::soundServerProblem()))
 
 // Buffers handed on by a capture (from the pulse thread), and failures it reported.
 class CaptureRecorder {
@@ -35,16 +32,40 @@ public:
         PcmBuffer buffer;
         double hostTime = 0.0;
     };
-    std::function<void(PcmBuffer, double)> bufferHandler();
-    std::function<void(const CaptureFailure&)> failureHandler();
-    std::vector<Buffer> buffers() const;
-    std::vector<CaptureFailure> failures() const;
-    qint64 frames() const;
 
 private:
+    auto locked(const auto& task) const {
+        const std::lock_guard lock(m_lock);
+        return task();
+    }
     mutable std::mutex m_lock;
     std::vector<Buffer> m_buffers;
     std::vector<CaptureFailure> m_failures;
+
+public:
+    std::function<void(PcmBuffer, double)> bufferHandler() {
+        return [this](PcmBuffer buffer, double at) {
+            locked([&] { m_buffers.push_back({std::move(buffer), at}); });
+        };
+    }
+    std::function<void(const CaptureFailure&)> failureHandler() {
+        return [this](const CaptureFailure& failure) {
+            locked([&] { m_failures.push_back(failure); });
+        };
+    }
+    std::vector<Buffer> buffers() const {
+        return locked([&] { return m_buffers; });
+    }
+    std::vector<CaptureFailure> failures() const {
+        return locked([&] { return m_failures; });
+    }
+    qint64 frames() const {
+        qint64 total = 0;
+        for (const auto& buffer : buffers()) {
+            total += buffer.buffer.frameLength();
+        }
+        return total;
+    }
 };
 
 // A capture of the system, or of process `pid` alone, into its own recorder.
@@ -83,12 +104,12 @@ public:
     explicit TestPlayer(const QStringList& streams, const QString& name = QString());
     ~TestPlayer();
     qint32 pid() const { return static_cast<qint32>(m_process.processId()); }
-    // Waits until stream `number` has opened or is done; false on timeout or when it failed.
-    bool waitPlaying(int number, int timeoutMs = 5000);
-    bool waitDone(int number, int timeoutMs = 10000);
+    // Waits until stream `number` has opened, or is done; false on timeout or failure.
+    bool waitPlaying(int number) { return waitFor(QStringLiteral("playing %1").arg(number)); }
+    bool waitDone(int number) { return waitFor(QStringLiteral("done %1").arg(number)); }
 
 private:
-    bool waitFor(const QString& line, int timeoutMs);
+    bool waitFor(const QString& line);
     QProcess m_process;
     QString m_output;
 };
@@ -99,12 +120,17 @@ bool pactl(const QStringList& arguments, QString* output = nullptr);
 // A module loaded with pactl for one test, unloaded when destroyed.
 class LoadedModule {
 public:
-    LoadedModule(const QString& name, const QStringList& arguments);
+    LoadedModule(const QString& name, const QStringList& arguments) {
+        pactl(QStringList{QStringLiteral("load-module"), name} + arguments, &m_index);
+    }
     ~LoadedModule() { unload(); }
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
-    bool isLoaded() const { return !m_index.isEmpty(); }
-    void unload();
+    void unload() {
+        if (!m_index.isEmpty()) {
+            pactl({QStringLiteral("unload-module"), std::exchange(m_index, {})});
+        }
+    }
 
 private:
     QString m_index;
