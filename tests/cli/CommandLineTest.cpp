@@ -75,12 +75,8 @@ private slots:
     }
     void badInputIsRefusedWithAMessage() {
         QFETCH(QStringList, arguments);
-        try {
-            parse(arguments, QStringLiteral("/home/u/Music/Kivo"));
-            QFAIL("accepted");
-        } catch (const KivoError& error) {
-            QTEST(error.text(), "message");
-        }
+        QTEST(test::thrownText([&] { parse(arguments, QStringLiteral("/home/u/Music/Kivo")); }),
+              "message");
     }
 };
 

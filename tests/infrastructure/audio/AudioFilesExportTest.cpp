@@ -374,12 +374,9 @@ private slots:
         const QStringList tracks =
             withTrack ? QStringList{newTrack(silentSamples(4800))} : QStringList{};
         const QString destination = newPath(extensionFor(format));
-        try {
-            AudioFiles::exportTracks(tracks, destination, frames, format, false);
-            QFAIL("the export succeeded");
-        } catch (const KivoError& error) {
-            QCOMPARE(error.text(), QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
-        }
+        QCOMPARE(thrownText(
+                     [&] { AudioFiles::exportTracks(tracks, destination, frames, format, false); }),
+                 QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
         QVERIFY(!QFile::exists(destination));
     }
 };
