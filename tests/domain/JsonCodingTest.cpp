@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <bit>
 #include <limits>
 
 using namespace kivo;
@@ -193,6 +194,9 @@ private slots:
         };
         auto withZeroPID = RecordingConfiguration(kFolder);
         withZeroPID.applicationPID = 0;
+        // A float whose shortest text reads as a double that rounds to the next float up.
+        withZeroPID.systemGain = std::bit_cast<float>(0x15AE43FDu);
+        withZeroPID.microphoneGain = std::numeric_limits<float>::denorm_min();
         for (const auto& configuration :
              {RecordingConfiguration(kFolder), fullConfiguration(), withZeroPID}) {
             QCOMPARE(RecordingConfiguration::fromJson(back(configuration.toJson())), configuration);
