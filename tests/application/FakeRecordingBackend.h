@@ -23,12 +23,8 @@ public:
     QString startFailure = QStringLiteral("無法啟動錄音。");
     QString stopFailure = QStringLiteral("無法保存錄音。");
     // What a successful stop returns.
-    RecordingRecord record{QUuid::createUuid(),
-                           QStringLiteral("我的錄音"),
-                           Date{740000000.5},
-                           20,
-                           RecordingConfiguration(QUrl::fromLocalFile(QStringLiteral("/tmp/K/"))),
-                           {QUrl::fromLocalFile(QStringLiteral("/tmp/K/我的錄音.m4a"))}};
+    RecordingRecord record = RecordingRecord(QUuid::createUuid(), QStringLiteral("我的錄音"),
+                                             Date{1}, 20, RecordingConfiguration(QUrl()), {});
     std::optional<QString> acknowledgeFailure; // thrown by acknowledgeSaved() when set
     // "start", "pause", "resume", "setGains <system> <microphone>", "stop", "acknowledgeSaved".
     QStringList calls;

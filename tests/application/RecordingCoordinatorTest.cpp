@@ -226,8 +226,6 @@ private slots:
         m_backend->onLevels({0.5F, 0.25F}); // unchanged: announced once
         QCOMPARE(m_coordinator->levels(), (levelsShown ? AudioLevels{0.5F, 0.25F} : AudioLevels{}));
         QCOMPARE(levels.size(), levelsShown ? 1 : 0);
-        m_backend->onFailure(QStringLiteral("中斷")); // no stop hook installed
-        QCOMPARE(m_coordinator->error(), QStringLiteral("中斷"));
         int requests = 0;
         m_coordinator->onUnexpectedStop = [&] { ++requests; };
         m_backend->onFailure(QStringLiteral("錄音中斷：音訊伺服器已關閉"));

@@ -79,13 +79,26 @@ inline double largestToneError(const std::vector<float>& samples, qint64 from, q
     return largest;
 }
 
-// A planar float buffer of `format` holding a tone from `firstFrame` on every channel.
-inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, double hz) {
+// A buffer of `format` whose sample (channel, frame) is `value(channel, frame)`; integer
+// formats store it times 2^15 or 2^31.
+inline PcmBuffer filledBuffer(PcmFormat format, qint64 frames, const auto& value) {
     PcmBuffer buffer(format, frames);
+    const int size = bytesPerSample(format.sampleFormat);
     for (int channel = 0; channel < format.channels; ++channel) {
-        auto* samples = reinterpret_cast<float*>(buffer.plane(channel));
         for (qint64 i = 0; i < frames; ++i) {
-            samples[i] = tone(hz, format.sampleRate, firstFrame + i);
+            const double sample = value(channel, i);
+            std::byte* at = format.interleaved
+                                ? buffer.plane(0) + (i * format.channels + channel) * size
+                                : buffer.plane(channel) + i * size;
+            const auto f = static_cast<float>(sample);
+            const auto s16 = static_cast<qint16>(std::lround(sample * 32768.0));
+            const auto s32 = static_cast<qint32>(std::llround(sample * 2147483648.0));
+            std::memcpy(at,
+                        format.sampleFormat == SampleFormat::float32 ? static_cast<const void*>(&f)
+                        : format.sampleFormat == SampleFormat::int16
+                            ? static_cast<const void*>(&s16)
+                            : &s32,
+                        std::size_t(size));
         }
     }
     buffer.setFrameLength(frames);
@@ -123,18 +136,6 @@ inline double toneAmplitude(std::span<const float> samples, double hz) {
     const double power = previous * previous + beforePrevious * beforePrevious -
                          coefficient * previous * beforePrevious;
     return windowSum > 0 ? 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
-}
-
-// Normalised correlation of `signal` against `reference` over the frames `from`…`to` − 1.
-inline double correlation(const std::vector<float>& signal, const std::vector<float>& reference,
-                          qint64 from, qint64 to) {
-    double product = 0.0, signalEnergy = 0.0, referenceEnergy = 0.0;
-    for (auto i = static_cast<std::size_t>(from); i < std::size_t(to) && i < signal.size(); ++i) {
-        product += double(signal[i]) * reference[i];
-        signalEnergy += double(signal[i]) * signal[i];
-        referenceEnergy += double(reference[i]) * reference[i];
-    }
-    return product / std::sqrt(std::max(signalEnergy * referenceEnergy, 1e-30));
 }
 
 // Writes both channels to a new, closed track file, in buffers of up to 4096 frames.

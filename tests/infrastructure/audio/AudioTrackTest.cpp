@@ -161,12 +161,16 @@ private slots:
         const PcmFormat mono{44100.0, 1, SampleFormat::float32, false};
         AudioTrack track(newPath());
         for (int index = 0; index < 100; ++index) {
-            track.append(test::toneBuffer(mono, index * 441, 441, 1000.0), index * 0.01, 1.0f);
+            const auto tone = [&](int, qint64 i) {
+                return test::tone(1000.0, 44100.0, index * 441 + i);
+            };
+            track.append(test::filledBuffer(mono, 441, tone), index * 0.01, 1.0f);
             QCOMPARE(track.position(), (index + 1) * 480);
         }
         QCOMPARE(*track.inputFormat(), mono);
         QCOMPARE(track.receivedFrames(), 48000);
-        const PcmBuffer stereo = test::toneBuffer(kWorkingFormat, 0, 480, 3000.0);
+        const PcmBuffer stereo = test::filledBuffer(
+            kWorkingFormat, 480, [](int, qint64 i) { return test::tone(3000.0, 48000.0, i); });
         track.append(stereo, 1.0, 1.0f);
         QCOMPARE(*track.inputFormat(), kWorkingFormat);
         QCOMPARE(track.position(), 48480);

@@ -9,36 +9,6 @@
 
 using namespace kivo;
 
-namespace {
-
-// A buffer of `format` whose sample (channel, frame) is `value(channel, frame)`; integer
-// formats store it times 2^15 or 2^31.
-PcmBuffer filledBuffer(PcmFormat format, qint64 frames, const auto& value) {
-    PcmBuffer buffer(format, frames);
-    const int size = bytesPerSample(format.sampleFormat);
-    for (int channel = 0; channel < format.channels; ++channel) {
-        for (qint64 i = 0; i < frames; ++i) {
-            const double sample = value(channel, i);
-            std::byte* at = format.interleaved
-                                ? buffer.plane(0) + (i * format.channels + channel) * size
-                                : buffer.plane(channel) + i * size;
-            const auto f = static_cast<float>(sample);
-            const auto s16 = static_cast<qint16>(std::lround(sample * 32768.0));
-            const auto s32 = static_cast<qint32>(std::llround(sample * 2147483648.0));
-            std::memcpy(at,
-                        format.sampleFormat == SampleFormat::float32 ? static_cast<const void*>(&f)
-                        : format.sampleFormat == SampleFormat::int16
-                            ? static_cast<const void*>(&s16)
-                            : &s32,
-                        std::size_t(size));
-        }
-    }
-    buffer.setFrameLength(frames);
-    return buffer;
-}
-
-} // namespace
-
 class SampleConverterTest : public QObject {
     Q_OBJECT
 
@@ -63,7 +33,8 @@ private slots:
         const auto value = [](int channel, qint64 i) {
             return (static_cast<double>((i * 5 + channel * 101) % 512) - 256.0) / 256.0;
         };
-        const PcmBuffer output = SampleConverter(format).convert(filledBuffer(format, 300, value));
+        const PcmBuffer output =
+            SampleConverter(format).convert(test::filledBuffer(format, 300, value));
         QCOMPARE(output.frameLength(), 300);
         for (qint64 i = 0; i < 300; ++i) {
             QCOMPARE(output.channel(0)[std::size_t(i)], value(0, i));
@@ -92,7 +63,7 @@ private slots:
         for (const bool interleaved : {false, true}) {
             const PcmFormat format{48000.0, int(frame.size()), SampleFormat::float32, interleaved};
             const PcmBuffer output = SampleConverter(format).convert(
-                filledBuffer(format, 4, [&](int channel, qint64) { return frame[channel]; }));
+                test::filledBuffer(format, 4, [&](int channel, qint64) { return frame[channel]; }));
             QCOMPARE(output.frameLength(), 4);
             QVERIFY(std::fabs(output.channel(0)[3] - left) < 1e-6);
             QVERIFY(std::fabs(output.channel(1)[3] - right) < 1e-6);
@@ -125,7 +96,8 @@ private slots:
         std::vector<float> out;
         for (qint64 fed = 0; fed < static_cast<qint64>(rate * 2.0);) {
             const qint64 frames = size(random);
-            const PcmBuffer output = converter.convert(test::toneBuffer(format, fed, frames, hz));
+            const PcmBuffer output = converter.convert(test::filledBuffer(
+                format, frames, [&](int, qint64 i) { return test::tone(hz, rate, fed + i); }));
             fed += frames;
             out.insert(out.end(), output.channel(0).begin(),
                        output.channel(0).begin() + output.frameLength());

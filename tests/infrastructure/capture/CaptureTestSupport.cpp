@@ -20,28 +20,6 @@ QString soundServerProblem() {
     return {};
 }
 
-CapturedSignal assemble(const std::vector<CaptureRecorder::Buffer>& buffers) {
-    CapturedSignal signal;
-    signal.start = buffers.empty() ? 0.0 : buffers.front().hostTime;
-    std::optional<qint64> previousEnd;
-    double previousTime = -1e300;
-    for (const auto& [buffer, hostTime] : buffers) {
-        signal.ordered = signal.ordered && hostTime > previousTime;
-        previousTime = hostTime;
-        const auto start = std::llround((hostTime - signal.start) * 48000.0);
-        if (previousEnd) {
-            signal.largestGap = std::max(signal.largestGap, start - *previousEnd);
-            signal.largestOverlap = std::max(signal.largestOverlap, *previousEnd - start);
-        }
-        previousEnd = start + buffer.frameLength();
-        if (start >= 0) {
-            signal.left.resize(std::max(signal.left.size(), std::size_t(*previousEnd)), 0.0F);
-            std::copy_n(buffer.channel(0).begin(), buffer.frameLength(), &signal.left[start]);
-        }
-    }
-    return signal;
-}
-
 std::vector<float> CapturedSignal::between(double from, double to) const {
     const auto size = static_cast<qint64>(left.size());
     const auto first = std::clamp<qint64>(std::llround(from * 48000.0), 0, size);

@@ -1,19 +1,15 @@
 #pragma once
 
-// What the capture tests share: the sound server the test command started, a recorder for the
-// stamped buffers a capture delivers, the test player process, and pactl for changing the
-// server while a capture runs. Main thread, except CaptureRecorder's handlers.
+// What the capture tests share: the sound server the test command started, the test player
+// process, and pactl for changing the server while a capture runs. Main thread.
 
 #include "audio/AudioTestSupport.h"
-#include "infrastructure/capture/CaptureFailure.h"
 #include "infrastructure/capture/PulseConnection.h"
-#include "infrastructure/capture/SystemAudioCapture.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <functional>
-#include <mutex>
 #include <optional>
 
 namespace kivo::test {
@@ -25,65 +21,10 @@ QString soundServerProblem();
     QVERIFY2(::kivo::test::soundServerProblem().isEmpty(),                                         \
              qPrintable(::kivo::test::soundServerProblem()))
 
-// Buffers handed on by a capture (from the pulse thread), and failures it reported.
-class CaptureRecorder {
-public:
-    struct Buffer {
-        PcmBuffer buffer;
-        double hostTime = 0.0;
-    };
-
-private:
-    auto locked(const auto& task) const {
-        const std::lock_guard lock(m_lock);
-        return task();
-    }
-    mutable std::mutex m_lock;
-    std::vector<Buffer> m_buffers;
-    std::vector<CaptureFailure> m_failures;
-
-public:
-    std::function<void(PcmBuffer, double)> bufferHandler() {
-        return [this](PcmBuffer buffer, double at) {
-            locked([&] { m_buffers.push_back({std::move(buffer), at}); });
-        };
-    }
-    std::function<void(const CaptureFailure&)> failureHandler() {
-        return [this](const CaptureFailure& failure) {
-            locked([&] { m_failures.push_back(failure); });
-        };
-    }
-    std::vector<Buffer> buffers() const {
-        return locked([&] { return m_buffers; });
-    }
-    std::vector<CaptureFailure> failures() const {
-        return locked([&] { return m_failures; });
-    }
-    qint64 frames() const {
-        qint64 total = 0;
-        for (const auto& buffer : buffers()) {
-            total += buffer.buffer.frameLength();
-        }
-        return total;
-    }
-};
-
-// A capture of the system, or of process `pid` alone, into its own recorder.
-struct SystemRecording {
-    explicit SystemRecording(std::optional<qint32> pid = std::nullopt)
-        : capture(std::make_shared<PulseConnection>(), pid, recorder.bufferHandler(),
-                  recorder.failureHandler()) {}
-    CaptureRecorder recorder;
-    SystemAudioCapture capture;
-};
-
-// Buffers laid out on their stamps: sample i of `left` was captured at start + i / 48 000.
+// The left channel of a recording: sample i was recorded at start + i / 48 000 seconds.
 struct CapturedSignal {
     double start = 0.0;
     std::vector<float> left;
-    qint64 largestGap = 0;     // frames between the end of one buffer and the next one's stamp
-    qint64 largestOverlap = 0; // frames a buffer's stamp lay before the previous one's end
-    bool ordered = true;       // stamps increase buffer by buffer
 
     // Samples from `from` to `to` seconds after `start`.
     std::vector<float> between(double from, double to) const;
@@ -95,7 +36,6 @@ struct CapturedSignal {
         return toneAmplitude(between(from, to), hz);
     }
 };
-CapturedSignal assemble(const std::vector<CaptureRecorder::Buffer>& buffers);
 
 // The test player (helpers/TestPlayer.cpp) as a child process; killed when destroyed.
 class TestPlayer {

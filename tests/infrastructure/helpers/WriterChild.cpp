@@ -20,8 +20,7 @@ using namespace kivo;
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const bool session = argc == 4 && std::strcmp(argv[1], "session") == 0;
-    if (!session && !(argc == 3 && std::strcmp(argv[1], "track") == 0)) {
-        std::fprintf(stderr, "usage: kivo_writer_child track PATH | session ROOT OUTPUT\n");
+    if (!session && argc != 3) {
         return 2;
     }
     std::unique_ptr<AudioTrack> track;

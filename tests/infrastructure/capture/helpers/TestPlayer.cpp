@@ -1,16 +1,8 @@
-// A stand-in application for the capture tests: one process that plays known signals through the
-// sound server, each on its own playback stream, starting and ending when told.
-//
-//   kivo_test_player [--name NAME] STREAM...
-//   STREAM = DEVICE,SIGNAL,FREQUENCY,AMPLITUDE,START,DURATION
-//     DEVICE     a sink name, or "default"
-//     SIGNAL     "tone" (a sine), or "clicks" (a 2 ms burst of the sine every 0.5 s, the first
-//                0.25 s after the stream starts)
-//     START      seconds after launch at which the stream opens
-//     DURATION   seconds of signal, or "forever"
-//
-// The client is named NAME (default "Kivo Test Player"). Each stream prints "playing N" when it
-// has opened and "done N" when it has finished. Exits when every stream is done.
+// A stand-in application for the capture tests, playing known signals through the sound server:
+//   kivo_test_player [--name NAME] DEVICE,SIGNAL,FREQUENCY,AMPLITUDE,START,DURATION...
+// one playback stream each, on a sink or "default", a "tone" (sine) or "clicks" (2 ms of it every
+// 0.5 s from 0.25 s), opening START seconds after launch and lasting DURATION seconds or
+// "forever". Prints "playing N" when stream N has opened and "done N" when it has finished.
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
