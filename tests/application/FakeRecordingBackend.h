@@ -2,14 +2,14 @@
 
 // A recording backend for the coordinator's tests. Its start and stop succeed or fail at once
 // (inside the call) or through the event loop, throw, or are held until the test completes
-// them. It records every call it receives.
+// them. It records every call it receives. Main thread only.
 
 #include "application/RecordingBackend.h"
+#include "domain/KivoError.h"
 
+#include <QCoreApplication>
 #include <QStringList>
-
-#include <functional>
-#include <optional>
+#include <QTimer>
 
 namespace kivo::test {
 
@@ -17,47 +17,67 @@ class FakeRecordingBackend : public RecordingBackend {
 public:
     enum class Outcome { succeed, fail, succeedLater, failLater, hold, throwFromCall };
 
-    FakeRecordingBackend();
-
     // How the next start and stop complete, and with which message when they fail.
     Outcome startOutcome = Outcome::succeed;
     Outcome stopOutcome = Outcome::succeed;
     QString startFailure = QStringLiteral("無法啟動錄音。");
     QString stopFailure = QStringLiteral("無法保存錄音。");
     // What a successful stop returns.
-    RecordingRecord record;
-    // acknowledgeSaved() throws a KivoError with this text when set.
-    std::optional<QString> acknowledgeFailure;
-    // Run inside pause() and resume(), after they are recorded.
-    std::function<void()> whilePausing;
-    std::function<void()> whileResuming;
-
+    RecordingRecord record = RecordingRecord(QUuid::createUuid(), QStringLiteral("我的錄音"),
+                                             Date{1}, 20, RecordingConfiguration(QUrl()), {});
+    std::optional<QString> acknowledgeFailure; // thrown by acknowledgeSaved() when set
     // "start", "pause", "resume", "setGains <system> <microphone>", "stop", "acknowledgeSaved".
     QStringList calls;
     std::optional<RecordingConfiguration> startedWith;
-
     // Complete a held start or stop.
-    void completeStart();
-    void failStart();
-    void completeStop();
-    void failStop();
-
-    // As the capture side would report them.
-    void reportLevels(AudioLevels levels);
-    void reportFailure(const QString& message);
+    std::function<void(Result<>)> heldStart;
+    std::function<void(Result<RecordingRecord>)> heldStop;
 
     void start(const RecordingConfiguration& configuration,
-               std::function<void(Result<>)> completion) override;
-    void pause() override;
-    void resume() override;
-    void setGains(float system, float microphone) override;
-    void stop(std::function<void(Result<RecordingRecord>)> completion) override;
-    void acknowledgeSaved() override;
-    void releaseAfterIndexFailure() override;
+               std::function<void(Result<>)> completion) override {
+        calls.append(QStringLiteral("start"));
+        startedWith = configuration;
+        complete(startOutcome, std::move(completion), Result<>::success(), startFailure, heldStart);
+    }
+    void pause() override { calls.append(QStringLiteral("pause")); }
+    void resume() override { calls.append(QStringLiteral("resume")); }
+    void setGains(float system, float microphone) override {
+        calls.append(QStringLiteral("setGains %1 %2").arg(double(system)).arg(double(microphone)));
+    }
+    void stop(std::function<void(Result<RecordingRecord>)> completion) override {
+        calls.append(QStringLiteral("stop"));
+        complete(stopOutcome, std::move(completion), Result<RecordingRecord>::success(record),
+                 stopFailure, heldStop);
+    }
+    void acknowledgeSaved() override {
+        calls.append(QStringLiteral("acknowledgeSaved"));
+        if (acknowledgeFailure) {
+            throw KivoError::message(*acknowledgeFailure);
+        }
+    }
+    void releaseAfterIndexFailure() override {}
 
 private:
-    std::function<void(Result<>)> m_pendingStart;
-    std::function<void(Result<RecordingRecord>)> m_pendingStop;
+    template <typename T>
+    static void complete(Outcome outcome, std::function<void(Result<T>)> completion,
+                         Result<T> success, const QString& failure,
+                         std::function<void(Result<T>)>& held) {
+        if (outcome == Outcome::throwFromCall) {
+            throw KivoError::message(failure);
+        }
+        if (outcome == Outcome::hold) {
+            held = std::move(completion);
+            return;
+        }
+        const bool fails = outcome == Outcome::fail || outcome == Outcome::failLater;
+        Result<T> result = fails ? Result<T>::failure(KivoError::message(failure)) : success;
+        if (outcome == Outcome::succeedLater || outcome == Outcome::failLater) {
+            QTimer::singleShot(0, QCoreApplication::instance(),
+                               [completion, result] { completion(result); });
+        } else {
+            completion(result);
+        }
+    }
 };
 
 } // namespace kivo::test

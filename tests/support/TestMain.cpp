@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QTest>
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,16 +17,15 @@ std::map<std::string, Factory>& registry() {
 } // namespace
 
 bool registerTestClass(const char* name, Factory factory) {
-    registry().emplace(name, std::move(factory));
-    return true;
+    return registry().emplace(name, std::move(factory)).second;
 }
 
 } // namespace kivo::test
 
+// Runs the classes named on the command line, or all of them; other arguments go to QtTest.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    auto& classes = kivo::test::registry();
-
+    const auto& classes = kivo::test::registry();
     std::vector<std::string> chosen;
     std::vector<char*> qtestArgs{argv[0]};
     for (int i = 1; i < argc; ++i) {
@@ -37,20 +35,14 @@ int main(int argc, char** argv) {
             qtestArgs.push_back(argv[i]);
         }
     }
-    if (chosen.empty()) {
-        for (const auto& [name, factory] : classes) {
+    for (const auto& [name, factory] : classes) {
+        if (argc == int(qtestArgs.size())) {
             chosen.push_back(name);
         }
     }
-
     int failures = 0;
     for (const auto& name : chosen) {
-        auto object = classes.at(name)();
-        failures +=
-            QTest::qExec(object.get(), static_cast<int>(qtestArgs.size()), qtestArgs.data());
-    }
-    if (failures != 0) {
-        std::fprintf(stderr, "%d test function(s) failed\n", failures);
+        failures += QTest::qExec(classes.at(name)().get(), int(qtestArgs.size()), qtestArgs.data());
     }
     return failures == 0 ? 0 : 1;
 }

@@ -4,6 +4,8 @@
 // KIVO_TEST_CLASS; the executable runs the class named by its first argument (as CTest does),
 // or every class when none is named.
 
+#include "domain/KivoError.h"
+
 #include <QObject>
 
 #include <functional>
@@ -14,6 +16,16 @@ namespace kivo::test {
 using Factory = std::function<std::unique_ptr<QObject>()>;
 
 bool registerTestClass(const char* name, Factory factory);
+
+// The text of the KivoError that `task` throws, or "(nothing thrown)".
+QString thrownText(const auto& task) {
+    try {
+        task();
+    } catch (const KivoError& error) {
+        return error.text();
+    }
+    return QStringLiteral("(nothing thrown)");
+}
 
 } // namespace kivo::test
 

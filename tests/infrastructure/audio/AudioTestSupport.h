@@ -1,17 +1,21 @@
 #pragma once
 
-// Buffers and read-back helpers shared by the audio tests.
+// Buffers, track files, decoded exports and measurements shared by the audio and capture tests.
 
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QString>
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <numbers>
-#include <random>
 #include <span>
 #include <vector>
 
@@ -19,34 +23,33 @@
 
 namespace kivo::test {
 
-// Both channels of a track file.
+// Both channels of a track or a decoded file.
 struct StereoSamples {
     std::vector<float> left;
     std::vector<float> right;
+    qint64 frames() const { return static_cast<qint64>(left.size()); }
 };
+
+inline StereoSamples silentSamples(qint64 frames) {
+    return {std::vector<float>(static_cast<std::size_t>(frames)),
+            std::vector<float>(static_cast<std::size_t>(frames))};
+}
 
 inline StereoSamples readTrackFile(const QString& path) {
     CafReader reader(path);
-    StereoSamples samples;
-    samples.left.resize(static_cast<std::size_t>(reader.length()));
-    samples.right.resize(static_cast<std::size_t>(reader.length()));
+    StereoSamples samples = silentSamples(reader.length());
     qint64 done = 0;
-    while (const qint64 got =
-               reader.read(samples.left.data() + done, samples.right.data() + done, 1000)) {
+    while (const qint64 got = reader.read(&samples.left[done], &samples.right[done], 1000)) {
         done += got;
     }
-    samples.left.resize(static_cast<std::size_t>(done));
-    samples.right.resize(static_cast<std::size_t>(done));
     return samples;
 }
 
 // A working-format buffer of `frames` frames with constant channel values.
 inline PcmBuffer stereoBuffer(qint64 frames, float left, float right) {
     PcmBuffer buffer(kWorkingFormat, frames);
-    for (qint64 i = 0; i < frames; ++i) {
-        buffer.channel(0)[static_cast<std::size_t>(i)] = left;
-        buffer.channel(1)[static_cast<std::size_t>(i)] = right;
-    }
+    std::fill_n(buffer.channel(0).begin(), frames, left);
+    std::fill_n(buffer.channel(1).begin(), frames, right);
     buffer.setFrameLength(frames);
     return buffer;
 }
@@ -57,36 +60,6 @@ inline float tone(double hz, double rate, qint64 frame, double amplitude = 0.5) 
         amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(frame) / rate));
 }
 
-// The largest difference of `samples` from `from` on to a 48 kHz tone delayed by `latency`.
-inline double largestToneError(const std::vector<float>& samples, qint64 from, qint64 latency,
-                               double hz) {
-    double largest = 0.0;
-    for (qint64 n = from; n < static_cast<qint64>(samples.size()); ++n) {
-        const double expected = tone(hz, 48000.0, n - latency);
-        largest = std::max(largest, std::fabs(samples[static_cast<std::size_t>(n)] - expected));
-    }
-    return largest;
-}
-
-// A planar float buffer of `format` (mono or more channels) holding a tone from `firstFrame`.
-inline PcmBuffer toneBuffer(PcmFormat format, qint64 firstFrame, qint64 frames, double hz) {
-    PcmBuffer buffer(format, frames);
-    for (int channel = 0; channel < format.channels; ++channel) {
-        auto* samples = reinterpret_cast<float*>(buffer.plane(channel));
-        for (qint64 i = 0; i < frames; ++i) {
-            samples[i] = tone(hz, format.sampleRate, firstFrame + i);
-        }
-    }
-    buffer.setFrameLength(frames);
-    return buffer;
-}
-
-// Both channels silent for `frames` frames.
-inline StereoSamples silentSamples(qint64 frames) {
-    return {std::vector<float>(static_cast<std::size_t>(frames)),
-            std::vector<float>(static_cast<std::size_t>(frames))};
-}
-
 // Adds a 48 kHz tone of `amplitude` to the frames `from`…`to` − 1 of one channel.
 inline void addTone(std::vector<float>& channel, double hz, double amplitude, qint64 from,
                     qint64 to) {
@@ -95,24 +68,41 @@ inline void addTone(std::vector<float>& channel, double hz, double amplitude, qi
     }
 }
 
-// Both channels of a 48 kHz tone, the right one at `rightHz`.
-inline StereoSamples toneTrack(qint64 frames, double leftHz, double rightHz, double amplitude) {
-    StereoSamples audio = silentSamples(frames);
-    addTone(audio.left, leftHz, amplitude, 0, frames);
-    addTone(audio.right, rightHz, amplitude, 0, frames);
-    return audio;
+// The largest difference of `samples` from `from` on to a 48 kHz tone delayed by `latency`.
+inline double largestToneError(const std::vector<float>& samples, qint64 from, qint64 latency,
+                               double hz) {
+    double largest = 0.0;
+    for (auto n = static_cast<std::size_t>(from); n < samples.size(); ++n) {
+        largest = std::max<double>(largest,
+                                   std::fabs(samples[n] - tone(hz, 48000.0, qint64(n) - latency)));
+    }
+    return largest;
 }
 
-// Both channels of uniform noise in −0.3…0.3, the same for every call.
-inline StereoSamples noise(qint64 frames) {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> value(-0.3f, 0.3f);
-    StereoSamples audio = silentSamples(frames);
-    for (std::size_t i = 0; i < audio.left.size(); ++i) {
-        audio.left[i] = value(random);
-        audio.right[i] = value(random);
+// A buffer of `format` whose sample (channel, frame) is `value(channel, frame)`; integer
+// formats store it times 2^15 or 2^31.
+inline PcmBuffer filledBuffer(PcmFormat format, qint64 frames, const auto& value) {
+    PcmBuffer buffer(format, frames);
+    const int size = bytesPerSample(format.sampleFormat);
+    for (int channel = 0; channel < format.channels; ++channel) {
+        for (qint64 i = 0; i < frames; ++i) {
+            const double sample = value(channel, i);
+            std::byte* at = format.interleaved
+                                ? buffer.plane(0) + (i * format.channels + channel) * size
+                                : buffer.plane(channel) + i * size;
+            const auto f = static_cast<float>(sample);
+            const auto s16 = static_cast<qint16>(std::lround(sample * 32768.0));
+            const auto s32 = static_cast<qint32>(std::llround(sample * 2147483648.0));
+            std::memcpy(at,
+                        format.sampleFormat == SampleFormat::float32 ? static_cast<const void*>(&f)
+                        : format.sampleFormat == SampleFormat::int16
+                            ? static_cast<const void*>(&s16)
+                            : &s32,
+                        std::size_t(size));
+        }
     }
-    return audio;
+    buffer.setFrameLength(frames);
+    return buffer;
 }
 
 // The samples `from`…`to` − 1.
@@ -121,12 +111,38 @@ inline std::span<const float> window(const std::vector<float>& samples, qint64 f
                                                    static_cast<std::size_t>(to - from));
 }
 
+inline float peakLevel(std::span<const float> samples) {
+    float peak = 0.0f;
+    for (const float sample : samples) {
+        peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
+}
+
+// The amplitude of a sine of `hz` in 48 kHz `samples` (Goertzel over a Hann window); a
+// full-scale sine gives 1.0.
+inline double toneAmplitude(std::span<const float> samples, double hz) {
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * hz / 48000.0);
+    double previous = 0.0, beforePrevious = 0.0, windowSum = 0.0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double hann =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) /
+                                 double(std::max<std::size_t>(samples.size(), 2) - 1));
+        windowSum += hann;
+        const double current = hann * samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
+    return windowSum > 0 ? 2.0 * std::sqrt(std::max(power, 0.0)) / windowSum : 0.0;
+}
+
 // Writes both channels to a new, closed track file, in buffers of up to 4096 frames.
 inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
     CafWriter writer(path);
-    const auto frames = static_cast<qint64>(audio.left.size());
-    for (qint64 done = 0; done < frames;) {
-        const qint64 count = std::min<qint64>(4096, frames - done);
+    for (qint64 done = 0; done < audio.frames();) {
+        const qint64 count = std::min<qint64>(4096, audio.frames() - done);
         PcmBuffer buffer(kWorkingFormat, count);
         std::copy_n(audio.left.begin() + done, count, buffer.channel(0).begin());
         std::copy_n(audio.right.begin() + done, count, buffer.channel(1).begin());
@@ -137,8 +153,52 @@ inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
     writer.close();
 }
 
+// Runs one of FFmpeg's command-line tools (a test dependency); what it printed, or nothing.
+inline QByteArray runFfmpegTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, QStringList{QStringLiteral("-v"), QStringLiteral("error")} + arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// An exported file decoded by FFmpeg as a player decodes it (the encoder delay skipped), as
+// interleaved stereo samples of `sampleFormat` ("f32le" or "s32le").
+inline QByteArray decodedBytes(const QString& path, const char* sampleFormat = "f32le") {
+    return runFfmpegTool(QStringLiteral("ffmpeg"),
+                         {QStringLiteral("-nostdin"), QStringLiteral("-i"), path,
+                          QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-f"),
+                          QString::fromLatin1(sampleFormat), QStringLiteral("-")});
+}
+
+inline StereoSamples decodeFile(const QString& path) {
+    const QByteArray bytes = decodedBytes(path);
+    StereoSamples samples = silentSamples(bytes.size() / 8);
+    for (qint64 i = 0; i < samples.frames(); ++i) {
+        std::memcpy(&samples.left[i], bytes.constData() + 8 * i, 4);
+        std::memcpy(&samples.right[i], bytes.constData() + 8 * i + 4, 4);
+    }
+    return samples;
+}
+
+// What ffprobe says of the file's audio stream; its "format" member holds the container's.
+inline QJsonObject probeFile(const QString& path) {
+    const QJsonObject probe =
+        QJsonDocument::fromJson(
+            runFfmpegTool(QStringLiteral("ffprobe"),
+                          {QStringLiteral("-print_format"), QStringLiteral("json"),
+                           QStringLiteral("-show_streams"), QStringLiteral("-show_format"), path}))
+            .object();
+    QJsonObject stream = probe.value(u"streams").toArray().at(0).toObject();
+    stream.insert(u"format", probe.value(u"format"));
+    stream.insert(u"streamCount", probe.value(u"streams").toArray().size());
+    return stream;
+}
+
 // Limits the size of files this process writes while it lives, so that writes past it fail
-// with EFBIG.
+// with EFBIG as on a full disk.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(qint64 bytes) {

@@ -1,82 +1,82 @@
 #include "AudioTestSupport.h"
 #include "TestMain.h"
-#include "helpers/TrackWriterPattern.h"
 
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/AudioRecordingWriter.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace kivo;
 
-// A recording killed while it writes leaves a track file that reads back, through CafReader,
-// with every frame appended before the kill.
+// A recording killed while it writes (SIGKILL: no destructor, no close, nothing flushed by the
+// program) leaves track files that read back with every frame appended before the kill, and a
+// session that exports.
 class AudioTrackKillTest : public QObject {
     Q_OBJECT
 
 private slots:
     void killedWriterLeavesEveryAppendedFrame_data() {
-        QTest::addColumn<int>("reportsBeforeKill");
-        QTest::newRow("after 1 append") << 1;
-        QTest::newRow("after 40 appends") << 40;
-        QTest::newRow("after 400 appends") << 400;
+        QTest::addColumn<bool>("session");
+        QTest::addColumn<int>("appendsBeforeKill");
+        QTest::newRow("track, after 1 append") << false << 1;
+        QTest::newRow("track, after 400 appends") << false << 400;
+        QTest::newRow("session writer, after 100 appends") << true << 100;
     }
     void killedWriterLeavesEveryAppendedFrame() {
-        namespace pattern = test::trackwriter;
-        QFETCH(int, reportsBeforeKill);
+        QFETCH(bool, session);
+        QFETCH(int, appendsBeforeKill);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("system.caf"));
-
+        QString path = dir.filePath(QStringLiteral("system.caf"));
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QStringLiteral(KIVO_TRACK_WRITER_CHILD), {path});
+        child.start(QStringLiteral(KIVO_WRITER_CHILD),
+                    session ? QStringList{QStringLiteral("session"),
+                                          dir.filePath(QStringLiteral("root")),
+                                          dir.filePath(QStringLiteral("out"))}
+                            : QStringList{QStringLiteral("track"), path});
         QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
 
-        // Each line is the track's length after an append that has returned.
-        QByteArray pending;
-        qint64 reported = 0;
-        int reports = 0;
+        QString directory;
+        qint64 appended = 0;
+        int appends = 0;
         const auto takeLines = [&] {
-            pending += child.readAllStandardOutput();
-            qsizetype end = 0;
-            while ((end = pending.indexOf('\n')) >= 0) {
-                reported = pending.left(end).toLongLong();
-                pending.remove(0, end + 1);
-                ++reports;
+            while (child.canReadLine()) {
+                const QString line = QString::fromUtf8(child.readLine()).trimmed();
+                if (session && directory.isEmpty()) {
+                    directory = line;
+                } else {
+                    appended = line.toLongLong();
+                    ++appends;
+                }
             }
         };
-        while (reports < reportsBeforeKill) {
+        while (appends < appendsBeforeKill) {
             QVERIFY2(child.waitForReadyRead(10000), "the writer stopped reporting");
             takeLines();
         }
-        QCOMPARE(child.state(), QProcess::Running);
-        child.kill(); // SIGKILL: no destructor, no close, nothing flushed by the program
+        child.kill();
         QVERIFY(child.waitForFinished(10000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         takeLines();
-        QVERIFY(reported >= pattern::kLeadInFrames + reportsBeforeKill * pattern::kBufferFrames);
 
-        CafReader reader(path);
-        QVERIFY(!reader.isComplete());
-        QVERIFY2(reader.length() >= reported,
-                 qPrintable(QStringLiteral("%1 frames in the file, %2 reported")
-                                .arg(reader.length())
-                                .arg(reported)));
+        const qint64 leadIn = session ? 0 : 480;
+        if (session) {
+            path = directory + QStringLiteral("/system.caf");
+            QFile manifest(directory + QStringLiteral("/session.json"));
+            QVERIFY(manifest.open(QIODevice::ReadOnly));
+            const RecordingRecord record = AudioRecordingWriter::exportSession(
+                RecoveryManifest::decoded(manifest.readAll()), directory);
+            QVERIFY(record.duration() * 48000.0 >= static_cast<double>(appended));
+        }
+        QVERIFY(session || !CafReader(path).isComplete());
         const auto samples = test::readTrackFile(path);
-        QCOMPARE(static_cast<qint64>(samples.left.size()), reader.length());
-        for (qint64 frame = 0; frame < reader.length(); ++frame) {
-            const auto at = static_cast<std::size_t>(frame);
-            const bool audio = frame >= pattern::kLeadInFrames;
-            const float left = audio ? pattern::sample(frame, 0) : 0.0f;
-            const float right = audio ? pattern::sample(frame, 1) : 0.0f;
-            if (samples.left[at] != left || samples.right[at] != right) {
-                QFAIL(qPrintable(QStringLiteral("frame %1 holds %2, %3 instead of %4, %5")
-                                     .arg(frame)
-                                     .arg(samples.left[at])
-                                     .arg(samples.right[at])
-                                     .arg(left)
-                                     .arg(right)));
+        QVERIFY(samples.frames() >= appended);
+        for (qint64 frame = 0; frame < samples.frames(); ++frame) {
+            const float left = frame < leadIn ? 0.0F : static_cast<float>(frame % 1000) / 1000.0F;
+            if (samples.left[frame] != left || samples.right[frame] != -left) {
+                QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(frame)));
             }
         }
     }

@@ -2,96 +2,95 @@
 #include "TestMain.h"
 
 #include "infrastructure/capture/AudioDevices.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/RunningAudioApps.h"
 
-#include <QElapsedTimer>
+#include <QCoreApplication>
+
 #include <QTest>
-
-#include <algorithm>
 
 using namespace kivo;
 
 namespace {
 
-// Sets an environment variable for one scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value)
-        : m_name(name)
-        , m_had(qEnvironmentVariableIsSet(name))
-        , m_old(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnvironment() {
-        if (m_had) {
-            qputenv(m_name, m_old);
-        } else {
-            qunsetenv(m_name);
+std::vector<RunningAudioApp> appsOf(qint32 pid) {
+    std::vector<RunningAudioApp> found;
+    for (const auto& app : RunningAudioApps::list()) {
+        if (app.id == pid) {
+            found.push_back(app);
         }
     }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
+    return found;
+}
 
 } // namespace
 
-// The inputs the microphone can be switched to.
+// What the sound server offers to record: the inputs the microphone can be switched to, and
+// the running programs that can be recorded on their own.
 class AudioDevicesTest : public QObject {
     Q_OBJECT
 
 private slots:
     void init() { KIVO_REQUIRE_SOUND_SERVER(); }
 
+    // The server's inputs in its order, monitors left out; a new input appears, a removed one
+    // goes; without a server the list is empty.
     void listsTheServersInputsButNoMonitors() {
-        const auto devices = AudioDevices::inputs();
-        const auto microphone = test::sourceIndex(QStringLiteral("kivo_test_mic"));
-        QVERIFY(microphone.has_value());
-        QVERIFY(std::find(devices.begin(), devices.end(),
-                          AudioInputDevice{*microphone, QStringLiteral("Kivo_Test_Mic")}) !=
-                devices.end());
-
-        PulseConnection connection;
         std::vector<AudioInputDevice> expected;
-        for (const auto& source : connection.sources()) {
+        for (const auto& source : PulseConnection().sources()) {
             if (!source.isMonitor) {
                 expected.push_back({source.index, source.description});
             }
         }
-        // The server's order, monitors left out.
+        const auto devices = AudioDevices::inputs();
         QCOMPARE(devices, expected);
-        const auto monitor = test::sourceIndex(QStringLiteral("kivo_test_output.monitor"));
-        QVERIFY(monitor.has_value());
-        for (const auto& device : devices) {
-            QVERIFY(device.name != QStringLiteral("Monitor of Kivo_Test_Output"));
-        }
-    }
+        QVERIFY(std::count(devices.begin(), devices.end(),
+                           AudioInputDevice{*test::sourceIndex(QStringLiteral("kivo_test_mic")),
+                                            QStringLiteral("Kivo_Test_Mic")}) == 1);
 
-    void aNewInputAppearsAndAGoneOneDisappears() {
+        const auto named = [] {
+            const auto inputs = AudioDevices::inputs();
+            return std::any_of(inputs.begin(), inputs.end(), [](const auto& device) {
+                return device.name == QStringLiteral("Extra_Mic");
+            });
+        };
         test::LoadedModule extra(
             QStringLiteral("module-remap-source"),
             {QStringLiteral("source_name=kivo_test_extra"),
              QStringLiteral("master=kivo_test_mic_feed.monitor"),
              QStringLiteral("source_properties=device.description=Extra_Mic")});
-        QVERIFY(extra.isLoaded());
-        const auto named = [](const QString& name) {
-            const auto devices = AudioDevices::inputs();
-            return std::any_of(devices.begin(), devices.end(),
-                               [&](const auto& device) { return device.name == name; });
-        };
-        QVERIFY(test::waitUntil([&] { return named(QStringLiteral("Extra_Mic")); }, 5000));
+        QVERIFY(test::waitUntil(named));
         extra.unload();
-        QVERIFY(test::waitUntil([&] { return !named(QStringLiteral("Extra_Mic")); }, 5000));
+        QVERIFY(test::waitUntil([&] { return !named(); }));
+
+        const test::ScopedPulseServer nowhere("unix:/nonexistent/kivo/native");
+        QVERIFY(AudioDevices::inputs().empty());
     }
 
-    void withoutAServerTheListIsEmptyAtOnce() {
-        ScopedEnvironment server("PULSE_SERVER", "unix:/nonexistent/kivo/native");
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(AudioDevices::inputs().empty());
-        QVERIFY(timer.elapsed() < 1000);
+    // Once, by its name and binary, however many streams it plays; this program and the sound
+    // server are left out; a program that quit is gone.
+    void listsAPlayingProgramUntilItQuits() {
+        qint32 pid = 0;
+        {
+            test::TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever"),
+                                     QStringLiteral("default,tone,660,0.1,0,forever")},
+                                    QStringLiteral("Kivo Tone"));
+            QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
+            pid = player.pid();
+            QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }));
+            QCOMPARE(appsOf(pid),
+                     (std::vector<RunningAudioApp>{
+                         {pid, QStringLiteral("Kivo Tone"), QStringLiteral("kivo_test_player")}}));
+            PulseConnection connection; // this program is a client of the server now
+            for (const auto& app : RunningAudioApps::list(connection)) {
+                QVERIFY(app.id != static_cast<qint32>(QCoreApplication::applicationPid()));
+                const auto binary = app.bundleID.value_or(QString());
+                QVERIFY2(!QStringList({QStringLiteral("pipewire"), QStringLiteral("pipewire-pulse"),
+                                       QStringLiteral("wireplumber"), QStringLiteral("pulseaudio")})
+                              .contains(binary),
+                         qPrintable(binary));
+            }
+        }
+        QVERIFY(test::waitUntil([&] { return appsOf(pid).empty(); }));
     }
 };
 
