@@ -57,14 +57,8 @@ private slots:
         const auto inhibitors = [&] { return callLogind(kListInhibitors); };
         const auto locks = [&] { return inhibitors().count(u"('sleep'"_s); };
 
-        monitor.holdSleep();
-        monitor.holdSleep();
-        QTRY_VERIFY(inhibitors().contains(kHeld));
-        QCOMPARE(locks(), 1);
-        monitor.releaseSleep();
-        QTRY_VERIFY(inhibitors().startsWith(kNone));
-
         // Released and asked for again before logind answered: only the last answer is kept.
+        monitor.holdSleep();
         monitor.holdSleep();
         monitor.releaseSleep();
         monitor.holdSleep();
@@ -77,6 +71,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(sleeps, 1);
         QTRY_COMPARE(locks(), 1);
+        QVERIFY(inhibitors().contains(kHeld));
         monitor.releaseSleep();
         QTRY_VERIFY(inhibitors().startsWith(kNone));
     }

@@ -17,15 +17,13 @@ private slots:
         QTest::addColumn<QList<qint32>>("order"); // positions in `names`
         QTest::newRow("case ignored, digits by value")
             << QStringList{u"b"_s, u"A"_s, u"a10"_s, u"a9"_s} << QList<qint32>{1, 3, 2, 0};
-        QTest::newRow("equal names keep their order")
-            << QStringList{u"APP"_s, u"Zoom"_s, u"app"_s, u"App"_s} << QList<qint32>{0, 2, 3, 1};
         QStringList same;
         QList<qint32> listed;
         for (qint32 i = 0; i < 40; ++i) { // enough for a sort that is not stable to show it
             same << QStringList{u"app"_s, u"App"_s, u"APP"_s}[i % 3];
             listed << i;
         }
-        QTest::newRow("many equal names keep their order") << same << listed;
+        QTest::newRow("equal names keep their order") << same << listed;
     }
 
     void applicationsAreOrderedByNameAsPeopleReadThem() {
