@@ -57,12 +57,13 @@ AppModel::AppModel(AppServices services, QObject* parent)
     // One process at a time writes the library and the sessions; the others only look.
     bool lockedByAnother = false;
     try {
-        lockedByAnother = !m_services.storage->lockForWriting();
+        lockedByAnother = !m_services.viewOnly && !m_services.storage->lockForWriting();
     } catch (const std::exception&) {
         // A folder that cannot even be opened cannot be locked by anyone else either; the save
         // reports what is wrong with it.
     }
-    m_holdsWriterLock = !lockedByAnother;
+    m_holdsWriterLock = !lockedByAnother && !m_services.viewOnly;
+    m_storageAvailable = m_holdsWriterLock;
 
     try {
         m_library = m_services.storage->load();

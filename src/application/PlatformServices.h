@@ -149,6 +149,9 @@ struct AppServices {
     QUrl defaultOutputFolder;
     // Seconds of a monotonic clock, for the coordinator.
     std::function<double()> clock;
+    // Only looks: takes no writer lock, so it never keeps another Kivo from writing; the library
+    // is loaded for viewing, nothing is written and no session is listed.
+    bool viewOnly = false;
 };
 
 } // namespace kivo

@@ -159,6 +159,13 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
         });
     };
     writer->onFailure = [this, alive](const QString& message) { reportFailure(alive, message); };
+    writer->onExportProgress = [this, alive](double fraction) {
+        postToMain(alive, [this, fraction] {
+            if (onExportProgress) {
+                onExportProgress(fraction);
+            }
+        });
+    };
 
     try {
         const auto stopping = m_stopping;

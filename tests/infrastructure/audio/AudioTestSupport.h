@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <numbers>
+#include <random>
 #include <span>
 #include <vector>
 
@@ -43,6 +44,18 @@ inline StereoSamples readTrackFile(const QString& path) {
         done += got;
     }
     return samples;
+}
+
+// Both channels of uniform noise in −0.3…0.3, the same for every call.
+inline StereoSamples noise(qint64 frames) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-0.3F, 0.3F);
+    StereoSamples audio = silentSamples(frames);
+    for (std::size_t i = 0; i < audio.left.size(); ++i) {
+        audio.left[i] = value(random);
+        audio.right[i] = value(random);
+    }
+    return audio;
 }
 
 // A working-format buffer of `frames` frames with constant channel values.

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <mutex>
+
 using namespace kivo;
 
 Q_DECLARE_METATYPE(AudioOutputFormat)
@@ -36,19 +38,26 @@ QString writeTwoTones(const QTemporaryDir& folder, AudioOutputFormat format) {
     return path;
 }
 
-// What the default output played while it lived.
+// What the default output played while it lived, the buffers laid end to end.
 struct OutputRecording {
-    test::CaptureRecorder recorder;
+    std::mutex lock;
+    std::vector<float> left;
     SystemAudioCapture capture{std::make_shared<PulseConnection>(), std::nullopt,
-                               recorder.bufferHandler(), recorder.failureHandler()};
+                               [this](PcmBuffer buffer, double) {
+                                   const auto channel = buffer.channel(0);
+                                   const std::lock_guard guard(lock);
+                                   left.insert(left.end(), channel.begin(),
+                                               channel.begin() + buffer.frameLength());
+                               },
+                               [](const CaptureFailure&) {}};
     OutputRecording() { capture.start(); }
     // The amplitudes of the two tones over 0.4 s from `from` seconds after the sound began.
     std::pair<double, double> tonesAfter(double from) {
         capture.stop();
-        const auto signal = test::assemble(recorder.buffers());
+        const test::CapturedSignal signal{0.0, left};
         const auto begin = signal.firstAbove(0.1F, 0.0).value_or(1e9) + from;
         const auto samples = signal.between(begin, begin + 0.4);
-        return {test::amplitudeOf(samples, 440.0), test::amplitudeOf(samples, 880.0)};
+        return {test::toneAmplitude(samples, 440.0), test::toneAmplitude(samples, 880.0)};
     }
 };
 

@@ -1,0 +1,58 @@
+#pragma once
+
+// What kivo-cli shares between its commands: printing to the terminal, the model's messages on
+// stderr, and Ctrl+C, SIGTERM and SIGHUP turned into an ordinary event of the event loop.
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace kivo {
+class AppModel;
+} // namespace kivo
+
+namespace kivo::cli {
+
+void printError(const QString& message);
+void printLine(const QString& line);
+// True when stderr is a terminal: progress lines are drawn only there.
+bool stderrIsTerminal();
+// "\r" + text, redrawn in place on a terminal.
+void showStatus(const QString& text);
+// A bar of 12 cells for a level or fraction from 0 to 1.
+QString meter(double level);
+
+// Prints each new notice and alert of the model to stderr, once.
+class ModelMessages : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ModelMessages(AppModel& model);
+    // Prints what is new now (also called on every change of the model).
+    void flush();
+
+private:
+    AppModel& m_model;
+    std::optional<QString> m_notice;
+    std::optional<QString> m_alert;
+};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP call `handler` from the event loop instead of
+// ending the program.
+class StopSignals {
+public:
+    explicit StopSignals(std::function<void()> handler);
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::function<void()> m_handler;
+};
+
+} // namespace kivo::cli

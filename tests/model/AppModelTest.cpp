@@ -1,0 +1,365 @@
+#include "CaptureTestSupport.h"
+#include "ModelTestSupport.h"
+#include "TestMain.h"
+
+#include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/storage/LibraryStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace kivo;
+using namespace kivo::test;
+
+namespace {
+
+RecordingRecord storedRecord(const UserFolders& folders, const QString& name, RecordingMode mode,
+                             double createdAt, QList<QUrl> files = {}) {
+    RecordingConfiguration configuration = folders.configuration(mode);
+    configuration.name = name;
+    return RecordingRecord(QUuid::createUuid(), name, Date{createdAt}, 1.0, configuration,
+                           std::move(files));
+}
+
+void saveLibrary(const UserFolders& folders, const KivoLibrary& library) {
+    LibraryStore(folders.library(), folders.output()).save(library);
+}
+
+// A session folder as a killed recording leaves it: the manifest, and `seconds` of a 440 Hz
+// tone in an unclosed system track when `seconds` is above 0.
+RecoveryItem leftSession(const UserFolders& folders, double startedAt, double seconds) {
+    const RecoveryManifest manifest(QUuid::createUuid(), Date{startedAt}, folders.configuration());
+    const QString directory =
+        folders.captures() + u'/' + manifest.id.toString(QUuid::WithoutBraces).toUpper();
+    QDir().mkpath(directory);
+    AudioRecordingWriter::writeManifest(manifest, directory);
+    if (seconds > 0) {
+        StereoSamples audio = silentSamples(static_cast<qint64>(seconds * 48000));
+        for (qint64 i = 0; i < audio.frames(); ++i) {
+            audio.left[i] = audio.right[i] = tone(440, 48000, i);
+        }
+        writeTrackFile(directory + QStringLiteral("/system.caf"), audio);
+    }
+    return RecoveryItem{directory, manifest};
+}
+
+} // namespace
+
+class AppModelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { KIVO_REQUIRE_SOUND_SERVER(); }
+
+    void startUpFollowsTheLibraryFolder_data() {
+        QTest::addColumn<QString>("situation");
+        for (const char* row : {"first run", "stored settings", "unreadable", "locked"}) {
+            QTest::newRow(row) << QString::fromLatin1(row);
+        }
+    }
+    void startUpFollowsTheLibraryFolder() {
+        QFETCH(QString, situation);
+        UserFolders folders;
+        const QString document = folders.library() + QStringLiteral("/library.json");
+        KivoLibrary stored(folders.output());
+        stored.settings.name = QStringLiteral("週會");
+        stored.recordings.append(
+            storedRecord(folders, QStringLiteral("舊的"), RecordingMode::system, 100));
+        std::unique_ptr<LibraryStore> otherWriter;
+        if (situation != u"first run") {
+            saveLibrary(folders, stored);
+            leftSession(folders, 50, 0);
+        }
+        if (situation == u"unreadable") {
+            QFile file(document);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("{\"recordings\": [");
+        } else if (situation == u"locked") {
+            otherWriter = std::make_unique<LibraryStore>(folders.library(), folders.output());
+            QVERIFY(otherWriter->lockForWriting());
+        }
+        QFile before(document);
+        const QByteArray bytes = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+
+        auto model = folders.model();
+        if (situation == u"first run") {
+            QCOMPARE(model->configuration(), RecordingConfiguration(folders.output()));
+            QCOMPARE(model->configuration().name, QStringLiteral("我的錄音"));
+            QVERIFY(model->library().recordings.isEmpty() && !model->alertMessage());
+            QVERIFY(model->storageAvailable() && model->canRecord());
+            QVERIFY(!QFileInfo::exists(document));
+        } else if (situation == u"stored settings") {
+            QCOMPARE(model->configuration(), stored.settings);
+            QCOMPARE(model->defaultConfiguration(), stored.settings);
+            QCOMPARE(model->library(), stored);
+            QCOMPARE(model->recoveries().size(), 1);
+        } else {
+            QVERIFY(!model->storageAvailable() && !model->canRecord());
+            QVERIFY(!model->persistLibrary());
+            model->start();
+            QCOMPARE(model->coordinator().state(), RecordingState::idle);
+            if (situation == u"unreadable") {
+                QVERIFY(model->alertMessage()->startsWith(
+                    QStringLiteral("無法讀取錄音紀錄。原始檔案已保留，請先檢查 ") + document));
+            } else {
+                QCOMPARE(*model->alertMessage(), AppModel::kLockedMessage);
+                QCOMPARE(model->library(), stored); // still there to look at
+                // The other writer's sessions may be recording: they are not offered.
+                QVERIFY(model->recoveries().isEmpty());
+            }
+            model.reset();
+            QFile after(document);
+            QVERIFY(after.open(QIODevice::ReadOnly));
+            QCOMPARE(after.readAll(), bytes);
+        }
+    }
+
+    void aRecordingReachesTheLibrary() {
+        UserFolders folders;
+        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        QVERIFY(player.waitPlaying(0));
+        auto model = folders.model();
+        model->setConfiguration(folders.configuration());
+        model->setNotice(QStringLiteral("舊訊息"));
+        QVERIFY(startRecording(*model));
+        QCOMPARE(model->status(), QStringLiteral("錄音中"));
+        QVERIFY(!model->notice());
+        QTest::qWait(1200);
+        QCOMPARE(model->waveHistory().size(), AppModel::kWaveHistoryLength);
+        QVERIFY(model->waveHistory().back() > 0.1F);
+        QVERIFY(await([&](auto done) { model->stop(done); }));
+
+        QVERIFY2(!model->alertMessage(), qPrintable(model->alertMessage().value_or(QString())));
+        QCOMPARE(*model->notice(), QStringLiteral("已保存「測試」。"));
+        QCOMPARE(model->status(), QStringLiteral("準備就緒"));
+        QCOMPARE(model->library().recordings.size(), 1);
+        const RecordingRecord record = model->library().recordings.front();
+        QVERIFY(filesIn(folders.captures()).isEmpty() &&
+                QDir(folders.captures()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+        QCOMPARE(LibraryStore(folders.library(), folders.output()).load(), model->library());
+        const StereoSamples audio = decodeFile(record.files().front().toLocalFile());
+        QVERIFY(audio.frames() > 48000);
+        QVERIFY(toneAmplitude(window(audio.left, 4800, audio.frames() - 4800), 440) > 0.2);
+    }
+
+    void aLibraryThatCannotBeSavedLeavesTheSessionForRecovery() {
+        UserFolders folders;
+        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        QVERIFY(player.waitPlaying(0));
+        auto model = folders.model();
+        model->setConfiguration(folders.configuration());
+        QVERIFY(startRecording(*model));
+        QTest::qWait(500);
+        // A folder where the document should be: the save cannot even read the old one.
+        QVERIFY(QDir().mkpath(folders.library() + QStringLiteral("/library.json")));
+        QVERIFY(await([&](auto done) { model->stop(done); }));
+
+        QVERIFY(model->alertMessage()->startsWith(
+            QStringLiteral("音檔已輸出，但錄音紀錄尚未保存。可從復原暫存重新加入紀錄。\n")));
+        QVERIFY(model->library().recordings.isEmpty());
+        QCOMPARE(model->recoveries().size(), 1);
+        QVERIFY(model->recoveries().front().manifest.exported);
+        QVERIFY(model->canRecord()); // the capture service let go of the session
+
+        QVERIFY(QDir(folders.library() + QStringLiteral("/library.json")).removeRecursively());
+        const QStringList exported = filesIn(folders.outputPath());
+        model->setAlertMessage(std::nullopt);
+        QVERIFY(await([&](auto done) { model->recover(model->recoveries().front(), done); }));
+        QCOMPARE(*model->notice(), QStringLiteral("已復原「測試」。"));
+        QCOMPARE(filesIn(folders.outputPath()), exported); // the export was used again
+        QCOMPARE(model->library().recordings.size(), 1);
+        QVERIFY(model->recoveries().isEmpty() && !model->alertMessage());
+    }
+
+    void recoveryExportsLeftSessions_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("tracks") << 20.0 << QString();
+        QTest::newRow("no track") << 0.0
+                                  << QStringLiteral(
+                                         "無法復原，暫存資料已保留。\n暫存錄音沒有音訊內容。");
+    }
+    void recoveryExportsLeftSessions() {
+        QFETCH(double, seconds);
+        QFETCH(QString, alert);
+        UserFolders folders;
+        leftSession(folders, 11 * 3600, 0);
+        const RecoveryItem item = leftSession(folders, 10 * 3600, seconds);
+        leftSession(folders, 9 * 3600, 0);
+        auto model = folders.model();
+        QCOMPARE(model->recoveries().size(), 3);
+        QCOMPARE(model->recoveries()[1], item); // oldest first
+        QCOMPARE(model->recoveries()[0].manifest.startedAt.secondsSinceReferenceDate, 9 * 3600.0);
+
+        // The export runs off the main thread: the event loop keeps turning meanwhile.
+        int ticks = 0;
+        QList<double> progress;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        connect(model.get(), &AppModel::changed, [&] {
+            if (model->exportProgress()) {
+                progress.append(*model->exportProgress());
+            }
+        });
+        timer.start(5);
+        bool done = false;
+        model->recover(item, [&] { done = true; });
+        QVERIFY(model->recovering() && !model->canRecord());
+        QCOMPARE(model->status(), QStringLiteral("正在復原"));
+        QVERIFY(waitUntil([&] { return done; }, 30000));
+        QVERIFY(!model->recovering());
+        if (alert.isEmpty()) {
+            QVERIFY2(!model->alertMessage(), qPrintable(*model->alertMessage()));
+            QCOMPARE(model->library().recordings.front().duration(), seconds);
+            QCOMPARE(model->recoveries().size(), 2);
+            QVERIFY(!QFileInfo::exists(item.directory));
+            QVERIFY(ticks > 2);
+            QVERIFY(progress.size() > 2 && std::is_sorted(progress.begin(), progress.end()));
+            QVERIFY(!model->exportProgress());
+        } else {
+            QCOMPARE(*model->alertMessage(), alert);
+            QCOMPARE(model->recoveries().size(), 3);
+        }
+    }
+
+    void stopTriggersSaveTheRecording_data() {
+        QTest::addColumn<QString>("trigger");
+        QTest::newRow("application exit") << QStringLiteral("application");
+        QTest::newRow("capture failure") << QStringLiteral("failure");
+    }
+    void stopTriggersSaveTheRecording() {
+        QFETCH(QString, trigger);
+        UserFolders folders;
+        auto player = std::make_unique<TestPlayer>(
+            QStringList{QStringLiteral("default,tone,440,0.3,0,forever")});
+        QVERIFY(player->waitPlaying(0));
+        std::optional<LoadedModule> microphone;
+        auto model = folders.model();
+        RecordingConfiguration configuration = folders.configuration(RecordingMode::application);
+        if (trigger == u"application") {
+            configuration.applicationPID = player->pid();
+        } else {
+            microphone.emplace(QStringLiteral("module-remap-source"),
+                               QStringList{QStringLiteral("master=kivo_test_mic_feed.monitor"),
+                                           QStringLiteral("source_name=kivo_model_mic")});
+            std::optional<quint32> index;
+            QVERIFY(waitUntil(
+                [&] { return (index = sourceIndex(QStringLiteral("kivo_model_mic"))).has_value(); },
+                5000));
+            model->refreshSources();
+            configuration.mode = RecordingMode::microphone;
+            configuration.microphoneDeviceID = index;
+        }
+        model->setConfiguration(configuration);
+        QVERIFY(startRecording(*model));
+        QTest::qWait(600);
+        if (trigger == u"application") {
+            player.reset();
+        } else {
+            microphone->unload();
+        }
+        QVERIFY(waitUntil([&] { return model->library().recordings.size() == 1; }, 20000));
+        if (trigger == u"application") {
+            QCOMPARE(*model->notice(), QStringLiteral("已保存「測試」。"));
+            QVERIFY(!model->alertMessage());
+            // The sound server's news of the ended client refreshes the list.
+            QTRY_VERIFY(!model->configuration().applicationPID);
+        } else {
+            QCOMPARE(*model->alertMessage(),
+                     QStringLiteral("麥克風裝置或音訊格式已改變，將保存目前錄音。"));
+        }
+        QCOMPARE(model->coordinator().state(), RecordingState::idle);
+    }
+
+    void libraryOperationsKeepTheDocument() {
+        UserFolders folders;
+        QDir().mkpath(folders.outputPath());
+        const QString file = folders.outputPath() + QStringLiteral("/a.wav");
+        QFile(file).open(QIODevice::WriteOnly);
+        KivoLibrary stored(folders.output());
+        stored.recordings = {
+            storedRecord(folders, QStringLiteral("XABY"), RecordingMode::system, 300,
+                         {QUrl::fromLocalFile(file), QUrl::fromLocalFile(file + u'x')}),
+            storedRecord(folders, QStringLiteral("ab 2"), RecordingMode::microphone, 100),
+            storedRecord(folders, QStringLiteral("cd"), RecordingMode::microphone, 100),
+            storedRecord(folders, QStringLiteral("ef"), RecordingMode::application, 200)};
+        saveLibrary(folders, stored);
+        auto model = folders.model();
+        const auto names = [&] {
+            QStringList list;
+            for (const auto& record : model->filteredRecords()) {
+                list.append(record.name());
+            }
+            return list.join(u',');
+        };
+        QCOMPARE(names(), QStringLiteral("XABY,ef,ab 2,cd"));
+        model->setNewestFirst(false);
+        QCOMPARE(names(), QStringLiteral("ab 2,cd,ef,XABY")); // equal dates keep their order
+        model->setSearch(QStringLiteral("ab"));
+        QCOMPARE(names(), QStringLiteral("ab 2,XABY"));
+        model->setSourceFilter(QStringLiteral("microphone"));
+        QCOMPARE(names(), QStringLiteral("ab 2"));
+
+        const auto stored_ = [&] {
+            return LibraryStore(folders.library(), folders.output()).load();
+        };
+        model->rename(stored.recordings[1], QStringLiteral("  新名字  "));
+        QCOMPARE(stored_().recordings[1].name(), QStringLiteral("新名字"));
+        QCOMPARE(*model->notice(), QStringLiteral("已儲存設定。"));
+        model->setNotice(std::nullopt);
+        model->rename(stored.recordings[1], QStringLiteral("   "));
+        QVERIFY(!model->notice());
+        model->rename(stored.recordings[1], QString(100, u'字'));
+        QCOMPARE(stored_().recordings[1].name(), QString(80, u'字'));
+
+        model->savePreset(QStringLiteral(" 會議 "));
+        model->savePreset(QStringLiteral("  "));
+        QCOMPARE(stored_().presets.size(), 1);
+        QCOMPARE(stored_().presets.front().name, QStringLiteral(" 會議 "));
+        model->setPage(KivoPage::presets);
+        RecordingConfiguration other = model->configuration();
+        other.name = QStringLiteral("另一個");
+        model->setConfiguration(other);
+        model->applyPreset(stored_().presets.front());
+        QCOMPARE(model->page(), KivoPage::studio);
+        QCOMPARE(*model->notice(), QStringLiteral("已套用「 會議 」。"));
+        QCOMPARE(model->configuration().name, QStringLiteral("我的錄音"));
+        RecordingConfiguration defaults = model->defaultConfiguration();
+        defaults.highQuality = true;
+        model->setDefaultConfiguration(defaults);
+        model->saveDefaults();
+        QCOMPARE(model->configuration(), defaults);
+        QCOMPARE(stored_().settings, defaults);
+        model->removePreset(stored_().presets.front());
+        QVERIFY(stored_().presets.isEmpty());
+
+        // The first file goes to the trash, the missing second one is skipped.
+        model->trash(stored.recordings[0]);
+        QCOMPARE(*model->notice(), QStringLiteral("已移至垃圾桶。"));
+        QVERIFY(!QFileInfo::exists(file) && filesIn(folders.trash()).size() == 1);
+        QCOMPARE(stored_().recordings.size(), 3);
+
+        // Failures: a document that cannot be replaced, for the trash and for a rename.
+        QFile::remove(folders.library() + QStringLiteral("/library.json"));
+        QDir().mkpath(folders.library() + QStringLiteral("/library.json"));
+        model->trash(stored.recordings[1]);
+        QVERIFY(model->alertMessage()->startsWith(
+            QStringLiteral("未完成刪除。部分音檔可能已移至垃圾桶，紀錄仍可用來檢查保存位置。\n")));
+        QVERIFY(model->alertMessage()->size() > 40);
+        QCOMPARE(model->library().recordings.size(), 3);
+        model->setAlertMessage(std::nullopt);
+        model->rename(stored.recordings[2], QStringLiteral("不會保存"));
+        QVERIFY(model->alertMessage() && !model->alertMessage()->isEmpty());
+        QCOMPARE(model->library().recordings[1].name(), QStringLiteral("cd"));
+
+        model->play(storedRecord(folders, QStringLiteral("無檔"), RecordingMode::system, 1,
+                                 {QUrl::fromLocalFile(file + QStringLiteral(".gone"))}));
+        QVERIFY(
+            model->alertMessage()->startsWith(QStringLiteral("無法播放音檔，檔案可能已移動。\n")));
+        QVERIFY(!model->playbackID() && !model->playing());
+    }
+};
+
+KIVO_TEST_CLASS(AppModelTest)
+#include "AppModelTest.moc"

@@ -1,0 +1,75 @@
+#include "ModelTestSupport.h"
+
+#include "CaptureTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace kivo::test {
+
+UserFolders::UserFolders()
+    : m_previousData(qgetenv("XDG_DATA_HOME")) {
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+}
+
+UserFolders::~UserFolders() {
+    qputenv("XDG_DATA_HOME", m_previousData);
+}
+
+QProcessEnvironment UserFolders::environment() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    // The music folder is found through the XDG user folders file.
+    const QString config = m_dir.filePath(QStringLiteral("config"));
+    QDir().mkpath(config);
+    QFile folders(config + QStringLiteral("/user-dirs.dirs"));
+    if (folders.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        folders.write("XDG_MUSIC_DIR=\"" + m_dir.filePath(QStringLiteral("music")).toUtf8() +
+                      "\"\n");
+    }
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    return environment;
+}
+
+LinuxServices::Options UserFolders::options() const {
+    LinuxServices::Options options;
+    options.libraryFolder = library();
+    options.outputFolder = output();
+    return options;
+}
+
+std::unique_ptr<AppModel> UserFolders::model() const {
+    return std::make_unique<AppModel>(LinuxServices::make(options()));
+}
+
+RecordingConfiguration UserFolders::configuration(RecordingMode mode) const {
+    RecordingConfiguration configuration(output());
+    configuration.name = QStringLiteral("測試");
+    configuration.mode = mode;
+    configuration.includesMicrophone = false;
+    configuration.format = AudioOutputFormat::wav;
+    configuration.systemGain = 1.0F;
+    configuration.microphoneGain = 1.0F;
+    return configuration;
+}
+
+bool await(const std::function<void(std::function<void()>)>& operation, int timeoutMs) {
+    bool done = false;
+    operation([&done] { done = true; });
+    return waitUntil([&] { return done; }, timeoutMs);
+}
+
+bool startRecording(AppModel& model) {
+    if (!await([&](auto done) { model.start(done); }) ||
+        model.coordinator().state() != RecordingState::recording) {
+        qWarning("start failed: %s", qPrintable(model.alertMessage().value_or(QString())));
+        return false;
+    }
+    return true;
+}
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+} // namespace kivo::test

@@ -1,0 +1,136 @@
+#include "CaptureTestSupport.h"
+#include "ModelTestSupport.h"
+#include "TestMain.h"
+
+#include "application/KivoAppDelegate.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace kivo;
+using namespace kivo::test;
+
+namespace {
+
+// The one part a test cannot drive for real: the user's answer to the modal question.
+struct Answer : QuitQuestion {
+    bool stopAndQuit = true;
+    int asked = 0;
+    std::function<void()> whileAsking;
+    bool confirmStopAndQuit() override {
+        ++asked;
+        if (whileAsking) {
+            whileAsking();
+        }
+        return stopAndQuit;
+    }
+};
+
+} // namespace
+
+class QuitFlowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { KIVO_REQUIRE_SOUND_SERVER(); }
+
+    void quitting_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<bool>("stopAndQuit");
+        QTest::addColumn<int>("reply");       // TerminateReply
+        QTest::addColumn<bool>("terminates"); // the late reply
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<QString>("alert");
+        const QString busy = KivoAppDelegate::kBusyMessage;
+        QTest::newRow("idle") << "idle" << true << 1 << true << 0 << QString();
+        QTest::newRow("recording, stop") << "recording" << true << 2 << true << 1 << QString();
+        QTest::newRow("paused, stop") << "paused" << true << 2 << true << 1 << QString();
+        QTest::newRow("recording, go on") << "recording" << false << 0 << false << 1 << QString();
+        QTest::newRow("second request") << "twice" << true << 2 << true << 1 << QString();
+        QTest::newRow("stop begun elsewhere") << "elsewhere" << true << 2 << true << 1 << QString();
+        QTest::newRow("saving when answered") << "saving" << true << 0 << false << 1 << busy;
+        QTest::newRow("recovering") << "recovering" << true << 0 << false << 1 << busy;
+        QTest::newRow("library not saved")
+            << "unsaved" << true << 2 << false << 1
+            << QStringLiteral("音檔已輸出，但錄音紀錄尚未保存。可從復原暫存重新加入紀錄。\n");
+    }
+    void quitting() {
+        QFETCH(QString, situation);
+        QFETCH(bool, stopAndQuit);
+        QFETCH(int, reply);
+        QFETCH(bool, terminates);
+        QFETCH(int, asked);
+        QFETCH(QString, alert);
+        UserFolders folders;
+        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        QVERIFY(player.waitPlaying(0));
+        auto model = folders.model();
+        model->setConfiguration(folders.configuration());
+        auto answer = std::make_shared<Answer>();
+        answer->stopAndQuit = stopAndQuit;
+        KivoAppDelegate delegate(answer);
+        delegate.setModel(model.get());
+        QVERIFY(!KivoAppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+        if (situation != u"idle" && situation != u"recovering") {
+            QVERIFY(startRecording(*model));
+            QTest::qWait(400);
+        }
+        if (situation == u"paused") {
+            model->coordinator().togglePause();
+        } else if (situation == u"saving") {
+            answer->whileAsking = [&] { model->stop(); };
+        } else if (situation == u"unsaved") {
+            QDir().mkpath(folders.library() + QStringLiteral("/library.json"));
+        } else if (situation == u"recovering") {
+            QDir().mkpath(folders.captures() + QStringLiteral("/x"));
+            RecoveryManifest manifest(QUuid::createUuid(), Date{0}, folders.configuration());
+            QFile file(folders.captures() + QStringLiteral("/x/session.json"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(manifest.encoded());
+            file.close();
+            model->scanRecoveries();
+            model->recover(model->recoveries().front());
+            QVERIFY(model->recovering());
+        }
+
+        std::optional<bool> late;
+        bool libraryHadTheRecord = false;
+        const TerminateReply answered = delegate.applicationShouldTerminate([&](bool terminate) {
+            late = terminate;
+            libraryHadTheRecord = !model->library().recordings.isEmpty();
+        });
+        QCOMPARE(static_cast<int>(answered), reply);
+        if (situation == u"twice") {
+            // Cancelled without a second question: the first stop-and-quit answers for itself.
+            QCOMPARE(delegate.applicationShouldTerminate({}), TerminateReply::cancel);
+        } else if (situation == u"elsewhere") {
+            // Before the quit's own stop runs, a stop of another origin begins.
+            model->stop();
+        }
+        QCOMPARE(answer->asked, asked);
+        if (answered == TerminateReply::later) {
+            QVERIFY(waitUntil([&] { return late.has_value(); }, 20000));
+            QCOMPARE(*late, terminates);
+            QCOMPARE(libraryHadTheRecord, terminates);
+            QVERIFY(!delegate.waitingToQuit());
+        }
+        if (!stopAndQuit) {
+            QCOMPARE(model->coordinator().state(), RecordingState::recording);
+        }
+        if (alert.isEmpty()) {
+            QVERIFY(!model->alertMessage());
+        } else {
+            QVERIFY2(model->alertMessage()->startsWith(alert),
+                     qPrintable(model->alertMessage().value_or(QString())));
+        }
+        waitUntil(
+            [&] {
+                return model->coordinator().state() == RecordingState::idle && !model->recovering();
+            },
+            20000);
+    }
+};
+
+KIVO_TEST_CLASS(QuitFlowTest)
+#include "QuitFlowTest.moc"
