@@ -19,7 +19,8 @@ namespace {
 
 QString valueOf(const QStringList& arguments, qsizetype& i) {
     const QString option = arguments[i];
-    if (i + 1 >= arguments.size()) {
+    // "--seconds --name x" is a missing value, not a name for the seconds.
+    if (i + 1 >= arguments.size() || arguments[i + 1].startsWith(QStringLiteral("--"))) {
         reject(QStringLiteral("選項 %1 需要一個值。").arg(option));
     }
     return arguments[++i];
@@ -107,8 +108,9 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
             const QString text = valueOf(arguments, i);
             bool ok = false;
             const double seconds = text.toDouble(&ok);
-            if (!ok || !std::isfinite(seconds) || seconds <= 0.0) {
-                reject(QStringLiteral("選項 --seconds 需要一個大於 0 的秒數：%1").arg(text));
+            if (!ok || !std::isfinite(seconds) || seconds <= 0.0 || seconds > kMaximumSeconds) {
+                reject(QStringLiteral("選項 --seconds 需要一個大於 0、不超過 %1 的秒數：%2")
+                           .arg(QString::number(kMaximumSeconds, 'f', 0), text));
             }
             invocation.seconds = seconds;
         } else {
@@ -123,6 +125,69 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
     return invocation;
 }
 
+Invocation withCommand(Command command) {
+    Invocation invocation;
+    invocation.command = command;
+    return invocation;
+}
+
+Invocation parseList(const QStringList& arguments) {
+    Invocation invocation;
+    invocation.command = Command::list;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& option = arguments[i];
+        if (option == u"--search") {
+            invocation.search = valueOf(arguments, i);
+        } else if (option == u"--source") {
+            invocation.source = valueOf(arguments, i);
+            if (invocation.source != u"all" && !recordingModeFromRawValue(invocation.source)) {
+                reject(QStringLiteral("未知的來源：%1（可用 all、system、application、microphone）")
+                           .arg(invocation.source));
+            }
+        } else if (option == u"--oldest-first") {
+            invocation.oldestFirst = true;
+        } else if (option == u"--json") {
+            invocation.json = true;
+        } else {
+            reject(QStringLiteral("未知的選項：%1").arg(option));
+        }
+    }
+    return invocation;
+}
+
+// Commands of the form `command ID [NAME]`: exactly `count` arguments after the command.
+Invocation parseWithArguments(Command command, const QStringList& arguments, qsizetype count) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].startsWith(QStringLiteral("--"))) {
+            reject(QStringLiteral("未知的選項：%1").arg(arguments[i]));
+        }
+    }
+    if (arguments.size() - 1 != count) {
+        reject(count == 1 ? QStringLiteral("%1 需要一個錄音編號。").arg(arguments.front())
+                          : QStringLiteral("%1 需要錄音編號與新名稱。").arg(arguments.front()));
+    }
+    Invocation invocation;
+    invocation.command = command;
+    invocation.id = arguments[1];
+    if (count == 2) {
+        invocation.name = arguments[2];
+    }
+    return invocation;
+}
+
+Invocation parseRecover(const QStringList& arguments) {
+    Invocation invocation;
+    invocation.command = Command::recover;
+    if (arguments.size() == 2 && arguments[1] == u"--all") {
+        invocation.all = true;
+    } else if (arguments.size() == 2 && !arguments[1].startsWith(QStringLiteral("--"))) {
+        invocation.id = arguments[1];
+    } else if (arguments.size() > 1) {
+        reject(QStringLiteral("用法：kivo-cli recover [編號 | --all]"));
+    }
+    return invocation;
+}
+
 } // namespace
 
 QString usage() {
@@ -134,8 +199,22 @@ QString usage() {
         "                  [--seconds N]\n"
         "      錄音，直到 N 秒過去，或按下 Ctrl+C。結束時在標準輸出印出錄音紀錄（JSON）。\n"
         "      錄音中來源中斷時，會保存已錄製的內容並以代碼 3 結束。\n"
+        "      錄音會保存到錄音資料庫，與 Kivo 視窗共用。\n"
         "  kivo-cli devices   列出可用的麥克風：編號<TAB>名稱\n"
-        "  kivo-cli apps      列出可錄音的 App：行程編號<TAB>名稱<TAB>識別碼\n");
+        "  kivo-cli apps      列出可錄音的 App：行程編號<TAB>名稱<TAB>識別碼\n"
+        "  kivo-cli list [--search 文字] [--source all|system|application|microphone]\n"
+        "                [--oldest-first] [--json]\n"
+        "      列出資料庫中的錄音；--json 印出錄音紀錄的 JSON 陣列。\n"
+        "  kivo-cli recover [編號 | --all]\n"
+        "      不帶參數時列出可復原的暫存錄音；帶編號或 --all 時復原。\n"
+        "  kivo-cli rename 編號 新名稱   為錄音改名\n"
+        "  kivo-cli trash 編號           把錄音的音檔移至垃圾桶，並從資料庫移除\n"
+        "  kivo-cli presets              列出預設組合\n"
+        "  kivo-cli play 編號            播放錄音，直到結束或按下 Ctrl+C\n"
+        "結束代碼：\n"
+        "  0 成功　1 操作失敗　2 參數錯誤　3 錄音因來源中斷而提早結束（已保存）\n"
+        "  4 找不到指定的錄音或暫存錄音　5 錄音資料庫無法使用（另一個 Kivo "
+        "正在使用，或無法讀取）\n");
 }
 
 Invocation parse(const QStringList& arguments, const QString& defaultOutput) {
@@ -151,10 +230,31 @@ Invocation parse(const QStringList& arguments, const QString& defaultOutput) {
         reject(QStringLiteral("%1 不接受選項：%2").arg(command, arguments[1]));
     }
     if (command == u"devices") {
-        return {Command::devices, std::nullopt, std::nullopt};
+        return withCommand(Command::devices);
     }
     if (command == u"apps") {
-        return {Command::apps, std::nullopt, std::nullopt};
+        return withCommand(Command::apps);
+    }
+    if (command == u"list") {
+        return parseList(arguments);
+    }
+    if (command == u"recover") {
+        return parseRecover(arguments);
+    }
+    if (command == u"rename") {
+        return parseWithArguments(Command::rename, arguments, 2);
+    }
+    if (command == u"trash") {
+        return parseWithArguments(Command::trash, arguments, 1);
+    }
+    if (command == u"play") {
+        return parseWithArguments(Command::play, arguments, 1);
+    }
+    if (command == u"presets") {
+        if (arguments.size() > 1) {
+            reject(QStringLiteral("presets 不接受選項：%1").arg(arguments[1]));
+        }
+        return withCommand(Command::presets);
     }
     reject(QStringLiteral("未知的指令：%1").arg(command));
 }

@@ -12,13 +12,35 @@
 
 namespace kivo::cli {
 
-enum class Command { record, devices, apps, help };
+enum class Command { record, devices, apps, list, recover, rename, trash, presets, play, help };
+
+// Exit codes, as the usage text lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,
+    kExitUsage = 2,
+    kExitCaptureBroke = 3,
+    kExitNotFound = 4,
+    kExitLibraryUnavailable = 5,
+};
+
+// The longest --seconds a recording can be given: the timer counts milliseconds in an int.
+inline constexpr double kMaximumSeconds = 2147483.0;
 
 struct Invocation {
     Command command = Command::help;
     // For record: the configuration to record with (not yet validated) and how long to record.
     std::optional<RecordingConfiguration> configuration;
     std::optional<double> seconds; // absent: until Ctrl+C or SIGTERM
+    // For list.
+    QString search;
+    QString source = QStringLiteral("all");
+    bool oldestFirst = false;
+    bool json = false;
+    // For recover (absent: list the sessions), rename, trash and play: the record or session id.
+    std::optional<QString> id;
+    bool all = false; // recover --all
+    QString name;     // rename
 };
 
 // The usage text, in Traditional Chinese.

@@ -1,50 +1,46 @@
 #pragma once
 
-// One command-line recording: starts the coordinator, shows the clock and the levels on a
-// terminal, stops after the given time or on Ctrl+C / SIGTERM, and prints the record.
+// One command-line recording on the application model: starts it, shows the clock and the levels
+// on a terminal, stops after the given time or on Ctrl+C, SIGTERM or SIGHUP (the model itself
+// stops for sleep, the recorded application's exit and a capture failure), shows the save's
+// progress, prints the model's notices and alerts to stderr and the record to stdout.
 
 #include "domain/RecordingConfiguration.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <memory>
 #include <optional>
 
 namespace kivo {
-class AudioCaptureService;
-class RecordingCoordinator;
+class AppModel;
 } // namespace kivo
 
 namespace kivo::cli {
+
+class TerminalMessages;
 
 class Recorder : public QObject {
     Q_OBJECT
 
 public:
-    Recorder(RecordingConfiguration configuration, std::optional<double> seconds);
-    ~Recorder() override;
+    Recorder(AppModel& model, RecordingConfiguration configuration, std::optional<double> seconds);
 
     // Runs the event loop until the recording is saved or has failed. Returns the exit code:
-    // 0 saved, 1 failed, 3 saved after the capture broke down.
+    // 0 saved, 1 failed, 3 saved after the capture broke down, 5 library unavailable.
     int run();
 
 private:
     void begin();
     void stop();
     void showProgress();
-    void finish(int code);
 
+    AppModel& m_model;
     RecordingConfiguration m_configuration;
     std::optional<double> m_seconds;
-    std::shared_ptr<AudioCaptureService> m_service;
-    std::unique_ptr<RecordingCoordinator> m_coordinator;
     QTimer m_deadline;
     QTimer m_progress;
-    std::unique_ptr<QSocketNotifier> m_signals;
     bool m_terminal = false;
-    bool m_captureFailed = false;
     bool m_stopRequested = false;
 };
 

@@ -1,16 +1,21 @@
-// kivo-cli: records from the command line through the same coordinator and capture service as
-// the desktop program.
+// kivo-cli: records from the command line and manages the library through the same application
+// model as the desktop program.
 
-#include "application/RecordingCoordinator.h"
+#include "application/AppModel.h"
 #include "cli/CommandLine.h"
+#include "cli/LibraryCommands.h"
 #include "cli/Recorder.h"
+#include "cli/Terminal.h"
 #include "domain/KivoError.h"
+#include "infrastructure/PlatformError.h"
 #include "infrastructure/capture/AudioDevices.h"
+#include "infrastructure/capture/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/storage/KivoFolders.h"
+#include "infrastructure/system/LinuxServices.h"
+#include "infrastructure/system/PulseSourceCatalog.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -18,12 +23,30 @@ using namespace kivo;
 
 namespace {
 
-void printError(const QString& message) {
-    std::fprintf(stderr, "%s\n", message.toUtf8().constData());
-}
-
-void printLine(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+// devices and apps: an unreachable sound server is an error here, not an empty list.
+int listSources(cli::Command command) {
+    try {
+        PulseConnection connection;
+        if (command == cli::Command::devices) {
+            for (const auto& device : AudioDevices::inputs(connection)) {
+                cli::printLine(QString::number(device.id) + QLatin1Char('\t') + device.name);
+            }
+        } else {
+            const auto applications =
+                PulseSourceCatalog::sortedByName(RunningAudioApps::list(connection));
+            for (const auto& application : applications) {
+                cli::printLine(QString::number(application.id) + QLatin1Char('\t') +
+                               application.name + QLatin1Char('\t') +
+                               application.bundleID.value_or(QString()));
+            }
+        }
+    } catch (const PlatformError& error) {
+        cli::printError(
+            QStringLiteral("無法連線到音訊伺服器。請確認 PipeWire 或 PulseAudio 正在執行。\n") +
+            error.description());
+        return cli::kExitFailed;
+    }
+    return cli::kExitOk;
 }
 
 } // namespace
@@ -36,30 +59,61 @@ int main(int argc, char** argv) {
     try {
         invocation = cli::parse(app.arguments().mid(1), KivoFolders::defaultOutput());
     } catch (const KivoError& error) {
-        printError(error.text());
-        printError(cli::usage());
-        return 2;
+        cli::printError(error.text());
+        cli::printError(cli::usage());
+        return cli::kExitUsage;
     }
 
+    LinuxServices::Options options;
     switch (invocation.command) {
     case cli::Command::help:
         std::fprintf(stdout, "%s", cli::usage().toUtf8().constData());
-        return 0;
+        return cli::kExitOk;
     case cli::Command::devices:
-        for (const auto& device : AudioDevices::inputs()) {
-            printLine(QString::number(device.id) + QLatin1Char('\t') + device.name);
-        }
-        return 0;
     case cli::Command::apps:
-        for (const auto& application : RunningAudioApps::list()) {
-            printLine(QString::number(application.id) + QLatin1Char('\t') + application.name +
-                      QLatin1Char('\t') + application.bundleID.value_or(QString()));
-        }
-        return 0;
+        return listSources(invocation.command);
     case cli::Command::record:
+        break;
+    case cli::Command::list:
+    case cli::Command::presets:
+    case cli::Command::play:
+        // Looking never keeps the window or a recording from writing the library.
+        options.viewOnly = true;
+        options.systemEvents = false;
+        options.soundServer = invocation.command == cli::Command::play;
+        break;
+    case cli::Command::recover:
+    case cli::Command::rename:
+    case cli::Command::trash:
+        options.soundServer = false;
+        options.systemEvents = false;
         break;
     }
 
-    cli::Recorder recorder(*invocation.configuration, invocation.seconds);
-    return recorder.run();
+    AppModel model(LinuxServices::make(options));
+    switch (invocation.command) {
+    case cli::Command::record: {
+        cli::ModelMessages messages(model);
+        if (!model.storageAvailable()) {
+            messages.flush();
+            return cli::kExitLibraryUnavailable;
+        }
+        cli::Recorder recorder(model, *invocation.configuration, invocation.seconds);
+        return recorder.run();
+    }
+    case cli::Command::list:
+        return cli::listRecords(model, invocation);
+    case cli::Command::recover:
+        return cli::recoverSessions(model, invocation);
+    case cli::Command::rename:
+        return cli::renameRecord(model, invocation);
+    case cli::Command::trash:
+        return cli::trashRecord(model, invocation);
+    case cli::Command::presets:
+        return cli::listPresets(model);
+    case cli::Command::play:
+        return cli::playRecord(model, invocation);
+    default:
+        return cli::kExitOk;
+    }
 }
