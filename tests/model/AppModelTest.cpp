@@ -340,9 +340,10 @@ private slots:
         QVERIFY(!QFileInfo::exists(file) && filesIn(folders.trash()).size() == 1);
         QCOMPARE(stored_().recordings.size(), 3);
 
-        // Failures: a document that cannot be replaced, for the trash and for a rename.
-        QFile::remove(folders.library() + QStringLiteral("/library.json"));
-        QDir().mkpath(folders.library() + QStringLiteral("/library.json"));
+        // Failures: a backup that cannot be written, for the trash and for a rename; the
+        // rename is undone from the document, which is still readable.
+        QFile::remove(folders.library() + QStringLiteral("/library.backup.json"));
+        QDir().mkpath(folders.library() + QStringLiteral("/library.backup.json"));
         model->trash(stored.recordings[1]);
         QVERIFY(model->alertMessage()->startsWith(
             QStringLiteral("未完成刪除。部分音檔可能已移至垃圾桶，紀錄仍可用來檢查保存位置。\n")));
