@@ -1,4 +1,5 @@
 #include "CaptureTestSupport.h"
+#include "MockLogind.h"
 #include "ModelTestSupport.h"
 #include "TestMain.h"
 
@@ -225,21 +226,45 @@ private slots:
 
     void stopTriggersSaveTheRecording_data() {
         QTest::addColumn<QString>("trigger");
-        QTest::newRow("application exit") << QStringLiteral("application");
-        QTest::newRow("capture failure") << QStringLiteral("failure");
+        QTest::addColumn<QString>("notice"); // shown while saving
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("application exit")
+            << QStringLiteral("application") << QStringLiteral("選定 App 已結束，正在保存錄音。")
+            << QString();
+        QTest::newRow("sleep") << QStringLiteral("sleep")
+                               << QStringLiteral("電腦即將睡眠，正在保存錄音。") << QString();
+        QTest::newRow("capture failure")
+            << QStringLiteral("failure") << QString()
+            << QStringLiteral("麥克風裝置或音訊格式已改變，將保存目前錄音。");
     }
     void stopTriggersSaveTheRecording() {
         QFETCH(QString, trigger);
+        QFETCH(QString, notice);
+        QFETCH(QString, alert);
         UserFolders folders;
         auto player = std::make_unique<TestPlayer>(
             QStringList{QStringLiteral("default,tone,440,0.3,0,forever")});
         QVERIFY(player->waitPlaying(0));
+        MockLogind logind;
+        QVERIFY(logind.running);
+        LinuxServices::Options options = folders.options();
+        options.systemBusAddress = logind.address;
+        auto model = std::make_unique<AppModel>(LinuxServices::make(options));
+        QStringList notices;
+        connect(model.get(), &AppModel::changed, [&] {
+            if (model->notice() && (notices.isEmpty() || notices.back() != *model->notice())) {
+                notices.append(*model->notice());
+            }
+        });
+        // The computer may sleep only once the record is in the library.
+        int locksWhenStored = -1;
+        connect(model.get(), &AppModel::recordingFinished,
+                [&] { locksWhenStored = logind.sleepLocks(); });
+
         std::optional<LoadedModule> microphone;
-        auto model = folders.model();
         RecordingConfiguration configuration = folders.configuration(RecordingMode::application);
-        if (trigger == u"application") {
-            configuration.applicationPID = player->pid();
-        } else {
+        configuration.applicationPID = player->pid();
+        if (trigger == u"failure") {
             microphone.emplace(QStringLiteral("module-remap-source"),
                                QStringList{QStringLiteral("master=kivo_test_mic_feed.monitor"),
                                            QStringLiteral("source_name=kivo_model_mic")});
@@ -253,23 +278,26 @@ private slots:
         }
         model->setConfiguration(configuration);
         QVERIFY(startRecording(*model));
-        QTest::qWait(600);
+        QTRY_COMPARE(logind.sleepLocks(), 1);
+        QTest::qWait(500);
         if (trigger == u"application") {
             player.reset();
+        } else if (trigger == u"sleep") {
+            logind.prepareForSleep(true);
         } else {
             microphone->unload();
         }
         QVERIFY(waitUntil([&] { return model->library().recordings.size() == 1; }, 20000));
+        QCOMPARE(model->coordinator().state(), RecordingState::idle);
+        QCOMPARE(notices.join(u'|'), (notice.isEmpty() ? QString() : notice + u'|') +
+                                         QStringLiteral("已保存「測試」。"));
+        QCOMPARE(model->alertMessage().value_or(QString()), alert);
+        QCOMPARE(locksWhenStored, 1);
+        QTRY_COMPARE(logind.sleepLocks(), 0);
         if (trigger == u"application") {
-            QCOMPARE(*model->notice(), QStringLiteral("已保存「測試」。"));
-            QVERIFY(!model->alertMessage());
             // The sound server's news of the ended client refreshes the list.
             QTRY_VERIFY(!model->configuration().applicationPID);
-        } else {
-            QCOMPARE(*model->alertMessage(),
-                     QStringLiteral("麥克風裝置或音訊格式已改變，將保存目前錄音。"));
         }
-        QCOMPARE(model->coordinator().state(), RecordingState::idle);
     }
 
     void libraryOperationsKeepTheDocument() {

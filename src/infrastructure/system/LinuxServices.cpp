@@ -31,7 +31,7 @@ AppServices make(const Options& options) {
     }
     if (options.systemEvents) {
         services.processes = std::make_unique<PidfdProcessWatcher>();
-        services.sleep = std::make_unique<LogindSleepMonitor>();
+        services.sleep = std::make_unique<LogindSleepMonitor>(options.systemBusAddress);
     }
     services.folderChooser = options.folderChooser;
     services.defaultOutputFolder = output;

@@ -19,6 +19,8 @@ struct Options {
     // empty: the user's ($XDG_DATA_HOME/Kivo and the XDG music folder + "Kivo").
     QString libraryFolder;
     QUrl outputFolder;
+    // The bus logind is on; empty: the system bus.
+    QString systemBusAddress;
 };
 
 AppServices make(const Options& options);
