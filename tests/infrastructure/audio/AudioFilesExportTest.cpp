@@ -24,10 +24,6 @@ using Stereo = StereoSamples;
 constexpr auto kAac = AudioOutputFormat::aac;
 constexpr auto kWav = AudioOutputFormat::wav;
 
-QString extensionFor(AudioOutputFormat format) {
-    return format == kAac ? QStringLiteral(".m4a") : QStringLiteral(".wav");
-}
-
 // The top-level boxes of an MPEG-4 file read byte by byte: type and header size (16 for a
 // 64-bit size); empty unless the boxes fill the file exactly.
 QList<std::pair<QByteArray, int>> topLevelBoxes(const QString& path) {
@@ -60,10 +56,10 @@ private:
     int m_counter = 0;
 
     QString newPath(const QString& extension) {
-        return m_folder.filePath(QStringLiteral("file%1%2").arg(++m_counter).arg(extension));
+        return m_folder.filePath(QStringLiteral("file%1.%2").arg(++m_counter).arg(extension));
     }
     QString newTrack(const Stereo& audio) {
-        const QString track = newPath(QStringLiteral(".caf"));
+        const QString track = newPath(QStringLiteral("caf"));
         writeTrackFile(track, audio);
         return track;
     }
@@ -73,7 +69,7 @@ private:
         for (const Stereo& track : tracks) {
             paths << newTrack(track);
         }
-        const QString destination = newPath(extensionFor(format));
+        const QString destination = newPath(fileExtension(format));
         AudioFiles::exportTracks(paths, destination, frames, format, highQuality);
         return destination;
     }
@@ -176,13 +172,7 @@ private slots:
         QFETCH(bool, highQuality);
         QFETCH(qint64, bitRate);
         constexpr qint64 frames = 4 * 48000 + 77;
-        Stereo noise = silentSamples(frames);
-        std::srand(7);
-        for (qint64 i = 0; i < frames; ++i) {
-            noise.left[i] = static_cast<float>(std::rand() % 6001 - 3000) / 10000.0f;
-            noise.right[i] = static_cast<float>(std::rand() % 6001 - 3000) / 10000.0f;
-        }
-        const QString destination = exported({noise}, frames, kAac, highQuality);
+        const QString destination = exported({noise(frames)}, frames, kAac, highQuality);
         QCOMPARE(topLevelBoxes(destination),
                  (QList<std::pair<QByteArray, int>>{{"ftyp", 8}, {"mdat", 8}, {"moov", 8}}));
         QFile file(destination);
@@ -208,7 +198,7 @@ private slots:
         constexpr qint64 frames = 10 * 1024;
         Stereo audio = silentSamples(frames);
         addTone(audio.left, 1000.0, 0.5, 0, frames);
-        const QString destination = newPath(QStringLiteral(".m4a"));
+        const QString destination = newPath(QStringLiteral("m4a"));
         const auto writer = AudioFileWriter::create(destination, kAac, false, 20LL * 3600 * 48000);
         writer->write(audio.left.data(), audio.right.data(), frames);
         writer->finish();
@@ -302,9 +292,9 @@ private slots:
         Stereo audio = silentSamples(frames);
         addTone(audio.left, 1000.0, 0.5, 0, frames);
         QStringList tracks{newTrack(audio), newTrack(audio)};
-        QString destination = newPath(extensionFor(format));
+        QString destination = newPath(fileExtension(format));
         if (fault == u"first" || fault == u"second" || fault == u"text") {
-            tracks[fault == u"second" ? 1 : 0] = newPath(QStringLiteral(".caf"));
+            tracks[fault == u"second" ? 1 : 0] = newPath(QStringLiteral("caf"));
         }
         if (fault == u"text") {
             QFile text(tracks[0]);
@@ -313,7 +303,7 @@ private slots:
         } else if (fault == u"full") {
             QVERIFY(QFile::link(QStringLiteral("/dev/full"), destination));
         } else if (fault == u"folder") {
-            destination = m_folder.filePath(QStringLiteral("missing/out")) + extensionFor(format);
+            destination = m_folder.filePath(QStringLiteral("missing/out.")) + fileExtension(format);
         }
         try {
             AudioFiles::exportTracks(tracks, destination, frames, format, highQuality);
@@ -336,7 +326,6 @@ private slots:
         QTest::newRow("aac, no frames") << kAac << qint64{0} << true;
         QTest::newRow("wav, negative frames") << kWav << qint64{-48000} << true;
         QTest::newRow("aac, no tracks") << kAac << qint64{48000} << false;
-        QTest::newRow("wav, no tracks") << kWav << qint64{48000} << false;
     }
     void nothingToExportThrowsKivoError() {
         QFETCH(AudioOutputFormat, format);
@@ -344,7 +333,7 @@ private slots:
         QFETCH(bool, withTrack);
         const QStringList tracks =
             withTrack ? QStringList{newTrack(silentSamples(4800))} : QStringList{};
-        const QString destination = newPath(extensionFor(format));
+        const QString destination = newPath(fileExtension(format));
         QCOMPARE(thrownText(
                      [&] { AudioFiles::exportTracks(tracks, destination, frames, format, false); }),
                  QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
