@@ -321,28 +321,21 @@ private slots:
                             : QStringList{QStringLiteral("track"), path});
         QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
 
-        QString directory;
-        qint64 appended = 0;
-        int appends = 0;
+        QStringList lines; // the session folder first, then the frames appended so far
         const auto takeLines = [&] {
             while (child.canReadLine()) {
-                const QString line = QString::fromUtf8(child.readLine()).trimmed();
-                if (session && directory.isEmpty()) {
-                    directory = line;
-                } else {
-                    appended = line.toLongLong();
-                    ++appends;
-                }
+                lines << QString::fromUtf8(child.readLine()).trimmed();
             }
         };
-        while (appends < appendsBeforeKill) {
+        while (lines.size() < appendsBeforeKill + int(session)) {
             QVERIFY2(child.waitForReadyRead(10000), "the writer stopped reporting");
             takeLines();
         }
         child.kill();
-        QVERIFY(child.waitForFinished(10000));
-        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(child.waitForFinished(10000) && child.exitStatus() == QProcess::CrashExit);
         takeLines();
+        const QString directory = session ? lines.first() : QString();
+        const qint64 appended = lines.last().toLongLong();
 
         const qint64 leadIn = session ? 0 : 480;
         if (session) {
