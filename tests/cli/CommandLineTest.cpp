@@ -56,11 +56,9 @@ private slots:
         QString got;
         try {
             const Invocation i = parse(line.split(u' '), QStringLiteral("/m/Kivo"));
-            const QStringList commands{QStringLiteral("record"),  QStringLiteral("devices"),
-                                       QStringLiteral("apps"),    QStringLiteral("list"),
-                                       QStringLiteral("recover"), QStringLiteral("rename"),
-                                       QStringLiteral("trash"),   QStringLiteral("presets"),
-                                       QStringLiteral("play"),    QStringLiteral("help")};
+            const QStringList commands =
+                QStringLiteral("record devices apps list recover rename trash presets play help")
+                    .split(u' ');
             QStringList parts{commands[static_cast<int>(i.command)]};
             if (const auto& c = i.configuration) {
                 parts << c->name << rawValue(c->mode)

@@ -17,12 +17,13 @@ using Factory = std::function<std::unique_ptr<QObject>()>;
 
 bool registerTestClass(const char* name, Factory factory);
 
-// The text of the KivoError that `task` throws, or "(nothing thrown)".
+// The user-visible description of the `Error` that `task` throws, or "(nothing thrown)".
+template <typename Error = KivoError>
 QString thrownText(const auto& task) {
     try {
         task();
-    } catch (const KivoError& error) {
-        return error.text();
+    } catch (const Error& error) {
+        return describe(error);
     }
     return QStringLiteral("(nothing thrown)");
 }

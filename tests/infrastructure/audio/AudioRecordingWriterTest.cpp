@@ -6,6 +6,7 @@
 #include "infrastructure/storage/FileOperations.h"
 
 #include <QDir>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -297,6 +298,19 @@ private slots:
         QFile kept(to);
         QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "old");
         QVERIFY(QFileInfo::exists(from));
+    }
+
+    // The last owner of a writer's queue can be let go on the queue's own worker (a finished
+    // task held it): the tasks still queued run and nothing waits for itself.
+    void theLastOwnerOfAQueueMayGoOnItsWorker() {
+        auto owner = std::make_shared<SerialQueue>(QStringLiteral("test.release"));
+        QSemaphore holding;
+        std::atomic<bool> laterRan = false;
+        owner->async([kept = owner, &holding] { holding.acquire(); });
+        owner->async([&laterRan] { laterRan = true; });
+        owner.reset();
+        holding.release();
+        QTRY_VERIFY(laterRan.load());
     }
 };
 

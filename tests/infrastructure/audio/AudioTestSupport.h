@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <span>
 #include <vector>
@@ -39,8 +40,8 @@ inline StereoSamples silentSamples(qint64 frames) {
 inline StereoSamples readTrackFile(const QString& path) {
     CafReader reader(path);
     StereoSamples samples = silentSamples(reader.length());
-    qint64 done = 0;
-    while (const qint64 got = reader.read(&samples.left[done], &samples.right[done], 1000)) {
+    for (qint64 done = 0;
+         qint64 got = reader.read(&samples.left[done], &samples.right[done], 1000);) {
         done += got;
     }
     return samples;
@@ -85,9 +86,8 @@ inline void addTone(std::vector<float>& channel, double hz, double amplitude, qi
 inline double largestToneError(const std::vector<float>& samples, qint64 from, qint64 latency,
                                double hz) {
     double largest = 0.0;
-    for (auto n = static_cast<std::size_t>(from); n < samples.size(); ++n) {
-        largest = std::max<double>(largest,
-                                   std::fabs(samples[n] - tone(hz, 48000.0, qint64(n) - latency)));
+    for (qint64 n = from; n < qint64(samples.size()); ++n) {
+        largest = std::max<double>(largest, std::fabs(samples[n] - tone(hz, 48000.0, n - latency)));
     }
     return largest;
 }
@@ -107,10 +107,10 @@ inline PcmBuffer filledBuffer(PcmFormat format, qint64 frames, const auto& value
             const auto s16 = static_cast<qint16>(std::lround(sample * 32768.0));
             const auto s32 = static_cast<qint32>(std::llround(sample * 2147483648.0));
             std::memcpy(at,
-                        format.sampleFormat == SampleFormat::float32 ? static_cast<const void*>(&f)
-                        : format.sampleFormat == SampleFormat::int16
-                            ? static_cast<const void*>(&s16)
-                            : &s32,
+                        size == 2 ? &s16
+                        : size == 4 && format.sampleFormat == SampleFormat::int32
+                            ? static_cast<const void*>(&s32)
+                            : &f,
                         std::size_t(size));
         }
     }
@@ -125,11 +125,9 @@ inline std::span<const float> window(const std::vector<float>& samples, qint64 f
 }
 
 inline float peakLevel(std::span<const float> samples) {
-    float peak = 0.0f;
-    for (const float sample : samples) {
-        peak = std::max(peak, std::abs(sample));
-    }
-    return peak;
+    return std::accumulate(samples.begin(), samples.end(), 0.0F, [](float peak, float sample) {
+        return std::max(peak, std::abs(sample));
+    });
 }
 
 // The amplitude of a sine of `hz` in 48 kHz `samples` (Goertzel over a Hann window); a
@@ -180,10 +178,10 @@ inline QByteArray runFfmpegTool(const QString& program, const QStringList& argum
 // An exported file decoded by FFmpeg as a player decodes it (the encoder delay skipped), as
 // interleaved stereo samples of `sampleFormat` ("f32le" or "s32le").
 inline QByteArray decodedBytes(const QString& path, const char* sampleFormat = "f32le") {
-    return runFfmpegTool(QStringLiteral("ffmpeg"),
-                         {QStringLiteral("-nostdin"), QStringLiteral("-i"), path,
-                          QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-f"),
-                          QString::fromLatin1(sampleFormat), QStringLiteral("-")});
+    return runFfmpegTool(
+        QStringLiteral("ffmpeg"),
+        QStringList{QStringLiteral("-nostdin"), QStringLiteral("-i"), path} +
+            QStringLiteral("-ac 2 -f %1 -").arg(QLatin1String(sampleFormat)).split(u' '));
 }
 
 inline StereoSamples decodeFile(const QString& path) {
@@ -200,9 +198,10 @@ inline StereoSamples decodeFile(const QString& path) {
 inline QJsonObject probeFile(const QString& path) {
     const QJsonObject probe =
         QJsonDocument::fromJson(
-            runFfmpegTool(QStringLiteral("ffprobe"),
-                          {QStringLiteral("-print_format"), QStringLiteral("json"),
-                           QStringLiteral("-show_streams"), QStringLiteral("-show_format"), path}))
+            runFfmpegTool(
+                QStringLiteral("ffprobe"),
+                QStringLiteral("-print_format json -show_streams -show_format").split(u' ')
+                    << path))
             .object();
     QJsonObject stream = probe.value(u"streams").toArray().at(0).toObject();
     stream.insert(u"format", probe.value(u"format"));

@@ -6,10 +6,15 @@
 #include "infrastructure/audio/AudioTrack.h"
 #include "infrastructure/audio/WorkingFormat.h"
 
+#include "infrastructure/audio/AudioRecordingWriter.h"
+
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <bit>
 #include <limits>
 
 using namespace kivo;
@@ -26,8 +31,56 @@ bool allEqual(const std::vector<float>& samples, qint64 from, qint64 to, float v
                        [value](float sample) { return sample == value; });
 }
 
+// Five frames whose bytes differ in every position, so a byte-order or offset mistake shows.
+const std::vector<float> kLeft{0.5F, -0.25F, 1.0e-3F, -1.0F, 0.123456F};
+const std::vector<float> kRight{-0.75F, 0.0625F, 3.0e-7F, 1.0F, -0.654321F};
+
+QByteArray bigEndian(std::uint64_t value, int bytes) {
+    value = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char*>(&value) + 8 - bytes, bytes);
+}
+
+// A chunk with its header; `size` -1 writes the unknown size.
+QByteArray chunk(const char* type, const QByteArray& body, qint64 size = -2) {
+    return QByteArray(type, 4) +
+           bigEndian(static_cast<std::uint64_t>(size == -2 ? body.size() : size), 8) + body;
+}
+
+QByteArray desc(bool bigEndianSamples, double rate = 48000.0, int channels = 2) {
+    return chunk("desc", bigEndian(std::bit_cast<std::uint64_t>(rate), 8) + "lpcm" +
+                             bigEndian(bigEndianSamples ? 1 : 3, 4) + // 1 float, 2 little-endian
+                             bigEndian(4 * channels, 4) + bigEndian(1, 4) + bigEndian(channels, 4) +
+                             bigEndian(32, 4));
+}
+
+QByteArray data(bool bigEndianSamples, qint64 size = -2) {
+    QByteArray body = bigEndian(0, 4); // edit count
+    for (std::size_t i = 0; i < kLeft.size(); ++i) {
+        for (const float sample : {kLeft[i], kRight[i]}) {
+            QByteArray bytes = bigEndian(std::bit_cast<std::uint32_t>(sample), 4);
+            if (!bigEndianSamples) {
+                std::reverse(bytes.begin(), bytes.end());
+            }
+            body += bytes;
+        }
+    }
+    return chunk("data", body, size);
+}
+
+QByteArray caf(const QByteArray& chunks) {
+    return QByteArray("caff") + bigEndian(1, 2) + bigEndian(0, 2) + chunks;
+}
+
+// Chunks a reader skips, of odd sizes so that nothing after them is aligned.
+const QByteArray kFree = chunk("free", QByteArray(13, 'f'));
+const QByteArray kInfo = chunk("info", bigEndian(1, 4) + QByteArray("title\0Kivo\0", 11));
+const QByteArray kUuid = chunk("uuid", QByteArray(21, '\x7f'));
+const QByteArray kPakt = chunk("pakt", QByteArray(24, '\0'));
+
 } // namespace
 
+// Track files: where buffers land, gains, failures, conversion, the CAF layouts read, and what
+// a recording killed while it writes leaves behind.
 class AudioTrackTest : public QObject {
     Q_OBJECT
 
@@ -208,6 +261,100 @@ private slots:
         QCOMPARE(track.position(), 100);
         QCOMPARE(track.receivedFrames(), 100);
         QCOMPARE(CafReader(track.path()).length(), 100);
+    }
+
+    void readsAnyValidChunkLayoutSampleExact_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("complete"); // the data chunk carries its size
+        QTest::addColumn<bool>("valid");
+        const auto row = [](const char* name, const QByteArray& chunks, bool complete,
+                            bool valid = true) {
+            QTest::newRow(name) << caf(chunks) << complete << valid;
+        };
+        row("little-endian", desc(false) + data(false), true);
+        row("big-endian", desc(true) + data(true), true);
+        row("data before desc", data(false) + desc(false), true);
+        row("big-endian data before desc, pakt between", data(true) + kPakt + desc(true), true);
+        row("other chunks before and after",
+            kFree + desc(false) + kInfo + data(false) + kUuid + kFree, true);
+        row("unknown-size data last", kInfo + desc(false) + kFree + data(false, -1), false);
+        row("refused: unknown-size data before desc", data(false, -1) + desc(false), false, false);
+        row("refused: no desc", kFree + data(false) + kInfo, true, false);
+    }
+    void readsAnyValidChunkLayoutSampleExact() {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, complete);
+        QFETCH(bool, valid);
+        QFile written(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag())));
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
+        written.close();
+        if (!valid) {
+            QVERIFY_THROWS_EXCEPTION(PlatformError, CafReader reader(written.fileName()));
+            return;
+        }
+        QCOMPARE(CafReader(written.fileName()).isComplete(), complete);
+        const test::StereoSamples samples = test::readTrackFile(written.fileName());
+        QCOMPARE(samples.left, kLeft);
+        QCOMPARE(samples.right, kRight);
+    }
+
+    // SIGKILL: no destructor, no close, nothing flushed by the program. The track files read
+    // back with every frame appended before the kill, and the session exports.
+    void killedWriterLeavesEveryAppendedFrame_data() {
+        QTest::addColumn<bool>("session");
+        QTest::addColumn<int>("appendsBeforeKill");
+        QTest::newRow("track, after 1 append") << false << 1;
+        QTest::newRow("track, after 400 appends") << false << 400;
+        QTest::newRow("session writer, after 100 appends") << true << 100;
+    }
+    void killedWriterLeavesEveryAppendedFrame() {
+        QFETCH(bool, session);
+        QFETCH(int, appendsBeforeKill);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("system.caf"));
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QStringLiteral(KIVO_WRITER_CHILD),
+                    session ? QStringList{QStringLiteral("session"),
+                                          dir.filePath(QStringLiteral("root")),
+                                          dir.filePath(QStringLiteral("out"))}
+                            : QStringList{QStringLiteral("track"), path});
+        QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+
+        QStringList lines; // the session folder first, then the frames appended so far
+        const auto takeLines = [&] {
+            while (child.canReadLine()) {
+                lines << QString::fromUtf8(child.readLine()).trimmed();
+            }
+        };
+        while (lines.size() < appendsBeforeKill + int(session)) {
+            QVERIFY2(child.waitForReadyRead(10000), "the writer stopped reporting");
+            takeLines();
+        }
+        child.kill();
+        QVERIFY(child.waitForFinished(10000) && child.exitStatus() == QProcess::CrashExit);
+        takeLines();
+        const QString directory = session ? lines.first() : QString();
+        const qint64 appended = lines.last().toLongLong();
+
+        const qint64 leadIn = session ? 0 : 480;
+        if (session) {
+            path = directory + QStringLiteral("/system.caf");
+            QFile manifest(directory + QStringLiteral("/session.json"));
+            QVERIFY(manifest.open(QIODevice::ReadOnly));
+            const RecordingRecord record = AudioRecordingWriter::exportSession(
+                RecoveryManifest::decoded(manifest.readAll()), directory);
+            QVERIFY(record.duration() * 48000.0 >= static_cast<double>(appended));
+        }
+        QVERIFY(session || !CafReader(path).isComplete());
+        const auto samples = test::readTrackFile(path);
+        QVERIFY(samples.frames() >= appended);
+        for (qint64 frame = 0; frame < samples.frames(); ++frame) {
+            const float left = frame < leadIn ? 0.0F : static_cast<float>(frame % 1000) / 1000.0F;
+            if (samples.left[frame] != left || samples.right[frame] != -left) {
+                QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(frame)));
+            }
+        }
     }
 };
 

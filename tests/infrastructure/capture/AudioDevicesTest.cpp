@@ -3,9 +3,9 @@
 
 #include "infrastructure/capture/AudioDevices.h"
 #include "infrastructure/capture/RunningAudioApps.h"
+#include "infrastructure/system/PulseSourceCatalog.h"
 
 #include <QCoreApplication>
-
 #include <QTest>
 
 using namespace kivo;
@@ -91,6 +91,35 @@ private slots:
             }
         }
         QVERIFY(test::waitUntil([&] { return appsOf(pid).empty(); }));
+    }
+
+    // Listing, and anything before the test, do not count as a program quitting.
+    void programsQuittingTogetherAreReportedOnceAfterTheyLeft() {
+        PulseSourceCatalog catalog;
+        const auto listed = [&](qint32 pid) {
+            const auto apps = catalog.applications();
+            return std::any_of(apps.begin(), apps.end(), [&](auto& app) { return app.id == pid; });
+        };
+        const QStringList playing{QStringLiteral("default,tone,440,0.1,0,forever")};
+        auto first = std::make_unique<test::TestPlayer>(playing);
+        auto second = std::make_unique<test::TestPlayer>(playing);
+        QVERIFY(first->waitPlaying(0) && second->waitPlaying(0));
+        const qint32 pids[] = {first->pid(), second->pid()};
+        QVERIFY(test::waitUntil([&] { return listed(pids[0]) && listed(pids[1]); }, 5000));
+        const int coalesce = 2 * static_cast<int>(PulseSourceCatalog::kCoalesceDelay.count());
+        QTest::qWait(coalesce);
+        int reports = 0;
+        bool stillListed = false;
+        catalog.onClientRemoved = [&] {
+            ++reports;
+            stillListed = stillListed || listed(pids[0]) || listed(pids[1]);
+        };
+        first.reset();
+        second.reset();
+        QTRY_COMPARE(reports, 1);
+        QTest::qWait(coalesce);
+        QCOMPARE(reports, 1);
+        QVERIFY(!stillListed);
     }
 };
 

@@ -28,13 +28,12 @@ std::vector<float> CapturedSignal::between(double from, double to) const {
 }
 
 std::optional<double> CapturedSignal::firstAbove(float threshold, double from) const {
-    for (auto i = std::size_t(std::max<qint64>(std::llround(from * 48000.0), 0)); i < left.size();
-         ++i) {
-        if (std::abs(left[i]) >= threshold) {
-            return static_cast<double>(i) / 48000.0;
-        }
-    }
-    return std::nullopt;
+    const auto begin =
+        left.begin() + std::clamp<qint64>(std::llround(from * 48000.0), 0, qint64(left.size()));
+    const auto found =
+        std::find_if(begin, left.end(), [&](float v) { return std::abs(v) >= threshold; });
+    return found == left.end() ? std::nullopt
+                               : std::optional(double(found - left.begin()) / 48000.0);
 }
 
 TestPlayer::TestPlayer(const QStringList& streams, const QString& name) {
@@ -80,9 +79,8 @@ bool pactl(const QStringList& arguments, QString* output) {
     return ok;
 }
 
-namespace {
-
-bool runSoundServersScript(const QStringList& arguments) {
+// Runs scripts/sound-servers; true when it succeeded.
+static bool soundServers(const QStringList& arguments) {
     QProcess script;
     script.setProcessChannelMode(QProcess::ForwardedChannels);
     script.start(QStringLiteral(KIVO_SOUND_SERVERS_SCRIPT), arguments);
@@ -90,12 +88,9 @@ bool runSoundServersScript(const QStringList& arguments) {
            script.exitCode() == 0;
 }
 
-} // namespace
-
-PrivateServer::PrivateServer() {
-    m_started = runSoundServersScript(
-        {QStringLiteral("start"), qEnvironmentVariable("KIVO_TEST_SOUND_SERVER"), m_folder.path()});
-}
+PrivateServer::PrivateServer()
+    : m_started(soundServers({QStringLiteral("start"),
+                              qEnvironmentVariable("KIVO_TEST_SOUND_SERVER"), m_folder.path()})) {}
 
 QByteArray PrivateServer::address() const {
     // The script writes the variables a client needs into the folder's env file.
@@ -111,20 +106,12 @@ QByteArray PrivateServer::address() const {
 
 void PrivateServer::stop() {
     if (std::exchange(m_started, false)) {
-        runSoundServersScript({QStringLiteral("stop"), m_folder.path()});
+        soundServers({QStringLiteral("stop"), m_folder.path()});
     }
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QTest::qWait(20);
-    }
-    return true;
+    return QTest::qWaitFor(condition, timeoutMs);
 }
 
 std::optional<quint32> sourceIndex(const QString& name) {

@@ -21,24 +21,27 @@ class LinuxSessionFoldersTest : public QObject {
 private:
     QTemporaryDir m_folder;
 
-    // A session folder left behind with a system track of `frames` frames, exporting to WAV
-    // into `name`/out.
+    // A session folder left behind with two tracks of `frames` frames, exporting to WAV into
+    // `name`/out, the tracks merged and as separate files.
     RecoveryItem leftBehindSession(const QString& name, qint64 frames) {
         RecordingConfiguration configuration(
             QUrl::fromLocalFile(m_folder.filePath(name + QStringLiteral("/out/"))));
         configuration.format = AudioOutputFormat::wav;
+        configuration.saveSeparateTracks = true;
         const RecoveryManifest manifest(QUuid::createUuid(), Date::now(), configuration);
         const RecoveryItem item{m_folder.filePath(name + QStringLiteral("/session")), manifest};
-        if (QDir().mkpath(item.directory)) {
-            test::writeTrackFile(item.directory + QStringLiteral("/system.caf"),
-                                 test::noise(frames));
+        for (const char* track : {"/system.caf", "/microphone.caf"}) {
+            if (QDir().mkpath(item.directory)) {
+                test::writeTrackFile(item.directory + QLatin1String(track), test::noise(frames));
+            }
         }
         return item;
     }
 
 private slots:
+    // Progress over all three files grows to 1, each step on the main thread.
     void exportRunsBesideTheEventLoopAndReportsOnTheMainThread() {
-        const RecoveryItem item = leftBehindSession(QStringLiteral("export"), 20 * 48000);
+        const RecoveryItem item = leftBehindSession(QStringLiteral("export"), 8 * 48000);
         int ticks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -62,10 +65,10 @@ private slots:
         QVERIFY(ticksBeforeCompletion > 0);
         QVERIFY2(result->ok(), qPrintable(result->errorDescription()));
         QCOMPARE(result->value().id(), item.manifest.id);
-        QVERIFY(QFileInfo(result->value().files().value(0).toLocalFile()).size() > 0);
-        // 235 chunks reported in steps of 1%, each on the main thread.
-        QVERIFY(!fractions.empty() && fractions.size() <= 101);
-        QVERIFY(*std::min_element(fractions.begin(), fractions.end()) > 0.0);
+        QCOMPARE(result->value().files().size(), 3);
+        QVERIFY(QFileInfo(result->value().files().value(2).toLocalFile()).size() > 0);
+        QVERIFY(fractions.size() > 10 && fractions.size() <= 101); // in steps of at least 1%
+        QVERIFY(fractions.front() > 0.0 && std::is_sorted(fractions.begin(), fractions.end()));
         QCOMPARE(fractions.back(), 1.0);
     }
 
@@ -77,7 +80,7 @@ private slots:
             item, [&](double) { called = true; }, [&](Result<RecordingRecord>) { called = true; });
         folders.reset();
         const QDir output(m_folder.filePath(QStringLiteral("gone/out")));
-        QTRY_VERIFY_WITH_TIMEOUT(output.entryList(QDir::Files).size() == 1, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(output.entryList(QDir::Files).size() == 3, 60000);
         QTest::qWait(200); // the export thread posts its last call just after the file's rename
         QVERIFY(!called);
     }

@@ -1,0 +1,171 @@
+#include "TestMain.h"
+
+#include "infrastructure/PlatformError.h"
+#include "infrastructure/system/FreedesktopTrash.h"
+#include "infrastructure/system/LogindSleepMonitor.h"
+#include "infrastructure/system/PidfdProcessWatcher.h"
+#include "infrastructure/system/PulseSourceCatalog.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kivo;
+using namespace Qt::StringLiterals;
+
+// The trash, process exits, the application order and the sleep lock, on real parts: a home
+// folder and processes of the test's own, and python-dbusmock's logind on a private D-Bus daemon.
+class LinuxSystemTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        qputenv("HOME", QFile::encodeName(m_folder.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder.filePath(u"data"_s)));
+        m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
+                                          u"--address=unix:path="_s + m_folder.filePath(u"bus"_s)});
+        QVERIFY(m_daemon.waitForReadyRead(5000));
+        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_address);
+        m_logind.setProcessEnvironment(environment);
+        m_logind.start(u"/usr/bin/python3"_s,
+                       {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"logind"_s});
+        QCOMPARE(
+            QProcess::execute(u"gdbus"_s, {u"wait"_s, u"--address"_s, m_address, u"--timeout"_s,
+                                           u"10"_s, u"org.freedesktop.login1"_s}),
+            0);
+    }
+    void cleanupTestCase() {
+        for (auto* process : {&m_logind, &m_daemon}) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+
+    // The data folder does not exist yet, as in a fresh home folder.
+    void trashTakesAFileAndNamesAMissingOne() {
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
+        const auto path = m_folder.filePath(u"會議.m4a"_s);
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        FreedesktopTrash().moveToTrash(path);
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(QFile::exists(m_folder.filePath(u"data/Trash/files/會議.m4a"_s)));
+        QVERIFY(QFile::exists(m_folder.filePath(u"data/Trash/info/會議.m4a.trashinfo"_s)));
+        QCOMPARE(test::thrownText<PlatformError>([&] { FreedesktopTrash().moveToTrash(path); }),
+                 u"無法將「%1」移至垃圾桶：檔案不存在"_s.arg(path));
+    }
+
+    void reportsTheExitOfTheProcessWatchedLastOnce_data() {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<int>("reported"); // the process whose exit is reported; -1: none
+        QTest::newRow("the watched process") << QString() << 0;
+        QTest::newRow("one already gone") << u"gone"_s << 0;
+        QTest::newRow("another process instead") << u"second"_s << 1;
+        QTest::newRow("nothing any more") << u"absent"_s << -1;
+    }
+    void reportsTheExitOfTheProcessWatchedLastOnce() {
+        QFETCH(QString, then);
+        QFETCH(int, reported);
+        QProcess processes[2];
+        QList<qint32> pids, exits;
+        for (auto& process : processes) {
+            process.start(u"sleep"_s, {u"60"_s});
+            QVERIFY(process.waitForStarted());
+            pids << static_cast<qint32>(process.processId());
+        }
+        const auto end = [](QProcess& process) { process.kill(), process.waitForFinished(); };
+        PidfdProcessWatcher watcher;
+        watcher.onExit = [&](qint32 pid) { exits << pid; };
+        if (then == u"gone"_s) {
+            end(processes[0]);
+        }
+        watcher.watch(pids[0]);
+        QVERIFY(exits.isEmpty()); // reported from the event loop, not from within `watch`
+        if (then == u"second"_s || then == u"absent"_s) {
+            watcher.watch(then == u"second"_s ? std::optional(pids[1]) : std::nullopt);
+        }
+        end(processes[0]);
+        end(processes[1]);
+        const auto expected = reported < 0 ? QList<qint32>{} : QList<qint32>{pids[reported]};
+        QTRY_COMPARE(exits, expected);
+        QTest::qWait(100);
+        QCOMPARE(exits, expected);
+    }
+
+    // Case ignored, digits by value, equal names in their order (enough for an unstable sort).
+    void applicationsAreOrderedByNameAsPeopleReadThem() {
+        std::vector<RunningAudioApp> apps{
+            {0, u"b"_s, {}}, {1, u"A"_s, {}}, {2, u"a10"_s, {}}, {3, u"a9"_s, {}}};
+        QList<qint32> sorted, expected{1, 3, 2, 0};
+        for (qint32 i = 4; i < 44; ++i) {
+            apps.push_back({i, QStringList{u"c"_s, u"C"_s}[i % 2], std::nullopt});
+            expected << i;
+        }
+        for (const auto& app : PulseSourceCatalog::sortedByName(apps)) {
+            sorted << app.id;
+        }
+        QCOMPARE(sorted, expected);
+    }
+
+    void theSleepLockLastsUntilReleasedAndSleepIsAnnounced() {
+        int sleeps = 0;
+        LogindSleepMonitor monitor(m_address);
+        monitor.onWillSleep = [&] { ++sleeps; };
+        const auto inhibitors = [&] { return callLogind(u"ListInhibitors"_s); };
+        // Released and asked for again before logind answered: only the last answer is kept.
+        monitor.holdSleep();
+        monitor.holdSleep();
+        monitor.releaseSleep();
+        monitor.holdSleep();
+        // Logind answers before it signals; the monitor subscribed before it asked for the lock.
+        for (const auto* sleeping : {"[<false>]", "[<true>]"}) {
+            callLogind(u"org.freedesktop.DBus.Mock.EmitSignal"_s,
+                       {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
+                        QString::fromLatin1(sleeping)});
+        }
+        QTRY_VERIFY(sleeps > 0);
+        QTest::qWait(100);
+        QCOMPARE(sleeps, 1);
+        QTRY_COMPARE(inhibitors().count(u"('sleep'"_s), 1);
+        QVERIFY(inhibitors().contains(
+            u"[('sleep', 'Kivo', '正在保存錄音，完成後才會睡眠。', 'delay',"_s));
+        monitor.releaseSleep();
+        QTRY_VERIFY(inhibitors().startsWith(u"(@a(ssssuu) [],)"_s));
+    }
+
+    void withoutASystemBusNothingHappensAndNothingIsPrinted() {
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
+        // The first use of the system bus in this process: it is looked for here.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path=" + QFile::encodeName(m_folder.filePath(u"none"_s)));
+        LogindSleepMonitor monitor;
+        monitor.holdSleep();
+        QTest::qWait(100); // the answer, if any
+        monitor.releaseSleep();
+    }
+
+private:
+    // A method of logind's object (short names are the manager's); its answer as gdbus prints it.
+    QString callLogind(QString method, const QStringList& arguments = {}) const {
+        QProcess gdbus;
+        if (!method.contains(u'.')) {
+            method.prepend(u"org.freedesktop.login1.Manager."_s);
+        }
+        gdbus.start(u"gdbus"_s, QStringList{u"call"_s, u"--address"_s, m_address, u"--dest"_s,
+                                            u"org.freedesktop.login1"_s, u"--object-path"_s,
+                                            u"/org/freedesktop/login1"_s, u"--method"_s, method} +
+                                    arguments);
+        gdbus.waitForFinished();
+        return QString::fromUtf8(gdbus.readAllStandardOutput());
+    }
+
+    QTemporaryDir m_folder;
+    QProcess m_daemon, m_logind;
+    QString m_address;
+};
+
+KIVO_TEST_CLASS(LinuxSystemTest)
+#include "LinuxSystemTest.moc"
