@@ -188,10 +188,6 @@ private slots:
         QTest::newRow("recover from an unreadable library")
             << QStringList{QStringLiteral("recover"), QStringLiteral("--all")}
             << QStringLiteral("unreadable") << 5 << QStringLiteral("無法讀取錄音紀錄。");
-        QTest::newRow("seconds beyond the timer")
-            << QStringList{QStringLiteral("record"), QStringLiteral("--seconds"),
-                           QStringLiteral("2147484")}
-            << QString() << 2 << QStringLiteral("不超過 2147483 的秒數");
         QTest::newRow("option as a value")
             << QStringList{QStringLiteral("record"), QStringLiteral("--seconds"),
                            QStringLiteral("--name"), QStringLiteral("x")}

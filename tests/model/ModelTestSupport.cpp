@@ -2,6 +2,8 @@
 
 #include "CaptureTestSupport.h"
 
+#include "infrastructure/audio/AudioRecordingWriter.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -66,6 +68,22 @@ bool startRecording(AppModel& model) {
         return false;
     }
     return true;
+}
+
+RecoveryItem leftSession(const UserFolders& folders, double startedAt, double seconds) {
+    const RecoveryManifest manifest(QUuid::createUuid(), Date{startedAt}, folders.configuration());
+    const QString directory =
+        folders.captures() + u'/' + manifest.id.toString(QUuid::WithoutBraces).toUpper();
+    QDir().mkpath(directory);
+    AudioRecordingWriter::writeManifest(manifest, directory);
+    if (seconds > 0) {
+        StereoSamples audio = silentSamples(static_cast<qint64>(seconds * 48000));
+        for (qint64 i = 0; i < audio.frames(); ++i) {
+            audio.left[i] = audio.right[i] = tone(440, 48000, i);
+        }
+        writeTrackFile(directory + QStringLiteral("/system.caf"), audio);
+    }
+    return RecoveryItem{directory, manifest};
 }
 
 QStringList filesIn(const QString& folder) {

@@ -48,6 +48,9 @@ bool await(const std::function<void(std::function<void()> done)>& operation, int
 
 // Starts a recording and waits until it runs; false with a warning when it did not start.
 bool startRecording(AppModel& model);
+// A session folder as a killed recording leaves it: the manifest, and `seconds` of a 440 Hz
+// tone in the system track when `seconds` is above 0.
+RecoveryItem leftSession(const UserFolders& folders, double startedAt, double seconds);
 // Files directly in `folder`, hidden ones included.
 QStringList filesIn(const QString& folder);
 

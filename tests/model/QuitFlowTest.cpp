@@ -83,14 +83,7 @@ private slots:
         } else if (situation == u"unsaved") {
             QDir().mkpath(folders.library() + QStringLiteral("/library.json"));
         } else if (situation == u"recovering") {
-            QDir().mkpath(folders.captures() + QStringLiteral("/x"));
-            RecoveryManifest manifest(QUuid::createUuid(), Date{0}, folders.configuration());
-            QFile file(folders.captures() + QStringLiteral("/x/session.json"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(manifest.encoded());
-            file.close();
-            model->scanRecoveries();
-            model->recover(model->recoveries().front());
+            model->recover(leftSession(folders, 0, 0));
             QVERIFY(model->recovering());
         }
 
@@ -124,11 +117,9 @@ private slots:
             QVERIFY2(model->alertMessage()->startsWith(alert),
                      qPrintable(model->alertMessage().value_or(QString())));
         }
-        waitUntil(
-            [&] {
-                return model->coordinator().state() == RecordingState::idle && !model->recovering();
-            },
-            20000);
+        // Nothing is left running for the next row.
+        QVERIFY(await([&](auto done) { model->stop(done); }));
+        QVERIFY(waitUntil([&] { return !model->recovering(); }, 20000));
     }
 };
 

@@ -1,3 +1,4 @@
+#include "MockLogind.h"
 #include "TestMain.h"
 
 #include "infrastructure/PlatformError.h"
@@ -24,25 +25,8 @@ private slots:
     void initTestCase() {
         qputenv("HOME", QFile::encodeName(m_folder.path()));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_folder.filePath(u"data"_s)));
-        m_daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s,
-                                          u"--address=unix:path="_s + m_folder.filePath(u"bus"_s)});
-        QVERIFY(m_daemon.waitForReadyRead(5000));
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_address);
-        m_logind.setProcessEnvironment(environment);
-        m_logind.start(u"/usr/bin/python3"_s,
-                       {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"logind"_s});
-        QCOMPARE(
-            QProcess::execute(u"gdbus"_s, {u"wait"_s, u"--address"_s, m_address, u"--timeout"_s,
-                                           u"10"_s, u"org.freedesktop.login1"_s}),
-            0);
-    }
-    void cleanupTestCase() {
-        for (auto* process : {&m_logind, &m_daemon}) {
-            process->kill();
-            process->waitForFinished();
-        }
+        m_logind = std::make_unique<test::MockLogind>();
+        QVERIFY(m_logind->running);
     }
 
     // The data folder does not exist yet, as in a fresh home folder.
@@ -112,24 +96,21 @@ private slots:
 
     void theSleepLockLastsUntilReleasedAndSleepIsAnnounced() {
         int sleeps = 0;
-        LogindSleepMonitor monitor(m_address);
+        LogindSleepMonitor monitor(m_logind->address);
         monitor.onWillSleep = [&] { ++sleeps; };
-        const auto inhibitors = [&] { return callLogind(u"ListInhibitors"_s); };
+        const auto inhibitors = [&] { return m_logind->call(u"login1.Manager.ListInhibitors"_s); };
         // Released and asked for again before logind answered: only the last answer is kept.
         monitor.holdSleep();
         monitor.holdSleep();
         monitor.releaseSleep();
         monitor.holdSleep();
         // Logind answers before it signals; the monitor subscribed before it asked for the lock.
-        for (const auto* sleeping : {"[<false>]", "[<true>]"}) {
-            callLogind(u"org.freedesktop.DBus.Mock.EmitSignal"_s,
-                       {u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s,
-                        QString::fromLatin1(sleeping)});
-        }
+        m_logind->prepareForSleep(false); // waking up
+        m_logind->prepareForSleep(true);
         QTRY_VERIFY(sleeps > 0);
         QTest::qWait(100);
         QCOMPARE(sleeps, 1);
-        QTRY_COMPARE(inhibitors().count(u"('sleep'"_s), 1);
+        QTRY_COMPARE(m_logind->sleepLocks(), 1);
         QVERIFY(inhibitors().contains(
             u"[('sleep', 'Kivo', '正在保存錄音，完成後才會睡眠。', 'delay',"_s));
         monitor.releaseSleep();
@@ -148,23 +129,8 @@ private slots:
     }
 
 private:
-    // A method of logind's object (short names are the manager's); its answer as gdbus prints it.
-    QString callLogind(QString method, const QStringList& arguments = {}) const {
-        QProcess gdbus;
-        if (!method.contains(u'.')) {
-            method.prepend(u"org.freedesktop.login1.Manager."_s);
-        }
-        gdbus.start(u"gdbus"_s, QStringList{u"call"_s, u"--address"_s, m_address, u"--dest"_s,
-                                            u"org.freedesktop.login1"_s, u"--object-path"_s,
-                                            u"/org/freedesktop/login1"_s, u"--method"_s, method} +
-                                    arguments);
-        gdbus.waitForFinished();
-        return QString::fromUtf8(gdbus.readAllStandardOutput());
-    }
-
     QTemporaryDir m_folder;
-    QProcess m_daemon, m_logind;
-    QString m_address;
+    std::unique_ptr<test::MockLogind> m_logind;
 };
 
 KIVO_TEST_CLASS(LinuxSystemTest)
