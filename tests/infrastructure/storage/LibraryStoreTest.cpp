@@ -93,7 +93,7 @@ private slots:
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<bool>("loads"); // the sample library, or the error
         const QByteArray ours = m_sample.encoded();
-        QByteArray spaced = ours, lowerCase = ours, nulls = ours, unknown = ours;
+        QByteArray spaced = ours, lowerCase = ours;
         QTest::newRow("other white space")
             << spaced.replace(" : ", "\t:\r\n ").prepend("\n ") << true;
         const QJsonObject object = QJsonDocument::fromJson(ours).object();
@@ -110,12 +110,7 @@ private slots:
             lowerCase.replace(text.toUpper(), text.toLower());
         }
         QTest::newRow("lower-case identifiers") << lowerCase << true;
-        nulls.replace("\"settings\" : {", "\"settings\" : {\"applicationPID\" : null,")
-            .replace("\"configuration\" : {", "\"configuration\" : {\"applicationName\" : null,");
-        QTest::newRow("null optionals") << nulls << true;
-        unknown.replace("\"name\"", "\"new\" : [{}], \"name\"")
-            .replace("\"format\"", "\"more\" : null, \"format\"");
-        QTest::newRow("unknown keys") << "{\"addedLater\" : 1," + unknown.mid(1) << true;
+        QTest::newRow("unknown keys") << "{\"addedLater\" : 1," + ours.mid(1) << true;
 
         for (const char* key : {"recordings", "presets", "settings"}) {
             QJsonObject lacking = object;
