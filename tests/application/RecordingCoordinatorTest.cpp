@@ -164,7 +164,7 @@ private slots:
         QTest::addColumn<RecordingState>("from");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<bool>("succeeds");
-        QTest::newRow("paused, at once") << paused << Outcome::succeed << true;
+        QTest::newRow("at once") << recording << Outcome::succeed << true;
         QTest::newRow("held") << recording << Outcome::hold << true;
         QTest::newRow("fails at once") << recording << Outcome::fail << false;
         QTest::newRow("fails after being held") << recording << Outcome::hold << false;
