@@ -1,21 +1,19 @@
 #pragma once
 
-// A recording backend for the coordinator's tests. Its start and stop succeed or fail at once
-// (inside the call) or through the event loop, throw, or are held until the test completes
-// them. It records every call it receives. Main thread only.
+// A recording backend for the coordinator's tests. Its start and stop succeed or fail inside
+// the call, throw, or are held until the test completes them. It records every call it
+// receives. Main thread only.
 
 #include "application/RecordingBackend.h"
 #include "domain/KivoError.h"
 
-#include <QCoreApplication>
 #include <QStringList>
-#include <QTimer>
 
 namespace kivo::test {
 
 class FakeRecordingBackend : public RecordingBackend {
 public:
-    enum class Outcome { succeed, fail, succeedLater, failLater, hold, throwFromCall };
+    enum class Outcome { succeed, fail, hold, throwFromCall };
 
     // How the next start and stop complete, and with which message when they fail.
     Outcome startOutcome = Outcome::succeed;
@@ -25,8 +23,7 @@ public:
     // What a successful stop returns.
     RecordingRecord record = RecordingRecord(QUuid::createUuid(), QStringLiteral("我的錄音"),
                                              Date{1}, 20, RecordingConfiguration(QUrl()), {});
-    std::optional<QString> acknowledgeFailure; // thrown by acknowledgeSaved() when set
-    // "start", "pause", "resume", "setGains <system> <microphone>", "stop", "acknowledgeSaved".
+    // "start", "pause", "resume", "setGains <system> <microphone>", "stop".
     QStringList calls;
     std::optional<RecordingConfiguration> startedWith;
     // Complete a held start or stop.
@@ -49,12 +46,7 @@ public:
         complete(stopOutcome, std::move(completion), Result<RecordingRecord>::success(record),
                  stopFailure, heldStop);
     }
-    void acknowledgeSaved() override {
-        calls.append(QStringLiteral("acknowledgeSaved"));
-        if (acknowledgeFailure) {
-            throw KivoError::message(*acknowledgeFailure);
-        }
-    }
+    void acknowledgeSaved() override {}
     void releaseAfterIndexFailure() override {}
 
 private:
@@ -69,14 +61,8 @@ private:
             held = std::move(completion);
             return;
         }
-        const bool fails = outcome == Outcome::fail || outcome == Outcome::failLater;
-        Result<T> result = fails ? Result<T>::failure(KivoError::message(failure)) : success;
-        if (outcome == Outcome::succeedLater || outcome == Outcome::failLater) {
-            QTimer::singleShot(0, QCoreApplication::instance(),
-                               [completion, result] { completion(result); });
-        } else {
-            completion(result);
-        }
+        completion(outcome == Outcome::fail ? Result<T>::failure(KivoError::message(failure))
+                                            : success);
     }
 };
 

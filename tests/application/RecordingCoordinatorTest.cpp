@@ -45,12 +45,11 @@ private:
         });
     }
     void completeStart(bool ok = true) {
-        std::exchange(m_backend->heldStart,
-                      {})(ok ? Result<>::success()
-                             : Result<>::failure(KivoError::message(m_backend->startFailure)));
+        m_backend->heldStart(ok ? Result<>::success()
+                                : Result<>::failure(KivoError::message(m_backend->startFailure)));
     }
     void completeStop(bool ok = true) {
-        std::exchange(m_backend->heldStop, {})(
+        m_backend->heldStop(
             ok ? Result<RecordingRecord>::success(m_backend->record)
                : Result<RecordingRecord>::failure(KivoError::message(m_backend->stopFailure)));
     }
@@ -88,7 +87,6 @@ private slots:
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<double>("elapsedAt110");
         QTest::newRow("at once") << Outcome::succeed << 10.0;
-        QTest::newRow("through the event loop") << Outcome::succeedLater << 5.0;
         QTest::newRow("held") << Outcome::hold << 5.0;
     }
     void startRecordsOnceTheBackendHasStarted() {
@@ -102,14 +100,12 @@ private slots:
         QCOMPARE(m_backend->startedWith, configuration.validated());
         QCOMPARE(m_coordinator->error(), std::nullopt);
         m_clock = 105;
-        if (outcome != Outcome::succeed) {
+        if (outcome == Outcome::hold) {
             QCOMPARE(m_coordinator->state(), starting);
             QCOMPARE(m_startsDone, 0);
             bool otherWorkRan = false;
             QTimer::singleShot(0, this, [&] { otherWorkRan = true; });
             QTRY_VERIFY(otherWorkRan);
-        }
-        if (outcome == Outcome::hold) {
             completeStart();
         }
         QTRY_COMPARE(m_coordinator->state(), recording);
@@ -126,7 +122,6 @@ private slots:
         QTest::addColumn<Outcome>("outcome");
         QTest::newRow("invalid configuration") << Outcome::succeed;
         QTest::newRow("fails at once") << Outcome::fail;
-        QTest::newRow("fails through the event loop") << Outcome::failLater;
         QTest::newRow("fails after being held") << Outcome::hold;
         QTest::newRow("throws instead of completing") << Outcome::throwFromCall;
     }
@@ -169,11 +164,9 @@ private slots:
         QTest::addColumn<RecordingState>("from");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<bool>("succeeds");
-        QTest::newRow("paused, at once") << paused << Outcome::succeed << true;
-        QTest::newRow("through the event loop") << recording << Outcome::succeedLater << true;
+        QTest::newRow("at once") << recording << Outcome::succeed << true;
         QTest::newRow("held") << recording << Outcome::hold << true;
         QTest::newRow("fails at once") << recording << Outcome::fail << false;
-        QTest::newRow("fails through the event loop") << recording << Outcome::failLater << false;
         QTest::newRow("fails after being held") << recording << Outcome::hold << false;
         QTest::newRow("throws") << recording << Outcome::throwFromCall << false;
     }
@@ -187,11 +180,9 @@ private slots:
         m_backend->stopOutcome = outcome;
         m_backend->stopFailure = QStringLiteral("無法保存錄音：磁碟已滿");
         stop();
-        if (outcome == Outcome::succeedLater || outcome == Outcome::hold) {
+        if (outcome == Outcome::hold) {
             QCOMPARE(m_coordinator->state(), saving);
             QCOMPARE(m_stopsDone, 0);
-        }
-        if (outcome == Outcome::hold) {
             completeStop(succeeds);
         }
         QTRY_COMPARE(m_coordinator->state(), idle);
@@ -210,7 +201,6 @@ private slots:
         QTest::addColumn<int>("stopRequests");
         QTest::newRow("idle") << idle << false << 0;
         QTest::newRow("starting") << starting << false << 0;
-        QTest::newRow("recording") << recording << true << 1;
         QTest::newRow("paused") << paused << false << 1;
         QTest::newRow("saving") << saving << false << 0;
     }

@@ -83,27 +83,21 @@ QJsonObject written(const QString& type) {
 }
 
 void read(const QString& type, const QJsonValue& object) {
-    if (type == u"record") {
-        RecordingRecord::fromJson(object);
-    } else if (type == u"preset") {
-        RecordingPreset::fromJson(object);
-    } else {
-        RecordingConfiguration::fromJson(object);
-    }
+    type == u"record"   ? void(RecordingRecord::fromJson(object))
+    : type == u"preset" ? void(RecordingPreset::fromJson(object))
+                        : void(RecordingConfiguration::fromJson(object));
 }
 
 // Members other writers may write, and what they read back as: "change => expected" rows.
 const char* const kAccepted =
     R"({"futureField":[1,2]} => {"futureField":null}|)"
-    R"({"null:applicationPID":0} => {"applicationPID":null}|)"
-    R"({"null:applicationName":0} => {"applicationName":null}|)"
-    R"({"null:applicationBundleID":0} => {"applicationBundleID":null}|)"
-    R"({"null:microphoneDeviceID":0} => {"microphoneDeviceID":null}|)"
-    R"({"systemGain":1} => {"systemGain":1}|)"
-    R"({"applicationPID":2147483647} => {"applicationPID":2147483647}|)"
+    R"({"null:applicationPID":0,"null:applicationName":0,"null:applicationBundleID":0,)"
+    R"("null:microphoneDeviceID":0} => {"applicationPID":null,"applicationName":null,)"
+    R"("applicationBundleID":null,"microphoneDeviceID":null}|)"
+    R"({"systemGain":1,"applicationPID":5.0} => {"systemGain":1,"applicationPID":5}|)"
+    R"({"applicationPID":2147483647,"microphoneDeviceID":4294967295} => )"
+    R"({"applicationPID":2147483647,"microphoneDeviceID":4294967295}|)"
     R"({"applicationPID":-2147483648} => {"applicationPID":-2147483648}|)"
-    R"({"microphoneDeviceID":4294967295} => {"microphoneDeviceID":4294967295}|)"
-    R"({"applicationPID":5.0} => {"applicationPID":5}|)"
     R"({"outputDirectory":"https://example.com/"} => {"outputDirectory":"https://example.com/"}|)"
     R"({"outputDirectory":"file:///tmp/my music/"} => {"outputDirectory":"file:///tmp/my%20music/"}|)"
     R"({"outputDirectory":"file:///音樂/"} => {"outputDirectory":"file:///%E9%9F%B3%E6%A8%82/"})";

@@ -116,17 +116,17 @@ private slots:
         QTest::addColumn<float>("gain");
         QTest::addColumn<float>("expected");
         const float inf = std::numeric_limits<float>::infinity();
-        const float gains[] = {1.5F, -0.2F, 0.0F, 1.0F, 0.35F, std::nanf(""), inf, -inf};
-        const float expected[] = {1.0F, 0.0F, 0.0F, 1.0F, 0.35F, 0.0F, 1.0F, 0.0F};
-        for (std::size_t i = 0; i < std::size(gains); ++i) {
-            QTest::addRow("%g", double(gains[i])) << gains[i] << expected[i];
+        const std::pair<float, float> rows[] = {{1.5F, 1.0F}, {-0.2F, 0.0F},  {0.0F, 0.0F},
+                                                {1.0F, 1.0F}, {0.35F, 0.35F}, {std::nanf(""), 0.0F},
+                                                {inf, 1.0F},  {-inf, 0.0F}};
+        for (const auto& [gain, expected] : rows) {
+            QTest::addRow("%g", double(gain)) << gain << expected;
         }
     }
     void validatedClampsTheGains() {
         QFETCH(float, gain);
         RecordingConfiguration configuration(kFolder);
-        configuration.systemGain = gain;
-        configuration.microphoneGain = gain;
+        configuration.systemGain = configuration.microphoneGain = gain;
         const auto result = configuration.validated();
         QTEST(result.systemGain, "expected");
         QTEST(result.microphoneGain, "expected");

@@ -16,7 +16,6 @@
 #include <csignal>
 #include <cstring>
 #include <numbers>
-#include <numeric>
 #include <random>
 #include <span>
 #include <vector>
@@ -106,12 +105,9 @@ inline PcmBuffer filledBuffer(PcmFormat format, qint64 frames, const auto& value
             const auto f = static_cast<float>(sample);
             const auto s16 = static_cast<qint16>(std::lround(sample * 32768.0));
             const auto s32 = static_cast<qint32>(std::llround(sample * 2147483648.0));
-            std::memcpy(at,
-                        size == 2 ? &s16
-                        : size == 4 && format.sampleFormat == SampleFormat::int32
-                            ? static_cast<const void*>(&s32)
-                            : &f,
-                        std::size_t(size));
+            const bool int32 = format.sampleFormat == SampleFormat::int32;
+            const void* from = int32 ? static_cast<const void*>(&s32) : &f;
+            std::memcpy(at, size == 2 ? &s16 : from, std::size_t(size));
         }
     }
     buffer.setFrameLength(frames);
@@ -125,9 +121,7 @@ inline std::span<const float> window(const std::vector<float>& samples, qint64 f
 }
 
 inline float peakLevel(std::span<const float> samples) {
-    return std::accumulate(samples.begin(), samples.end(), 0.0F, [](float peak, float sample) {
-        return std::max(peak, std::abs(sample));
-    });
+    return samples.empty() ? 0.0F : std::abs(*std::ranges::max_element(samples, {}, ::fabsf));
 }
 
 // The amplitude of a sine of `hz` in 48 kHz `samples` (Goertzel over a Hann window); a
@@ -167,7 +161,7 @@ inline void writeTrackFile(const QString& path, const StereoSamples& audio) {
 // Runs one of FFmpeg's command-line tools (a test dependency); what it printed, or nothing.
 inline QByteArray runFfmpegTool(const QString& program, const QStringList& arguments) {
     QProcess process;
-    process.start(program, QStringList{QStringLiteral("-v"), QStringLiteral("error")} + arguments);
+    process.start(program, QStringLiteral("-v error").split(u' ') + arguments);
     if (!process.waitForFinished(60000) || process.exitCode() != 0) {
         qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
         return {};
@@ -221,8 +215,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_previous); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     rlimit m_previous{};

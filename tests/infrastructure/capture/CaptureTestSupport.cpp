@@ -9,8 +9,7 @@ namespace kivo::test {
 QString soundServerProblem() {
     if (qEnvironmentVariable("KIVO_TEST_SOUND_SERVER").isEmpty() ||
         qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
-        return QStringLiteral("No sound server: the capture tests run under ctest, which starts "
-                              "a private PulseAudio and PipeWire for them.");
+        return QStringLiteral("No sound server: run the capture tests under ctest.");
     }
     try {
         PulseConnection().serverInfo();
@@ -92,16 +91,12 @@ PrivateServer::PrivateServer()
     : m_started(soundServers({QStringLiteral("start"),
                               qEnvironmentVariable("KIVO_TEST_SOUND_SERVER"), m_folder.path()})) {}
 
+// The script writes the variables a client needs into the folder's env file.
 QByteArray PrivateServer::address() const {
-    // The script writes the variables a client needs into the folder's env file.
     QFile env(m_folder.filePath(QStringLiteral("env")));
-    env.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : env.readAll().split('\n')) {
-        if (line.startsWith("PULSE_SERVER=")) {
-            return line.mid(13);
-        }
-    }
-    return {};
+    const QByteArray text = env.open(QIODevice::ReadOnly) ? '\n' + env.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("\nPULSE_SERVER=");
+    return at < 0 ? QByteArray() : text.mid(at + 14, text.indexOf('\n', at + 1) - at - 14);
 }
 
 void PrivateServer::stop() {

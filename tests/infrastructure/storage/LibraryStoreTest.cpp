@@ -93,32 +93,16 @@ private slots:
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<bool>("loads"); // the sample library, or the error
         const QByteArray ours = m_sample.encoded();
-        QByteArray spaced = ours, lowerCase = ours, nulls = ours, unknown = ours;
-        QTest::newRow("other white space")
-            << spaced.replace(" : ", "\t:\r\n ").prepend("\n ") << true;
-        const QJsonObject object = QJsonDocument::fromJson(ours).object();
-        const auto compact = [&](const char* key) { // Qt writes "/" unescaped
-            const QJsonValue value = object.value(QString::fromLatin1(key));
-            return QJsonDocument::fromVariant(value.toVariant()).toJson(QJsonDocument::Compact);
-        };
-        const QByteArray reversed = "{\"settings\":" + compact("settings") +
-                                    ",\"recordings\":" + compact("recordings") +
-                                    ",\"presets\":" + compact("presets");
-        QTest::newRow("members in reverse order, slashes unescaped") << reversed + '}' << true;
+        QByteArray lowerCase = ours;
         for (const QUuid& id : {m_sample.recordings[0].id(), m_sample.presets[0].id}) {
             const QByteArray text = id.toString(QUuid::WithoutBraces).toLatin1();
             lowerCase.replace(text.toUpper(), text.toLower());
         }
         QTest::newRow("lower-case identifiers") << lowerCase << true;
-        nulls.replace("\"settings\" : {", "\"settings\" : {\"applicationPID\" : null,")
-            .replace("\"configuration\" : {", "\"configuration\" : {\"applicationName\" : null,");
-        QTest::newRow("null optionals") << nulls << true;
-        unknown.replace("\"name\"", "\"new\" : [{}], \"name\"")
-            .replace("\"format\"", "\"more\" : null, \"format\"");
-        QTest::newRow("unknown keys") << "{\"addedLater\" : 1," + unknown.mid(1) << true;
+        QTest::newRow("unknown keys") << "{\"addedLater\" : 1," + ours.mid(1) << true;
 
         for (const char* key : {"recordings", "presets", "settings"}) {
-            QJsonObject lacking = object;
+            QJsonObject lacking = QJsonDocument::fromJson(ours).object();
             lacking.remove(QString::fromLatin1(key));
             QTest::addRow("without %s", key) << QJsonDocument(lacking).toJson() << false;
         }
