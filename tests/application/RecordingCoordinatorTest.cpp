@@ -9,6 +9,7 @@
 #include <QTimer>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 using enum kivo::RecordingState;
 using kivo::test::FakeRecordingBackend;
 using Outcome = FakeRecordingBackend::Outcome;
@@ -18,7 +19,7 @@ Q_DECLARE_METATYPE(kivo::test::FakeRecordingBackend::Outcome)
 namespace {
 
 RecordingConfiguration validConfiguration() {
-    return RecordingConfiguration(QUrl::fromLocalFile(QStringLiteral("/tmp/Kivo/")));
+    return RecordingConfiguration(QUrl::fromLocalFile(u"/tmp/Kivo/"_s));
 }
 
 } // namespace
@@ -91,11 +92,11 @@ private slots:
     }
     void startRecordsOnceTheBackendHasStarted() {
         QFETCH(Outcome, outcome);
-        m_coordinator->setError(QStringLiteral("舊訊息"));
+        m_coordinator->setError(u"舊訊息"_s);
         m_backend->startOutcome = outcome;
         m_clock = 100;
         auto configuration = validConfiguration();
-        configuration.name = QStringLiteral("  訪談  ");
+        configuration.name = u"  訪談  "_s;
         start(configuration);
         QCOMPARE(m_backend->startedWith, configuration.validated());
         QCOMPARE(m_coordinator->error(), std::nullopt);
@@ -138,10 +139,10 @@ private slots:
                 });
         auto configuration = validConfiguration();
         if (outcome == Outcome::succeed) {
-            configuration.name = QStringLiteral(" ");
-            m_backend->startFailure = QStringLiteral("請輸入錄音名稱。");
+            configuration.name = u" "_s;
+            m_backend->startFailure = u"請輸入錄音名稱。"_s;
         } else {
-            m_backend->startFailure = QStringLiteral("無法擷取系統音訊。\n連線被拒絕");
+            m_backend->startFailure = u"無法擷取系統音訊。\n連線被拒絕"_s;
         }
         m_backend->startOutcome = outcome;
         start(configuration);
@@ -175,10 +176,10 @@ private slots:
         QFETCH(Outcome, outcome);
         QFETCH(bool, succeeds);
         bringTo(from);
-        m_coordinator->setError(QStringLiteral("先前的錯誤"));
+        m_coordinator->setError(u"先前的錯誤"_s);
         m_backend->onLevels({0.5F, 0.25F});
         m_backend->stopOutcome = outcome;
-        m_backend->stopFailure = QStringLiteral("無法保存錄音：磁碟已滿");
+        m_backend->stopFailure = u"無法保存錄音：磁碟已滿"_s;
         stop();
         if (outcome == Outcome::hold) {
             QCOMPARE(m_coordinator->state(), saving);
@@ -188,8 +189,7 @@ private slots:
         QTRY_COMPARE(m_coordinator->state(), idle);
         QCOMPARE(m_stopsDone, 1);
         QCOMPARE(m_stopped, succeeds ? std::optional(m_backend->record) : std::nullopt);
-        QCOMPARE(m_coordinator->error(), succeeds ? QStringLiteral("先前的錯誤")
-                                                  : QStringLiteral("無法保存錄音：磁碟已滿"));
+        QCOMPARE(m_coordinator->error(), succeeds ? u"先前的錯誤"_s : u"無法保存錄音：磁碟已滿"_s);
         QCOMPARE(m_coordinator->levels(), AudioLevels{});
     }
 
@@ -210,7 +210,7 @@ private slots:
         QFETCH(int, stopRequests);
         bringTo(state);
         m_coordinator->setGains(1.5F, -0.25F);
-        QCOMPARE(m_backend->calls, QStringList{QStringLiteral("setGains 1.5 -0.25")});
+        QCOMPARE(m_backend->calls, QStringList{u"setGains 1.5 -0.25"_s});
         QSignalSpy levels(m_coordinator.get(), &RecordingCoordinator::levelsChanged);
         m_backend->onLevels({0.5F, 0.25F});
         m_backend->onLevels({0.5F, 0.25F}); // unchanged: announced once
@@ -218,8 +218,8 @@ private slots:
         QCOMPARE(levels.size(), levelsShown ? 1 : 0);
         int requests = 0;
         m_coordinator->onUnexpectedStop = [&] { ++requests; };
-        m_backend->onFailure(QStringLiteral("錄音中斷：音訊伺服器已關閉"));
-        QCOMPARE(m_coordinator->error(), QStringLiteral("錄音中斷：音訊伺服器已關閉"));
+        m_backend->onFailure(u"錄音中斷：音訊伺服器已關閉"_s);
+        QCOMPARE(m_coordinator->error(), u"錄音中斷：音訊伺服器已關閉"_s);
         QCOMPARE(requests, stopRequests);
         QCOMPARE(m_coordinator->state(), state);
     }

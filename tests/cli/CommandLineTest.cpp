@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 using namespace kivo::cli;
 
 // Arguments as kivo-cli reads them; each row is one command line, split at spaces, and what it
@@ -55,24 +56,21 @@ private slots:
         QFETCH(QString, expected);
         QString got;
         try {
-            const Invocation i = parse(line.split(u' '), QStringLiteral("/m/Kivo"));
+            const Invocation i = parse(line.split(u' '), u"/m/Kivo"_s);
             const QStringList commands =
-                QStringLiteral("record devices apps list recover rename trash presets play help")
-                    .split(u' ');
+                u"record devices apps list recover rename trash presets play help"_s.split(u' ');
             QStringList parts{commands[static_cast<int>(i.command)]};
             if (const auto& c = i.configuration) {
                 parts << c->name << rawValue(c->mode)
-                      << (c->includesMicrophone ? QStringLiteral("mic") : QStringLiteral("nomic"))
-                      << fileExtension(c->format).replace(QStringLiteral("m4a"),
-                                                          QStringLiteral("aac"))
+                      << (c->includesMicrophone ? u"mic"_s : u"nomic"_s)
+                      << fileExtension(c->format).replace(u"m4a"_s, u"aac"_s)
                       << c->outputDirectory.toLocalFile()
-                      << (i.seconds ? QString::number(*i.seconds, 'g', 10) : QStringLiteral("-"));
+                      << (i.seconds ? QString::number(*i.seconds, 'g', 10) : u"-"_s);
             } else if (i.command == Command::list) {
-                parts << i.search << i.source << (i.oldestFirst ? QStringLiteral("old") : QString())
-                      << (i.json ? QStringLiteral("json") : QString());
+                parts << i.search << i.source << (i.oldestFirst ? u"old"_s : QString())
+                      << (i.json ? u"json"_s : QString());
             } else if (i.command == Command::recover) {
-                parts << i.id.value_or(QStringLiteral("-"))
-                      << (i.all ? QStringLiteral("all") : QStringLiteral("-"));
+                parts << i.id.value_or(u"-"_s) << (i.all ? u"all"_s : u"-"_s);
             } else if (i.id) {
                 parts << *i.id;
                 if (i.command == Command::rename) {

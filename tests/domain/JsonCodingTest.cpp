@@ -15,10 +15,11 @@
 #include <limits>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QUrl kFolder = QUrl::fromLocalFile(QStringLiteral("/home/user/Music/Kivo/"));
+const QUrl kFolder = QUrl::fromLocalFile(u"/home/user/Music/Kivo/"_s);
 const QByteArray kDefaultBytes =
     R"({"name":"我的錄音","mode":"system","includesMicrophone":true,"format":"AAC",)"
     R"("highQuality":false,"outputDirectory":"file:\/\/\/home\/user\/Music\/Kivo\/",)"
@@ -30,13 +31,13 @@ QJsonObject parsed(const QByteArray& json) {
 
 RecordingConfiguration fullConfiguration() {
     RecordingConfiguration configuration(
-        QUrl::fromLocalFile(QStringLiteral("/home/user/音樂/Kivo 錄音 #1 %?/")));
-    configuration.name = QStringLiteral("週會 \"A/B\" \\ 紀錄\n👨‍👩‍👧");
+        QUrl::fromLocalFile(u"/home/user/音樂/Kivo 錄音 #1 %?/"_s));
+    configuration.name = u"週會 \"A/B\" \\ 紀錄\n👨‍👩‍👧"_s;
     configuration.mode = RecordingMode::application;
     configuration.includesMicrophone = false;
     configuration.applicationPID = -42;
-    configuration.applicationName = QStringLiteral("Zoom");
-    configuration.applicationBundleID = QStringLiteral("/usr/bin/zoom");
+    configuration.applicationName = u"Zoom"_s;
+    configuration.applicationBundleID = u"/usr/bin/zoom"_s;
     configuration.microphoneDeviceID = 4294967295U;
     configuration.format = AudioOutputFormat::wav;
     configuration.highQuality = true;
@@ -47,11 +48,10 @@ RecordingConfiguration fullConfiguration() {
 }
 
 RecordingRecord sampleRecord() {
-    return RecordingRecord(
-        QUuid(QStringLiteral("{0F8FAD5B-D9CB-469F-A165-70867728950E}")),
-        QStringLiteral("訪談 2024/05/01"), Date{737000123.456789}, 3723.25, fullConfiguration(),
-        {QUrl::fromLocalFile(QStringLiteral("/home/user/音樂/訪談.m4a")),
-         QUrl::fromLocalFile(QStringLiteral("/home/user/音樂/訪談-系統聲音.m4a"))});
+    return RecordingRecord(QUuid(u"{0F8FAD5B-D9CB-469F-A165-70867728950E}"_s), u"訪談 2024/05/01"_s,
+                           Date{737000123.456789}, 3723.25, fullConfiguration(),
+                           {QUrl::fromLocalFile(u"/home/user/音樂/訪談.m4a"_s),
+                            QUrl::fromLocalFile(u"/home/user/音樂/訪談-系統聲音.m4a"_s)});
 }
 
 // Applies the members of `change` (JSON) to `object`: null removes the key, unless the key is
@@ -76,8 +76,8 @@ QJsonObject written(const QString& type) {
         return parsed(writeCompact(sampleRecord().toJson()));
     }
     if (type == u"preset") {
-        return parsed(writeCompact(
-            RecordingPreset(QStringLiteral("p"), RecordingConfiguration(kFolder)).toJson()));
+        return parsed(
+            writeCompact(RecordingPreset(u"p"_s, RecordingConfiguration(kFolder)).toJson()));
     }
     return parsed(kDefaultBytes);
 }
@@ -133,12 +133,11 @@ private slots:
         RecordingConfiguration withOptionals(kFolder);
         withOptionals.applicationPID = 0;
         withOptionals.applicationName = QString();
-        withOptionals.applicationBundleID = QStringLiteral("zoom");
+        withOptionals.applicationBundleID = u"zoom"_s;
         withOptionals.microphoneDeviceID = 7;
-        const RecordingRecord record(QUuid(QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e")),
-                                     QStringLiteral("a"), Date{-1}, 2.5,
-                                     RecordingConfiguration(kFolder),
-                                     {QUrl::fromLocalFile(QStringLiteral("/tmp/a.m4a"))});
+        const RecordingRecord record(QUuid(u"0f8fad5b-d9cb-469f-a165-70867728950e"_s), u"a"_s,
+                                     Date{-1}, 2.5, RecordingConfiguration(kFolder),
+                                     {QUrl::fromLocalFile(u"/tmp/a.m4a"_s)});
         QTest::newRow("default configuration, compact")
             << writeCompact(RecordingConfiguration(kFolder).toJson()) << kDefaultBytes;
         QTest::newRow("optional fields in field order when present")
@@ -190,7 +189,7 @@ private slots:
         }
         const RecordingRecord empty(QUuid::createUuid(), QString(), Date{-1}, 0,
                                     RecordingConfiguration(kFolder), {});
-        const RecordingRecord recent(QUuid::createUuid(), QStringLiteral("x"), Date::now(), 1.5,
+        const RecordingRecord recent(QUuid::createUuid(), u"x"_s, Date::now(), 1.5,
                                      RecordingConfiguration(kFolder), {});
         for (const auto& record : {sampleRecord(), empty, recent}) {
             QCOMPARE(RecordingRecord::fromJson(back(record.toJson())), record);
@@ -198,7 +197,7 @@ private slots:
         QCOMPARE(Date::fromDateTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC)),
                  Date{1.5});
         QCOMPARE(Date{-1}.toDateTime(), QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59), Qt::UTC));
-        const RecordingPreset preset(QStringLiteral("訪談"), fullConfiguration());
+        const RecordingPreset preset(u"訪談"_s, fullConfiguration());
         QCOMPARE(RecordingPreset::fromJson(back(preset.toJson())), preset);
     }
 
@@ -215,15 +214,15 @@ private slots:
     void readingAcceptsWhatOtherWritersProduce() {
         QFETCH(QByteArray, change);
         QFETCH(QByteArray, expected);
-        const auto configuration = RecordingConfiguration::fromJson(
-            changed(written(QStringLiteral("configuration")), change));
+        const auto configuration =
+            RecordingConfiguration::fromJson(changed(written(u"configuration"_s), change));
         const QJsonObject back = parsed(writeCompact(configuration.toJson()));
         const QJsonObject wanted = parsed(expected);
         for (auto member = wanted.begin(); member != wanted.end(); ++member) {
             QCOMPARE(back.value(member.key()),
                      member.value().isNull() ? QJsonValue(QJsonValue::Undefined) : member.value());
         }
-        QCOMPARE(configuration.name, QStringLiteral("我的錄音"));
+        QCOMPARE(configuration.name, u"我的錄音"_s);
     }
 
     void readingFails_data() {
@@ -239,17 +238,17 @@ private slots:
              {"name", "mode", "includesMicrophone", "format", "highQuality", "outputDirectory",
               "saveSeparateTracks", "systemGain", "microphoneGain"}) {
             QTest::addRow("configuration without %s", key)
-                << QStringLiteral("configuration") << QByteArray("{\"") + key + "\":null}";
+                << u"configuration"_s << QByteArray("{\"") + key + "\":null}";
             QTest::addRow("configuration with null %s", key)
-                << QStringLiteral("configuration") << QByteArray("{\"null:") + key + "\":0}";
+                << u"configuration"_s << QByteArray("{\"null:") + key + "\":0}";
         }
         for (const char* key : {"id", "name", "createdAt", "duration", "configuration", "files"}) {
             QTest::addRow("record without %s", key)
-                << QStringLiteral("record") << QByteArray("{\"") + key + "\":null}";
+                << u"record"_s << QByteArray("{\"") + key + "\":null}";
         }
         for (const char* key : {"id", "name", "configuration"}) {
             QTest::addRow("preset without %s", key)
-                << QStringLiteral("preset") << QByteArray("{\"") + key + "\":null}";
+                << u"preset"_s << QByteArray("{\"") + key + "\":null}";
         }
         rows("configuration", kConfigurationFailures);
         rows("record", kRecordFailures);

@@ -10,12 +10,13 @@
 #include <limits>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(kivo::RecordingMode)
 
 namespace {
 
-const QUrl kFolder = QUrl::fromLocalFile(QStringLiteral("/home/user/Music/Kivo/"));
+const QUrl kFolder = QUrl::fromLocalFile(u"/home/user/Music/Kivo/"_s);
 constexpr auto kSystem = RecordingMode::system;
 constexpr auto kApplication = RecordingMode::application;
 constexpr auto kMicrophone = RecordingMode::microphone;
@@ -82,12 +83,12 @@ private slots:
         };
         const char* noName = "請輸入錄音名稱。";
         const char* noFolder = "請選擇本機保存資料夾。";
-        const QUrl web(QStringLiteral("https://example.com/"));
+        const QUrl web(u"https://example.com/"_s);
         row("empty name", "", kFolder, kSystem, false, noName);
         row("spaces and line breaks", " \n\r\t\u3000\u0085 ", kFolder, kSystem, false, noName);
         row("name checked before the folder", "  ", web, kApplication, false, noName);
         row("web folder", "錄音", web, kSystem, false, noFolder);
-        row("relative folder", "錄音", QUrl(QStringLiteral("Music/")), kSystem, false, noFolder);
+        row("relative folder", "錄音", QUrl(u"Music/"_s), kSystem, false, noFolder);
         row("no folder", "錄音", QUrl(), kSystem, false, noFolder);
         row("folder checked before the application", "錄音", web, kApplication, false, noFolder);
         row("application without a process", "錄音", kFolder, kApplication, false,
@@ -104,12 +105,12 @@ private slots:
         RecordingConfiguration configuration(folder);
         configuration.name = name;
         configuration.mode = mode;
-        configuration.applicationName = QStringLiteral("Zoom");
+        configuration.applicationName = u"Zoom"_s;
         if (hasPID) {
             configuration.applicationPID = 4242;
         }
         const QString message = test::thrownText([&] { configuration.validated(); });
-        QTEST(message == QStringLiteral("(nothing thrown)") ? QString() : message, "message");
+        QTEST(message == u"(nothing thrown)"_s ? QString() : message, "message");
     }
 
     void validatedClampsTheGains_data() {
@@ -158,8 +159,8 @@ private slots:
         auto configuration = configured(mode, microphone);
         configuration.saveSeparateTracks = separate;
         configuration.applicationPID = 501;
-        configuration.applicationName = QStringLiteral("Zoom");
-        configuration.applicationBundleID = QStringLiteral("zoom");
+        configuration.applicationName = u"Zoom"_s;
+        configuration.applicationBundleID = u"zoom"_s;
         configuration.microphoneDeviceID = 3;
         configuration.format = AudioOutputFormat::wav;
         configuration.highQuality = true;

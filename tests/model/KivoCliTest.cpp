@@ -7,13 +7,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 #include <csignal>
 
 using namespace kivo;
 using namespace kivo::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -23,50 +23,36 @@ struct Run {
     QString err;
 };
 
-class Cli {
-public:
-    explicit Cli(const UserFolders& folders)
-        : m_environment(folders.environment()) {}
+// kivo-cli as the user runs it, in the user's folders; `line` is split at spaces.
+struct Cli {
+    QProcessEnvironment environment;
 
-    QProcess* startProcess(const QStringList& arguments) {
-        auto* process = new QProcess;
-        process->setProcessEnvironment(m_environment);
-        process->start(QStringLiteral(KIVO_CLI), arguments);
+    std::unique_ptr<QProcess> start(const QString& line) const {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(KIVO_CLI), line.split(u' '));
         return process;
     }
-
-    Run run(const QStringList& arguments, int timeoutMs = 30000) {
-        std::unique_ptr<QProcess> process(startProcess(arguments));
-        return finish(*process, timeoutMs);
-    }
-
-    static Run finish(QProcess& process, int timeoutMs = 30000) {
-        process.waitForFinished(timeoutMs);
+    Run run(const QString& line) const { return finish(*start(line)); }
+    static Run finish(QProcess& process) {
+        process.waitForFinished(30000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
     }
-
-    QProcessEnvironment m_environment;
+    QJsonArray listed() const {
+        return QJsonDocument::fromJson(run(u"list --json"_s).out.toUtf8()).array();
+    }
+    // Starts a recording and waits until its session folder is there and a second has passed.
+    std::unique_ptr<QProcess> startRecording(const UserFolders& folders) const {
+        auto process = start(u"record --no-mic --format wav --name 會議"_s);
+        const QDir captures(folders.captures());
+        waitUntil([&] { return !captures.entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty(); },
+                  10000);
+        QTest::qWait(1000);
+        return process;
+    }
 };
-
-const QStringList kRecord{QStringLiteral("record"),   QStringLiteral("--no-mic"),
-                          QStringLiteral("--format"), QStringLiteral("wav"),
-                          QStringLiteral("--name"),   QStringLiteral("會議")};
-
-QJsonArray listedJson(Cli& cli) {
-    const Run list = cli.run({QStringLiteral("list"), QStringLiteral("--json")});
-    return QJsonDocument::fromJson(list.out.toUtf8()).array();
-}
-
-// Waits until a recording of another process has its session folder.
-bool waitForSession(const UserFolders& folders) {
-    return waitUntil(
-        [&] {
-            return !QDir(folders.captures()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty();
-        },
-        10000);
-}
 
 } // namespace
 
@@ -78,141 +64,101 @@ private slots:
 
     void recordingsAreKeptListedRenamedAndTrashed() {
         UserFolders folders;
-        Cli cli(folders);
-        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        const Cli cli{folders.environment()};
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
-        const Run record =
-            cli.run(kRecord + QStringList{QStringLiteral("--seconds"), QStringLiteral("1")});
+        const Run record = cli.run(u"record --no-mic --seconds 1 --name 會議"_s);
         QVERIFY2(record.code == 0, qPrintable(record.err));
-        QVERIFY(record.err.contains(QStringLiteral("已保存「會議」。")));
+        QVERIFY(record.err.contains(u"已保存「會議」。"_s));
         const QJsonObject printed = QJsonDocument::fromJson(record.out.toUtf8()).object();
-        const QString id = printed.value(QStringLiteral("id")).toString();
-        QVERIFY(!id.isEmpty());
+        const QString id = printed.value(u"id").toString();
 
-        QCOMPARE(listedJson(cli), QJsonArray{printed}); // the stored form, as printed
-        const Run table =
-            cli.run({QStringLiteral("list"), QStringLiteral("--source"), QStringLiteral("system")});
-        QVERIFY(table.out.startsWith(id + u'\t') && table.out.contains(QStringLiteral("\t會議")));
-        QVERIFY(
-            cli.run({QStringLiteral("list"), QStringLiteral("--search"), QStringLiteral("週報")})
-                .out.isEmpty());
+        QCOMPARE(cli.listed(), QJsonArray{printed}); // the stored form, as printed
+        const Run table = cli.run(u"list --source system"_s);
+        QVERIFY(table.out.startsWith(id + u'\t') && table.out.contains(u"\t會議"_s));
+        QVERIFY(cli.run(u"list --search 週報"_s).out.isEmpty());
 
-        QCOMPARE(cli.run({QStringLiteral("rename"), id.toLower(), QStringLiteral("週報")}).code, 0);
-        QCOMPARE(listedJson(cli)[0].toObject().value(QStringLiteral("name")).toString(),
-                 QStringLiteral("週報"));
-        QCOMPARE(cli.run({QStringLiteral("trash"), QUuid::createUuid().toString()}).code, 4);
-        const Run trashed = cli.run({QStringLiteral("trash"), id});
-        QCOMPARE(trashed.code, 0);
-        QVERIFY(trashed.err.contains(QStringLiteral("已移至垃圾桶。")));
-        QVERIFY(listedJson(cli).isEmpty());
-        QVERIFY(filesIn(folders.outputPath()).isEmpty());
+        QCOMPARE(cli.run(u"rename "_s + id.toLower() + u" 週報"_s).code, 0);
+        QCOMPARE(cli.listed()[0].toObject().value(u"name").toString(), u"週報"_s);
+        QCOMPARE(cli.run(u"trash "_s + QUuid::createUuid().toString()).code, 4);
+        const Run trashed = cli.run(u"trash "_s + id);
+        QVERIFY(trashed.code == 0 && trashed.err.contains(u"已移至垃圾桶。"_s));
+        QVERIFY(cli.listed().isEmpty() && filesIn(folders.outputPath()).isEmpty());
         QCOMPARE(filesIn(folders.trash()).size(), 1);
     }
 
-    void aSecondWriterIsRefusedAndTheFirstGoesOn() {
+    void oneWriterAtATimeAndAKilledRecordingIsRecovered() {
         UserFolders folders;
-        Cli cli(folders);
-        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        const Cli cli{folders.environment()};
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
-        std::unique_ptr<QProcess> first(cli.startProcess(kRecord));
-        QVERIFY(waitForSession(folders));
-        QTest::qWait(1000);
-
-        const Run second =
-            cli.run(kRecord + QStringList{QStringLiteral("--seconds"), QStringLiteral("1")});
+        const auto first = cli.startRecording(folders);
+        const Run second = cli.run(u"record --seconds 1"_s);
         QCOMPARE(second.code, 5);
         QVERIFY(second.err.contains(AppModel::kLockedMessage));
-        QCOMPARE(
-            cli.run({QStringLiteral("rename"), QUuid::createUuid().toString(), QStringLiteral("x")})
-                .code,
-            5);
-        QCOMPARE(cli.run({QStringLiteral("list")}).code, 0); // looking needs no lock
-
+        QCOMPARE(cli.run(u"rename "_s + QUuid::createUuid().toString() + u" x"_s).code, 5);
+        QCOMPARE(cli.run(u"list"_s).code, 0); // looking needs no lock
         // A closed terminal saves, as Ctrl+C does.
         ::kill(static_cast<pid_t>(first->processId()), SIGHUP);
         const Run firstRun = Cli::finish(*first);
         QVERIFY2(firstRun.code == 0, qPrintable(firstRun.err));
-        QCOMPARE(listedJson(cli).size(), 1);
-    }
 
-    void aKilledRecordingIsRecoveredWholeButItsLastSecond() {
-        UserFolders folders;
-        Cli cli(folders);
-        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
-        QVERIFY(player.waitPlaying(0));
-        std::unique_ptr<QProcess> recording(cli.startProcess(kRecord));
-        QVERIFY(waitForSession(folders));
+        const auto killed = cli.startRecording(folders);
         QElapsedTimer running;
         running.start();
-        QTest::qWait(2500);
-        const double elapsed = static_cast<double>(running.elapsed()) / 1000.0;
-        ::kill(static_cast<pid_t>(recording->processId()), SIGKILL);
-        recording->waitForFinished();
-
-        const Run listed = cli.run({QStringLiteral("recover")});
-        QCOMPARE(listed.code, 0);
-        const QString id = listed.out.section(u'\t', 0, 0);
-        QVERIFY(listed.out.contains(QStringLiteral("\t會議")));
-        const Run recovered = cli.run({QStringLiteral("recover"), id});
+        QTest::qWait(1500);
+        const double elapsed = 1.0 + static_cast<double>(running.elapsed()) / 1000.0;
+        ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+        killed->waitForFinished();
+        const Run listed = cli.run(u"recover"_s);
+        QVERIFY(listed.code == 0 && listed.out.contains(u"\t會議"_s));
+        const Run recovered = cli.run(u"recover "_s + listed.out.section(u'\t', 0, 0));
         QVERIFY2(recovered.code == 0, qPrintable(recovered.err));
-        QVERIFY(recovered.err.contains(QStringLiteral("已復原「會議」。")));
-        QVERIFY(cli.run({QStringLiteral("recover")}).out.isEmpty());
+        QVERIFY(recovered.err.contains(u"已復原「會議」。"_s));
+        QVERIFY(cli.run(u"recover"_s).out.isEmpty());
 
-        const QJsonArray records = listedJson(cli);
-        QCOMPARE(records.size(), 1);
-        const double duration = records[0].toObject().value(QStringLiteral("duration")).toDouble();
-        QVERIFY2(duration >= elapsed - 1.0, qPrintable(QString::number(duration)));
-        const QString file =
-            QUrl(records[0].toObject().value(QStringLiteral("files")).toArray()[0].toString())
-                .toLocalFile();
-        const StereoSamples audio = decodeFile(file);
-        QVERIFY(audio.frames() >= static_cast<qint64>((elapsed - 1.0) * 48000));
-        QVERIFY(
-            toneAmplitude(window(audio.left, 9600, static_cast<qint64>((elapsed - 1.0) * 48000)),
-                          440) > 0.2);
+        // Every frame older than a second before the kill is in the file.
+        const QJsonObject record = cli.listed()[0].toObject();
+        QVERIFY(record.value(u"duration").toDouble() >= elapsed - 1.0);
+        const auto frames = static_cast<qint64>((elapsed - 1.0) * 48000);
+        const StereoSamples audio =
+            decodeFile(QUrl(record.value(u"files").toArray()[0].toString()).toLocalFile());
+        QVERIFY(audio.frames() >= frames);
+        QVERIFY(toneAmplitude(window(audio.left, 9600, frames), 440) > 0.2);
     }
 
     void failuresSayWhyAndExitNonZero_data() {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("setting");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        const QString noServer = QStringLiteral("無法連線到音訊伺服器。");
-        QTest::newRow("devices without a server") << QStringList{QStringLiteral("devices")}
-                                                  << QStringLiteral("no server") << 1 << noServer;
-        QTest::newRow("apps without a server")
-            << QStringList{QStringLiteral("apps")} << QStringLiteral("no server") << 1 << noServer;
-        QTest::newRow("unreadable library")
-            << QStringList{QStringLiteral("list")} << QStringLiteral("unreadable") << 5
-            << QStringLiteral("無法讀取錄音紀錄。");
-        QTest::newRow("recover from an unreadable library")
-            << QStringList{QStringLiteral("recover"), QStringLiteral("--all")}
-            << QStringLiteral("unreadable") << 5 << QStringLiteral("無法讀取錄音紀錄。");
-        QTest::newRow("option as a value")
-            << QStringList{QStringLiteral("record"), QStringLiteral("--seconds"),
-                           QStringLiteral("--name"), QStringLiteral("x")}
-            << QString() << 2 << QStringLiteral("選項 --seconds 需要一個值。");
-        QTest::newRow("unknown session")
-            << QStringList{QStringLiteral("recover"), QUuid::createUuid().toString()} << QString()
-            << 4 << QStringLiteral("找不到編號為");
+        const auto row = [](const char* line, const char* setting, int code, const char* message) {
+            QTest::newRow(line) << QString::fromUtf8(line) << QString::fromUtf8(setting) << code
+                                << QString::fromUtf8(message);
+        };
+        row("devices", "no server", 1, "無法連線到音訊伺服器。");
+        row("apps", "no server", 1, "無法連線到音訊伺服器。");
+        row("list", "unreadable", 5, "無法讀取錄音紀錄。");
+        row("recover --all", "unreadable", 5, "無法讀取錄音紀錄。");
+        row("record --seconds --name x", "", 2, "選項 --seconds 需要一個值。");
+        row("recover 1B4E28BA-2FA1-11D2-883F-0016D3CCA427", "", 4, "找不到編號為");
     }
     void failuresSayWhyAndExitNonZero() {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, line);
         QFETCH(QString, setting);
         QFETCH(int, code);
         QFETCH(QString, message);
         UserFolders folders;
-        Cli cli(folders);
+        Cli cli{folders.environment()};
         if (setting == u"no server") {
-            cli.m_environment.insert(QStringLiteral("PULSE_SERVER"),
-                                     QStringLiteral("unix:/nonexistent/native"));
+            cli.environment.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent/native"_s);
         } else if (setting == u"unreadable") {
             QDir().mkpath(folders.library());
-            QFile document(folders.library() + QStringLiteral("/library.json"));
+            QFile document(folders.library() + u"/library.json"_s);
             QVERIFY(document.open(QIODevice::WriteOnly));
             document.write("not json");
         }
-        const Run result = cli.run(arguments);
+        const Run result = cli.run(line);
         QCOMPARE(result.code, code);
         QVERIFY2(result.err.contains(message), qPrintable(result.err));
     }

@@ -8,10 +8,11 @@
 #include <QFile>
 
 namespace kivo::test {
+using namespace Qt::StringLiterals;
 
 UserFolders::UserFolders()
     : m_previousData(qgetenv("XDG_DATA_HOME")) {
-    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_DATA_HOME", m_dir.filePath(u"data"_s).toUtf8());
 }
 
 UserFolders::~UserFolders() {
@@ -20,16 +21,15 @@ UserFolders::~UserFolders() {
 
 QProcessEnvironment UserFolders::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    environment.insert(u"XDG_DATA_HOME"_s, m_dir.filePath(u"data"_s));
     // The music folder is found through the XDG user folders file.
-    const QString config = m_dir.filePath(QStringLiteral("config"));
+    const QString config = m_dir.filePath(u"config"_s);
     QDir().mkpath(config);
-    QFile folders(config + QStringLiteral("/user-dirs.dirs"));
+    QFile folders(config + u"/user-dirs.dirs"_s);
     if (folders.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        folders.write("XDG_MUSIC_DIR=\"" + m_dir.filePath(QStringLiteral("music")).toUtf8() +
-                      "\"\n");
+        folders.write("XDG_MUSIC_DIR=\"" + m_dir.filePath(u"music"_s).toUtf8() + "\"\n");
     }
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    environment.insert(u"XDG_CONFIG_HOME"_s, config);
     return environment;
 }
 
@@ -46,7 +46,7 @@ std::unique_ptr<AppModel> UserFolders::model() const {
 
 RecordingConfiguration UserFolders::configuration(RecordingMode mode) const {
     RecordingConfiguration configuration(output());
-    configuration.name = QStringLiteral("測試");
+    configuration.name = u"測試"_s;
     configuration.mode = mode;
     configuration.includesMicrophone = false;
     configuration.format = AudioOutputFormat::wav;
@@ -81,7 +81,7 @@ RecoveryItem leftSession(const UserFolders& folders, double startedAt, double se
         for (qint64 i = 0; i < audio.frames(); ++i) {
             audio.left[i] = audio.right[i] = tone(440, 48000, i);
         }
-        writeTrackFile(directory + QStringLiteral("/system.caf"), audio);
+        writeTrackFile(directory + u"/system.caf"_s, audio);
     }
     return RecoveryItem{directory, manifest};
 }

@@ -9,6 +9,7 @@
 
 using namespace kivo;
 using namespace kivo::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -52,7 +53,7 @@ private slots:
         QTest::newRow("recovering") << "recovering" << true << 0 << false << 1 << busy;
         QTest::newRow("library not saved")
             << "unsaved" << true << 2 << false << 1
-            << QStringLiteral("音檔已輸出，但錄音紀錄尚未保存。可從復原暫存重新加入紀錄。\n");
+            << u"音檔已輸出，但錄音紀錄尚未保存。可從復原暫存重新加入紀錄。\n"_s;
     }
     void quitting() {
         QFETCH(QString, situation);
@@ -62,7 +63,7 @@ private slots:
         QFETCH(int, asked);
         QFETCH(QString, alert);
         UserFolders folders;
-        TestPlayer player({QStringLiteral("default,tone,440,0.3,0,forever")});
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
         auto model = folders.model();
         model->setConfiguration(folders.configuration());
@@ -81,7 +82,7 @@ private slots:
         } else if (situation == u"saving") {
             answer->whileAsking = [&] { model->stop(); };
         } else if (situation == u"unsaved") {
-            QDir().mkpath(folders.library() + QStringLiteral("/library.json"));
+            QDir().mkpath(folders.library() + u"/library.json"_s);
         } else if (situation == u"recovering") {
             model->recover(leftSession(folders, 0, 0));
             QVERIFY(model->recovering());
@@ -111,11 +112,19 @@ private slots:
         if (!stopAndQuit) {
             QCOMPARE(model->coordinator().state(), RecordingState::recording);
         }
-        if (alert.isEmpty()) {
-            QVERIFY(!model->alertMessage());
-        } else {
-            QVERIFY2(model->alertMessage()->startsWith(alert),
-                     qPrintable(model->alertMessage().value_or(QString())));
+        QVERIFY2(model->alertMessage().value_or(QString()).startsWith(alert) &&
+                     alert.isEmpty() == !model->alertMessage(),
+                 qPrintable(model->alertMessage().value_or(QString())));
+        if (situation == u"unsaved") {
+            // The exported session stays for recovery, which uses its export again.
+            QCOMPARE(model->recoveries().size(), 1);
+            QVERIFY(model->recoveries().front().manifest.exported && model->canRecord());
+            QVERIFY(QDir(folders.library() + u"/library.json"_s).removeRecursively());
+            const QStringList exported = filesIn(folders.outputPath());
+            QVERIFY(await([&](auto done) { model->recover(model->recoveries().front(), done); }));
+            QCOMPARE(*model->notice(), u"已復原「測試」。"_s);
+            QCOMPARE(filesIn(folders.outputPath()), exported);
+            QVERIFY(model->library().recordings.size() == 1 && model->recoveries().isEmpty());
         }
         // Nothing is left running for the next row.
         QVERIFY(await([&](auto done) { model->stop(done); }));

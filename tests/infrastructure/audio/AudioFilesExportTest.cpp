@@ -16,6 +16,7 @@
 #include <limits>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 using namespace kivo::test;
 
 namespace {
@@ -56,10 +57,10 @@ private:
     int m_counter = 0;
 
     QString newPath(const QString& extension) {
-        return m_folder.filePath(QStringLiteral("file%1.%2").arg(++m_counter).arg(extension));
+        return m_folder.filePath(u"file%1.%2"_s.arg(++m_counter).arg(extension));
     }
     QString newTrack(const Stereo& audio) {
-        const QString track = newPath(QStringLiteral("caf"));
+        const QString track = newPath(u"caf"_s);
         writeTrackFile(track, audio);
         return track;
     }
@@ -178,14 +179,14 @@ private slots:
 
         const QJsonObject stream = probeFile(destination);
         QCOMPARE(stream.value(u"streamCount").toInt(), 1);
-        QCOMPARE(stream.value(u"codec_name").toString(), QStringLiteral("aac"));
-        QCOMPARE(stream.value(u"profile").toString(), QStringLiteral("LC"));
-        QCOMPARE(stream.value(u"sample_rate").toString(), QStringLiteral("48000"));
+        QCOMPARE(stream.value(u"codec_name").toString(), u"aac"_s);
+        QCOMPARE(stream.value(u"profile").toString(), u"LC"_s);
+        QCOMPARE(stream.value(u"sample_rate").toString(), u"48000"_s);
         QCOMPARE(stream.value(u"channels").toInt(), 2);
         QCOMPARE(stream.value(u"duration_ts").toInteger(), frames);
         // The stream's bit rate as the file states it, and the file's from its size.
         for (const QJsonValue& object : {QJsonValue(stream), stream.value(u"format")}) {
-            const qint64 rate = object[QStringLiteral("bit_rate")].toString().toLongLong();
+            const qint64 rate = object[u"bit_rate"_s].toString().toLongLong();
             QVERIFY2(std::abs(rate - bitRate) < bitRate / 10, qPrintable(QString::number(rate)));
         }
         QCOMPARE(decodedBytes(destination).size(), frames * 2 * qint64{sizeof(float)});
@@ -196,7 +197,7 @@ private slots:
         constexpr qint64 frames = 10 * 1024;
         Stereo audio = silentSamples(frames);
         addTone(audio.left, 1000.0, 0.5, 0, frames);
-        const QString destination = newPath(QStringLiteral("m4a"));
+        const QString destination = newPath(u"m4a"_s);
         const auto writer = AudioFileWriter::create(destination, kAac, false, 20LL * 3600 * 48000);
         writer->write(audio.left.data(), audio.right.data(), frames);
         writer->finish();
@@ -237,9 +238,9 @@ private slots:
         std::ranges::transform(samples, track.right.begin(), std::negate<>());
         const QString path = exported({track}, qint64(samples.size()), kWav, highQuality);
         const QJsonObject stream = probeFile(path);
-        QCOMPARE(stream.value(u"codec_tag").toString(), QStringLiteral("0x0001"));
+        QCOMPARE(stream.value(u"codec_tag").toString(), u"0x0001"_s);
         QCOMPARE(stream.value(u"channels").toInt(), 2);
-        QCOMPARE(stream.value(u"sample_rate").toString(), QStringLiteral("48000"));
+        QCOMPARE(stream.value(u"sample_rate").toString(), u"48000"_s);
         QCOMPARE(stream.value(u"bits_per_sample").toInt(), bits);
 
         const qint32 top = (1 << (bits - 1)) - 1, bottom = -(1 << (bits - 1));
@@ -265,14 +266,13 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<AudioOutputFormat>("format");
         QTest::addColumn<bool>("highQuality");
-        QTest::newRow("missing first track") << QStringLiteral("first") << kAac << false;
-        QTest::newRow("missing second track") << QStringLiteral("second") << kWav << false;
-        QTest::newRow("track not a caf file") << QStringLiteral("text") << kAac << false;
-        QTest::newRow("aac 128 kbit/s, missing folder")
-            << QStringLiteral("folder") << kAac << false;
-        QTest::newRow("wav 24-bit, missing folder") << QStringLiteral("folder") << kWav << true;
-        QTest::newRow("aac 256 kbit/s, full disk") << QStringLiteral("full") << kAac << true;
-        QTest::newRow("wav 16-bit, full disk") << QStringLiteral("full") << kWav << false;
+        QTest::newRow("missing first track") << u"first"_s << kAac << false;
+        QTest::newRow("missing second track") << u"second"_s << kWav << false;
+        QTest::newRow("track not a caf file") << u"text"_s << kAac << false;
+        QTest::newRow("aac 128 kbit/s, missing folder") << u"folder"_s << kAac << false;
+        QTest::newRow("wav 24-bit, missing folder") << u"folder"_s << kWav << true;
+        QTest::newRow("aac 256 kbit/s, full disk") << u"full"_s << kAac << true;
+        QTest::newRow("wav 16-bit, full disk") << u"full"_s << kWav << false;
     }
     void fileThatCannotBeReadOrWrittenThrowsPlatformError() {
         QFETCH(QString, fault);
@@ -284,21 +284,21 @@ private slots:
         QStringList tracks{newTrack(audio), newTrack(audio)};
         QString destination = newPath(fileExtension(format));
         if (fault == u"first" || fault == u"second" || fault == u"text") {
-            tracks[fault == u"second" ? 1 : 0] = newPath(QStringLiteral("caf"));
+            tracks[fault == u"second" ? 1 : 0] = newPath(u"caf"_s);
         }
         if (fault == u"text") {
             QFile text(tracks[0]);
             QVERIFY(text.open(QIODevice::WriteOnly));
             text.write(QByteArray(4096, 'x'));
         } else if (fault == u"full") {
-            QVERIFY(QFile::link(QStringLiteral("/dev/full"), destination));
+            QVERIFY(QFile::link(u"/dev/full"_s, destination));
         } else if (fault == u"folder") {
-            destination = m_folder.filePath(QStringLiteral("missing/out.")) + fileExtension(format);
+            destination = m_folder.filePath(u"missing/out."_s) + fileExtension(format);
         }
         const QString text = thrownText<PlatformError>(
             [&] { AudioFiles::exportTracks(tracks, destination, frames, format, highQuality); });
         QVERIFY(text != u"(nothing thrown)" &&
-                (fault != u"folder" || text.contains(destination + QStringLiteral("："))));
+                (fault != u"folder" || text.contains(destination + u"："_s)));
         if (fault != u"folder" && fault != u"full") {
             QVERIFY(!QFile::exists(destination));
         }
@@ -321,7 +321,7 @@ private slots:
         const QString destination = newPath(fileExtension(format));
         QCOMPARE(thrownText(
                      [&] { AudioFiles::exportTracks(tracks, destination, frames, format, false); }),
-                 QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
+                 u"沒有收到可保存的音訊。請確認來源與錄音權限。"_s);
         QVERIFY(!QFile::exists(destination));
     }
 };

@@ -13,6 +13,7 @@
 #include <future>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,7 +27,7 @@ Result<RecordingRecord> finishAndWait(AudioRecordingWriter& writer, double at) {
     return promise.get_future().get();
 }
 
-const QString kKept = QStringLiteral("無法完成音檔保存，原始錄音保留在 ");
+const QString kKept = u"無法完成音檔保存，原始錄音保留在 "_s;
 
 } // namespace
 
@@ -40,7 +41,7 @@ private:
 
     RecordingConfiguration configuration(RecordingMode mode, bool microphone, bool separate) {
         RecordingConfiguration c(QUrl::fromLocalFile(m_output + u'/'));
-        c.name = QStringLiteral("會議/記錄");
+        c.name = u"會議/記錄"_s;
         c.mode = mode;
         c.includesMicrophone = microphone;
         c.saveSeparateTracks = separate;
@@ -64,8 +65,8 @@ private:
 
 private slots:
     void init() {
-        m_root = m_dir.filePath(QStringLiteral("Kivo/Captures"));
-        m_output = m_dir.filePath(QStringLiteral("Music/Kivo"));
+        m_root = m_dir.filePath(u"Kivo/Captures"_s);
+        m_output = m_dir.filePath(u"Music/Kivo"_s);
         QDir(m_root).removeRecursively();
         QDir(m_output).removeRecursively();
     }
@@ -86,8 +87,7 @@ private slots:
                                  [available](const QString&) { return available; });
         };
         QCOMPARE(test::thrownText(start),
-                 starts ? QStringLiteral("(nothing thrown)")
-                        : QStringLiteral("保存磁碟剩餘空間不足 100 MB，請更換資料夾。"));
+                 starts ? u"(nothing thrown)"_s : u"保存磁碟剩餘空間不足 100 MB，請更換資料夾。"_s);
         QCOMPARE(QFileInfo::exists(m_root), starts);
     }
 
@@ -95,18 +95,17 @@ private slots:
     // their path): nothing is left in the root.
     void failedStartLeavesNothingInTheRoot() {
         auto invalid = configuration(RecordingMode::system, true, false);
-        invalid.name = QStringLiteral(" \n ");
+        invalid.name = u" \n "_s;
         QVERIFY_THROWS_EXCEPTION(KivoError, AudioRecordingWriter(invalid, m_root));
-        QFile blocker(m_dir.filePath(QStringLiteral("blocker")));
+        QFile blocker(m_dir.filePath(u"blocker"_s));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         auto unwritable = configuration(RecordingMode::system, true, false);
-        unwritable.outputDirectory =
-            QUrl::fromLocalFile(blocker.fileName() + QStringLiteral("/Kivo/"));
+        unwritable.outputDirectory = QUrl::fromLocalFile(blocker.fileName() + u"/Kivo/"_s);
         QVERIFY_THROWS_EXCEPTION(PlatformError, AudioRecordingWriter(unwritable, m_root));
         QVERIFY(!QFileInfo::exists(m_root));
         QVERIFY_THROWS_EXCEPTION(
             PlatformError, AudioRecordingWriter(configuration(RecordingMode::system, true, false),
-                                                blocker.fileName() + QStringLiteral("/Captures")));
+                                                blocker.fileName() + u"/Captures"_s));
         QVERIFY(QFileInfo(m_output).isDir());
     }
 
@@ -167,7 +166,7 @@ private slots:
         writer->appendAsync(test::stereoBuffer(4800, 0.5F, 0.5F), AudioSource::system, 0.3);
         const auto result = finishAndWait(*writer, 0.4);
         QCOMPARE(failures.size(), 1);
-        QVERIFY(failures[0].startsWith(QStringLiteral("錄音寫入中斷，將嘗試保存已錄製內容。\n")));
+        QVERIFY(failures[0].startsWith(u"錄音寫入中斷，將嘗試保存已錄製內容。\n"_s));
         QVERIFY(result.ok());
         QCOMPARE(test::readTrackFile(track(*writer, "system.caf")).frames(), 4800);
         QCOMPARE(test::readTrackFile(track(*writer, "microphone.caf")).frames(), 0);
@@ -186,18 +185,17 @@ private slots:
         QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
         const RecordingRecord& record = result.value();
         QCOMPARE(record.id(), writer.manifest().id);
-        QCOMPARE(record.name(), QStringLiteral("會議/記錄"));
+        QCOMPARE(record.name(), u"會議/記錄"_s);
         QCOMPARE(record.duration(), 1.5);
-        const QString stem = m_output + QStringLiteral("/會議_記錄_") +
-                             writer.manifest().startedAt.toDateTime().toLocalTime().toString(
-                                 QStringLiteral("yyyyMMdd_HHmmss_"));
+        const QString stem =
+            m_output + u"/會議_記錄_"_s +
+            writer.manifest().startedAt.toDateTime().toLocalTime().toString(u"yyyyMMdd_HHmmss_"_s);
         const QString merged = record.files().value(0).toLocalFile();
         QVERIFY(merged.startsWith(stem) && merged.size() == stem.size() + 8 + 4);
-        QCOMPARE(
-            record.files(),
-            (QList<QUrl>{QUrl::fromLocalFile(merged),
-                         QUrl::fromLocalFile(merged.chopped(4) + QStringLiteral("_電腦聲音.wav")),
-                         QUrl::fromLocalFile(merged.chopped(4) + QStringLiteral("_麥克風.wav"))}));
+        QCOMPARE(record.files(),
+                 (QList<QUrl>{QUrl::fromLocalFile(merged),
+                              QUrl::fromLocalFile(merged.chopped(4) + u"_電腦聲音.wav"_s),
+                              QUrl::fromLocalFile(merged.chopped(4) + u"_麥克風.wav"_s)}));
         QCOMPARE(filesIn(m_output).size(), 3);
         QFile stored(track(writer, "session.json"));
         QVERIFY(stored.open(QIODevice::ReadOnly));
@@ -211,9 +209,8 @@ private slots:
         const auto result = finishAndWait(*writer, 5.0);
         const QString folder = writer->directory();
         QCOMPARE(result.errorDescription(),
-                 kKept + folder +
-                     QStringLiteral("。\n沒有收到音訊。請確認來源與權限；暫存資料保留在 ") +
-                     folder + QStringLiteral("。"));
+                 kKept + folder + u"。\n沒有收到音訊。請確認來源與權限；暫存資料保留在 "_s +
+                     folder + u"。"_s);
         writer->acknowledgeSaved(); // nothing was exported, so nothing is removed
         QVERIFY(QFileInfo::exists(track(*writer, "session.json")));
     }
@@ -272,20 +269,20 @@ private slots:
         AudioRecordingWriter writer(configuration(RecordingMode::system, true, false), m_root);
         writer.abandonEmptySession();
         QVERIFY(!QFileInfo::exists(writer.directory()));
-        const QString folder = m_dir.filePath(QStringLiteral("empty-session"));
+        const QString folder = m_dir.filePath(u"empty-session"_s);
         QVERIFY(QDir().mkpath(folder));
         QCOMPARE(test::thrownText(
                      [&] { AudioRecordingWriter::exportSession(writer.manifest(), folder); }),
-                 QStringLiteral("暫存錄音沒有音訊內容。"));
+                 u"暫存錄音沒有音訊內容。"_s);
         QCOMPARE(test::thrownText(
                      [&] { AudioRecordingWriter::exportSession(writer.manifest(), folder, 480); }),
-                 QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
+                 u"沒有收到可保存的音訊。請確認來源與錄音權限。"_s);
         QVERIFY(filesIn(m_output).isEmpty());
     }
 
     void moveNeverReplacesAnExistingFile() {
-        const QString from = m_dir.filePath(QStringLiteral(".kivo-move.wav"));
-        const QString to = m_dir.filePath(QStringLiteral("taken.wav"));
+        const QString from = m_dir.filePath(u".kivo-move.wav"_s);
+        const QString to = m_dir.filePath(u"taken.wav"_s);
         for (const auto& [path, text] : {std::pair{from, "new"}, std::pair{to, "old"}}) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == 3);
@@ -299,7 +296,7 @@ private slots:
     // The last owner of a writer's queue can be let go on the queue's own worker (a finished
     // task held it): the tasks still queued run and nothing waits for itself.
     void theLastOwnerOfAQueueMayGoOnItsWorker() {
-        auto owner = std::make_shared<SerialQueue>(QStringLiteral("test.release"));
+        auto owner = std::make_shared<SerialQueue>(u"test.release"_s);
         QSemaphore holding;
         std::atomic<bool> laterRan = false;
         owner->async([kept = owner, &holding] { holding.acquire(); });

@@ -15,6 +15,7 @@
 #include <limits>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -82,7 +83,7 @@ private:
     QTemporaryDir m_dir;
     int m_count = 0;
 
-    QString newPath() { return m_dir.filePath(QStringLiteral("track%1.caf").arg(++m_count)); }
+    QString newPath() { return m_dir.filePath(u"track%1.caf"_s.arg(++m_count)); }
 
 private slots:
     // Buffer k holds left 0.25·(k + 1), right half that negated, and starts at `at[k]` seconds.
@@ -296,14 +297,13 @@ private slots:
         QFETCH(bool, session);
         QFETCH(int, appendsBeforeKill);
         QTemporaryDir dir;
-        QString path = dir.filePath(QStringLiteral("system.caf"));
+        QString path = dir.filePath(u"system.caf"_s);
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QStringLiteral(KIVO_WRITER_CHILD),
-                    session ? QStringList{QStringLiteral("session"),
-                                          dir.filePath(QStringLiteral("root")),
-                                          dir.filePath(QStringLiteral("out"))}
-                            : QStringList{QStringLiteral("track"), path});
+                    session
+                        ? QStringList{u"session"_s, dir.filePath(u"root"_s), dir.filePath(u"out"_s)}
+                        : QStringList{u"track"_s, path});
         QVERIFY(child.waitForStarted());
 
         QStringList lines; // the session folder first, then the frames appended so far
@@ -324,8 +324,8 @@ private slots:
 
         const qint64 leadIn = session ? 0 : 480;
         if (session) {
-            path = directory + QStringLiteral("/system.caf");
-            QFile manifest(directory + QStringLiteral("/session.json"));
+            path = directory + u"/system.caf"_s;
+            QFile manifest(directory + u"/session.json"_s);
             QVERIFY(manifest.open(QIODevice::ReadOnly));
             const RecordingRecord record = AudioRecordingWriter::exportSession(
                 RecoveryManifest::decoded(manifest.readAll()), directory);

@@ -9,6 +9,7 @@
 #include <QTest>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 using test::CapturedSignal;
 using test::TestPlayer;
 
@@ -41,15 +42,15 @@ private:
     std::unique_ptr<RecordingCoordinator> m_coordinator;
     int m_unexpectedStops = 0;
 
-    QString captures() const { return m_dir.filePath(QStringLiteral("Captures")); }
+    QString captures() const { return m_dir.filePath(u"Captures"_s); }
     QString error() const { return m_coordinator->error().value_or(QString()); }
     QString track(const char* name) const {
         return m_service->sessionFolder() + u'/' + QString::fromLatin1(name);
     }
 
     RecordingConfiguration configuration(RecordingMode mode, bool microphone) const {
-        RecordingConfiguration c(QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("out")) + u'/'));
-        c.name = QStringLiteral("測試");
+        RecordingConfiguration c(QUrl::fromLocalFile(m_dir.filePath(u"out"_s) + u'/'));
+        c.name = u"測試"_s;
         c.mode = mode;
         c.includesMicrophone = microphone;
         c.format = AudioOutputFormat::wav;
@@ -80,7 +81,7 @@ private slots:
     void init() {
         KIVO_REQUIRE_SOUND_SERVER();
         QDir(captures()).removeRecursively();
-        QDir(m_dir.filePath(QStringLiteral("out"))).removeRecursively();
+        QDir(m_dir.filePath(u"out"_s)).removeRecursively();
         m_service = std::make_shared<AudioCaptureService>(captures());
         m_coordinator = std::make_unique<RecordingCoordinator>(m_service);
         m_unexpectedStops = 0;
@@ -94,10 +95,10 @@ private slots:
     // The chosen process plays one stream at once and opens a second one after the start; the
     // other process is at least 40 dB down.
     void applicationModeRecordsOnlyTheChosenProcess() {
-        TestPlayer chosen({QStringLiteral("default,tone,440,0.3,0,forever"),
-                           QStringLiteral("default,tone,2200,0.3,1.2,forever")},
-                          QStringLiteral("Chosen Player"));
-        TestPlayer other({QStringLiteral("default,tone,1320,0.3,0,forever")});
+        TestPlayer chosen(
+            {u"default,tone,440,0.3,0,forever"_s, u"default,tone,2200,0.3,1.2,forever"_s},
+            u"Chosen Player"_s);
+        TestPlayer other({u"default,tone,1320,0.3,0,forever"_s});
         QVERIFY(chosen.waitPlaying(0) && other.waitPlaying(0));
         auto c = configuration(RecordingMode::application, false);
         c.applicationPID = chosen.pid();
@@ -116,7 +117,7 @@ private slots:
     }
 
     void microphoneModeRecordsTheMicrophone() {
-        TestPlayer speaker({QStringLiteral("kivo_test_mic_feed,tone,1000,0.4,0,forever")});
+        TestPlayer speaker({u"kivo_test_mic_feed,tone,1000,0.4,0,forever"_s});
         QVERIFY(speaker.waitPlaying(0));
         QVERIFY2(start(configuration(RecordingMode::microphone, false)), qPrintable(error()));
         QTest::qWait(1000);
@@ -128,9 +129,9 @@ private slots:
     // System mode records every playing process; the separate tracks hold their own source
     // each, at least 40 dB above the other.
     void systemModeWithSeparateTracks() {
-        TestPlayer first({QStringLiteral("default,tone,440,0.3,0,forever")});
-        TestPlayer second({QStringLiteral("default,tone,1320,0.3,0,forever")});
-        TestPlayer speaker({QStringLiteral("kivo_test_mic_feed,tone,1000,0.3,0,forever")});
+        TestPlayer first({u"default,tone,440,0.3,0,forever"_s});
+        TestPlayer second({u"default,tone,1320,0.3,0,forever"_s});
+        TestPlayer speaker({u"kivo_test_mic_feed,tone,1000,0.3,0,forever"_s});
         QVERIFY(first.waitPlaying(0) && second.waitPlaying(0) && speaker.waitPlaying(0));
         auto c = configuration(RecordingMode::system, true);
         c.saveSeparateTracks = true;
@@ -153,7 +154,7 @@ private slots:
     }
 
     void gainsScaleTheRecordedLevel() {
-        TestPlayer output({QStringLiteral("default,tone,440,0.5,0,forever")});
+        TestPlayer output({u"default,tone,440,0.5,0,forever"_s});
         QVERIFY(output.waitPlaying(0));
         QVERIFY2(start(configuration(RecordingMode::system, false)), qPrintable(error()));
         QTest::qWait(1000);
@@ -168,7 +169,7 @@ private slots:
     }
 
     void pauseLeavesThePausedStretchOut() {
-        TestPlayer output({QStringLiteral("default,tone,440,0.3,0,forever")});
+        TestPlayer output({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(output.waitPlaying(0));
         QVERIFY2(start(configuration(RecordingMode::system, false)), qPrintable(error()));
         QElapsedTimer running;
@@ -178,7 +179,7 @@ private slots:
         qint64 recordedMs = running.elapsed();
         {
             // Played only while the recording is paused.
-            TestPlayer duringPause({QStringLiteral("default,tone,1320,0.3,0,0.6")});
+            TestPlayer duringPause({u"default,tone,1320,0.3,0,0.6"_s});
             QVERIFY(duringPause.waitDone(0));
         }
         m_coordinator->togglePause();
@@ -199,14 +200,14 @@ private slots:
     // A microphone that hears exactly what the default output plays: every click lands within
     // 5 ms in both tracks.
     void systemAndMicrophoneTracksLineUp() {
-        const test::LoadedModule loop(QStringLiteral("module-remap-source"),
-                                      {QStringLiteral("source_name=kivo_test_loop"),
-                                       QStringLiteral("master=kivo_test_output.monitor")});
+        const test::LoadedModule loop(
+            u"module-remap-source"_s,
+            {u"source_name=kivo_test_loop"_s, u"master=kivo_test_output.monitor"_s});
         auto c = configuration(RecordingMode::system, true);
-        c.microphoneDeviceID = test::sourceIndex(QStringLiteral("kivo_test_loop"));
+        c.microphoneDeviceID = test::sourceIndex(u"kivo_test_loop"_s);
         QVERIFY(c.microphoneDeviceID);
         QVERIFY2(start(c), qPrintable(error()));
-        TestPlayer clicks({QStringLiteral("default,clicks,3000,0.8,0,1.6")});
+        TestPlayer clicks({u"default,clicks,3000,0.8,0,1.6"_s});
         QVERIFY(clicks.waitDone(0));
         QVERIFY(stop());
         const auto system = heard(track("system.caf"));
@@ -224,12 +225,12 @@ private slots:
     void aProcessThatHasEndedCannotBeRecorded() {
         auto c = configuration(RecordingMode::application, false);
         {
-            TestPlayer gone({QStringLiteral("default,tone,440,0.3,0,0.1")});
+            TestPlayer gone({u"default,tone,440,0.3,0,0.1"_s});
             QVERIFY(gone.waitDone(0));
             c.applicationPID = gone.pid();
         }
         QVERIFY(!start(c));
-        QCOMPARE(error(), QStringLiteral("選定 App 已結束，請重新選擇。"));
+        QCOMPARE(error(), u"選定 App 已結束，請重新選擇。"_s);
         QVERIFY(QDir(captures()).isEmpty());
     }
 
@@ -257,7 +258,7 @@ private slots:
         QTest::qWait(600);
         server.stop();
         QVERIFY(test::waitUntil([&] { return m_unexpectedStops > 0; }));
-        QVERIFY2(error().startsWith(QStringLiteral("系統音訊來源中斷。\n")), qPrintable(error()));
+        QVERIFY2(error().startsWith(u"系統音訊來源中斷。\n"_s), qPrintable(error()));
         const auto record = stop();
         QVERIFY2(record, qPrintable(error()));
         QVERIFY(record->duration() > 0.5);
@@ -265,19 +266,19 @@ private slots:
     }
 
     void aRemovedMicrophoneStopsAndSavesTheRecording() {
-        test::LoadedModule microphone(QStringLiteral("module-remap-source"),
-                                      {QStringLiteral("source_name=kivo_test_usb_mic"),
-                                       QStringLiteral("master=kivo_test_mic_feed.monitor")});
-        TestPlayer speaker({QStringLiteral("kivo_test_mic_feed,tone,1000,0.4,0,forever")});
+        test::LoadedModule microphone(
+            u"module-remap-source"_s,
+            {u"source_name=kivo_test_usb_mic"_s, u"master=kivo_test_mic_feed.monitor"_s});
+        TestPlayer speaker({u"kivo_test_mic_feed,tone,1000,0.4,0,forever"_s});
         QVERIFY(speaker.waitPlaying(0));
         auto c = configuration(RecordingMode::microphone, false);
-        c.microphoneDeviceID = test::sourceIndex(QStringLiteral("kivo_test_usb_mic"));
+        c.microphoneDeviceID = test::sourceIndex(u"kivo_test_usb_mic"_s);
         QVERIFY(c.microphoneDeviceID);
         QVERIFY2(start(c), qPrintable(error()));
         QTest::qWait(800);
         microphone.unload();
         QVERIFY(test::waitUntil([&] { return m_unexpectedStops > 0; }));
-        QCOMPARE(error(), QStringLiteral("麥克風裝置或音訊格式已改變，將保存目前錄音。"));
+        QCOMPARE(error(), u"麥克風裝置或音訊格式已改變，將保存目前錄音。"_s);
         const auto record = stop();
         QVERIFY2(record, qPrintable(error()));
         QVERIFY(record->duration() > 0.5);

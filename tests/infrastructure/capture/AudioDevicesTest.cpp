@@ -9,6 +9,7 @@
 #include <QTest>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -38,22 +39,20 @@ private slots:
             }
         }
         QCOMPARE(AudioDevices::inputs(), expected);
-        QCOMPARE(std::ranges::count(
-                     expected, AudioInputDevice{*test::sourceIndex(QStringLiteral("kivo_test_mic")),
-                                                QStringLiteral("Kivo_Test_Mic")}),
-                 1);
+        QCOMPARE(
+            std::ranges::count(expected, AudioInputDevice{*test::sourceIndex(u"kivo_test_mic"_s),
+                                                          u"Kivo_Test_Mic"_s}),
+            1);
 
         const auto named = [] {
             const auto inputs = AudioDevices::inputs();
-            return std::any_of(inputs.begin(), inputs.end(), [](const auto& device) {
-                return device.name == QStringLiteral("Extra_Mic");
-            });
+            return std::any_of(inputs.begin(), inputs.end(),
+                               [](const auto& device) { return device.name == u"Extra_Mic"_s; });
         };
-        test::LoadedModule extra(
-            QStringLiteral("module-remap-source"),
-            {QStringLiteral("source_name=kivo_test_extra"),
-             QStringLiteral("master=kivo_test_mic_feed.monitor"),
-             QStringLiteral("source_properties=device.description=Extra_Mic")});
+        test::LoadedModule extra(u"module-remap-source"_s,
+                                 {u"source_name=kivo_test_extra"_s,
+                                  u"master=kivo_test_mic_feed.monitor"_s,
+                                  u"source_properties=device.description=Extra_Mic"_s});
         QVERIFY(test::waitUntil(named));
         extra.unload();
         QVERIFY(test::waitUntil([&] { return !named(); }));
@@ -63,27 +62,22 @@ private slots:
     }
 
     // Once, by its name and binary, however many streams it plays; this program and the sound
-    // server are left out; a program that quit is gone.
-    void listsAPlayingProgramUntilItQuits() {
-        qint32 pid = 0;
-        {
-            test::TestPlayer player({QStringLiteral("default,tone,440,0.1,0,forever"),
-                                     QStringLiteral("default,tone,660,0.1,0,forever")},
-                                    QStringLiteral("Kivo Tone"));
-            QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
-            pid = player.pid();
-            QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }));
-            QCOMPARE(appsOf(pid),
-                     (std::vector<RunningAudioApp>{
-                         {pid, QStringLiteral("Kivo Tone"), QStringLiteral("kivo_test_player")}}));
-            PulseConnection connection; // this program is a client of the server now
-            for (const auto& app : RunningAudioApps::list(connection)) {
-                QVERIFY(app.id != static_cast<qint32>(QCoreApplication::applicationPid()));
-                QVERIFY(!QStringLiteral(" pipewire pipewire-pulse wireplumber pulseaudio ")
-                             .contains(u' ' + app.bundleID.value_or(QString()) + u' '));
-            }
+    // server are left out. (That it goes when it quits: the next test.)
+    void listsAPlayingProgram() {
+        test::TestPlayer player(
+            {u"default,tone,440,0.1,0,forever"_s, u"default,tone,660,0.1,0,forever"_s},
+            u"Kivo Tone"_s);
+        QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
+        const qint32 pid = player.pid();
+        QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }));
+        QCOMPARE(appsOf(pid),
+                 (std::vector<RunningAudioApp>{{pid, u"Kivo Tone"_s, u"kivo_test_player"_s}}));
+        PulseConnection connection; // this program is a client of the server now
+        for (const auto& app : RunningAudioApps::list(connection)) {
+            QVERIFY(app.id != static_cast<qint32>(QCoreApplication::applicationPid()));
+            QVERIFY(!u" pipewire pipewire-pulse wireplumber pulseaudio "_s.contains(
+                u' ' + app.bundleID.value_or(QString()) + u' '));
         }
-        QVERIFY(test::waitUntil([&] { return appsOf(pid).empty(); }));
     }
 
     // Listing, and anything before the test, do not count as a program quitting.
@@ -93,7 +87,7 @@ private slots:
             const auto apps = catalog.applications();
             return std::any_of(apps.begin(), apps.end(), [&](auto& app) { return app.id == pid; });
         };
-        const QStringList playing{QStringLiteral("default,tone,440,0.1,0,forever")};
+        const QStringList playing{u"default,tone,440,0.1,0,forever"_s};
         auto first = std::make_unique<test::TestPlayer>(playing);
         auto second = std::make_unique<test::TestPlayer>(playing);
         QVERIFY(first->waitPlaying(0) && second->waitPlaying(0));

@@ -5,16 +5,17 @@
 #include <QTest>
 
 namespace kivo::test {
+using namespace Qt::StringLiterals;
 
 QString soundServerProblem() {
     if (qEnvironmentVariable("KIVO_TEST_SOUND_SERVER").isEmpty() ||
         qEnvironmentVariable("PULSE_SERVER").isEmpty()) {
-        return QStringLiteral("No sound server: run the capture tests under ctest.");
+        return u"No sound server: run the capture tests under ctest."_s;
     }
     try {
         PulseConnection().serverInfo();
     } catch (const PlatformError& error) {
-        return QStringLiteral("The test sound server does not answer: ") + error.description();
+        return u"The test sound server does not answer: "_s + error.description();
     }
     return {};
 }
@@ -37,8 +38,7 @@ std::optional<double> CapturedSignal::firstAbove(float threshold, double from) c
 
 TestPlayer::TestPlayer(const QStringList& streams, const QString& name) {
     m_process.start(QStringLiteral(KIVO_TEST_PLAYER),
-                    (name.isEmpty() ? QStringList() : QStringList{QStringLiteral("--name"), name}) +
-                        streams);
+                    (name.isEmpty() ? QStringList() : QStringList{u"--name"_s, name}) + streams);
     m_process.waitForStarted(5000);
 }
 
@@ -66,7 +66,7 @@ bool TestPlayer::waitFor(const QString& line) {
 
 bool pactl(const QStringList& arguments, QString* output) {
     QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
+    process.start(u"pactl"_s, arguments);
     const bool ok = process.waitForFinished(10000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (!ok) {
@@ -88,12 +88,12 @@ static bool soundServers(const QStringList& arguments) {
 }
 
 PrivateServer::PrivateServer()
-    : m_started(soundServers({QStringLiteral("start"),
-                              qEnvironmentVariable("KIVO_TEST_SOUND_SERVER"), m_folder.path()})) {}
+    : m_started(soundServers(
+          {u"start"_s, qEnvironmentVariable("KIVO_TEST_SOUND_SERVER"), m_folder.path()})) {}
 
 // The script writes the variables a client needs into the folder's env file.
 QByteArray PrivateServer::address() const {
-    QFile env(m_folder.filePath(QStringLiteral("env")));
+    QFile env(m_folder.filePath(u"env"_s));
     const QByteArray text = env.open(QIODevice::ReadOnly) ? '\n' + env.readAll() : QByteArray();
     const qsizetype at = text.indexOf("\nPULSE_SERVER=");
     return at < 0 ? QByteArray() : text.mid(at + 14, text.indexOf('\n', at + 1) - at - 14);
@@ -101,7 +101,7 @@ QByteArray PrivateServer::address() const {
 
 void PrivateServer::stop() {
     if (std::exchange(m_started, false)) {
-        soundServers({QStringLiteral("stop"), m_folder.path()});
+        soundServers({u"stop"_s, m_folder.path()});
     }
 }
 

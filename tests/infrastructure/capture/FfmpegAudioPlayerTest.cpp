@@ -15,6 +15,7 @@
 #include <mutex>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(AudioOutputFormat)
 
@@ -26,7 +27,7 @@ constexpr qint64 kFrames = 50000;
 constexpr double kSeconds = static_cast<double>(kFrames) / 48000.0;
 
 QString writeTwoTones(const QTemporaryDir& folder, AudioOutputFormat format) {
-    const auto path = folder.filePath(QStringLiteral("tones.") + fileExtension(format));
+    const auto path = folder.filePath(u"tones."_s + fileExtension(format));
     std::vector<float> samples(kFrames);
     for (qint64 i = 0; i < kFrames; ++i) {
         samples[static_cast<std::size_t>(i)] =
@@ -149,19 +150,6 @@ private slots:
         QVERIFY(m_ends.isEmpty());
     }
 
-    void losingTheServerEndsPlaybackUnsuccessfully() {
-        test::PrivateServer server;
-        QVERIFY(server.started());
-        const test::ScopedPulseServer scoped(server.address());
-        FfmpegAudioPlayerFactory factory;
-        const auto player = open(AudioOutputFormat::wav, &factory);
-        player->play();
-        QTest::qWait(200);
-        server.stop();
-        QVERIFY(test::waitUntil([&] { return m_ends == QList<bool>{false}; }, 5000));
-        QVERIFY(!player->isPlaying());
-    }
-
     void filesThatCannotBePlayedThrowWithTheReason_data() {
         QTest::addColumn<QByteArray>("contents"); // none: no file
         QTest::newRow("missing") << QByteArray();
@@ -174,7 +162,7 @@ private slots:
         QVERIFY(contents.isEmpty() ||
                 (file.open(QIODevice::WriteOnly) && file.write(contents) > 0 && file.flush()));
         const auto description = test::thrownText<PlatformError>([&] { m_factory.open(path); });
-        const auto prefix = QStringLiteral("無法開啟音檔「%1」：").arg(path);
+        const auto prefix = u"無法開啟音檔「%1」："_s.arg(path);
         QVERIFY(description.startsWith(prefix) && description.size() > prefix.size());
     }
 };

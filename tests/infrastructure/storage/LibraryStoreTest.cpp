@@ -12,23 +12,24 @@
 #include <QTest>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QUrl kOutput = QUrl::fromLocalFile(QStringLiteral("/home/someone/Music/Kivo/"));
+const QUrl kOutput = QUrl::fromLocalFile(u"/home/someone/Music/Kivo/"_s);
 
 // Records and a preset with optionals set, and settings without.
 KivoLibrary sampleLibrary(int recordings = 1) {
     KivoLibrary library(kOutput);
-    RecordingConfiguration used(QUrl::fromLocalFile(QStringLiteral("/srv/錄音 檔/")));
+    RecordingConfiguration used(QUrl::fromLocalFile(u"/srv/錄音 檔/"_s));
     used.applicationPID = 4242;
     used.microphoneDeviceID = 7;
     for (int i = 0; i < recordings; ++i) {
-        const QUrl file = QUrl::fromLocalFile(QStringLiteral("/srv/錄音 檔/週會_%1.m4a").arg(i));
-        library.recordings.append(RecordingRecord(QUuid::createUuid(), QStringLiteral("週會"),
-                                                  Date{786297600.25}, 8.0, used, {file}));
+        const QUrl file = QUrl::fromLocalFile(u"/srv/錄音 檔/週會_%1.m4a"_s.arg(i));
+        library.recordings.append(
+            RecordingRecord(QUuid::createUuid(), u"週會"_s, Date{786297600.25}, 8.0, used, {file}));
     }
-    library.presets.append(RecordingPreset(QStringLiteral("訪談"), used));
+    library.presets.append(RecordingPreset(u"訪談"_s, used));
     return library;
 }
 
@@ -59,20 +60,20 @@ private:
     std::unique_ptr<LibraryStore> store() {
         return std::make_unique<LibraryStore>(m_folder, kOutput);
     }
-    QString libraryPath() const { return m_folder + QStringLiteral("/library.json"); }
-    QString backupPath() const { return m_folder + QStringLiteral("/library.backup.json"); }
+    QString libraryPath() const { return m_folder + u"/library.json"_s; }
+    QString backupPath() const { return m_folder + u"/library.backup.json"_s; }
 
 private slots:
     void init() {
         m_temporary = std::make_unique<QTemporaryDir>();
-        m_folder = m_temporary->filePath(QStringLiteral("share/Kivo"));
+        m_folder = m_temporary->filePath(u"share/Kivo"_s);
     }
 
     void firstSaveWritesTheDocumentAndEachNextOneKeepsTheReplacedBytes() {
         QCOMPARE(store()->load(), KivoLibrary(kOutput)); // first run: defaults, nothing made
         QCOMPARE(entries(m_temporary->path()), QStringList());
         store()->save(m_sample);
-        QCOMPARE(entries(m_folder), QStringList{QStringLiteral("library.json")});
+        QCOMPARE(entries(m_folder), QStringList{u"library.json"_s});
         QCOMPARE(store()->load(), m_sample);
         const QByteArray ours = contents(libraryPath());
         QVERIFY(ours.indexOf("\"presets\"") < ours.indexOf("\"recordings\""));
@@ -122,19 +123,19 @@ private slots:
             return;
         }
         const QString text = test::thrownText([&] { store()->load(); });
-        const QString prefix = QStringLiteral("無法讀取錄音紀錄。原始檔案已保留，請先檢查 ") +
-                               libraryPath() + QStringLiteral("。\n");
+        const QString prefix =
+            u"無法讀取錄音紀錄。原始檔案已保留，請先檢查 "_s + libraryPath() + u"。\n"_s;
         QVERIFY2(text.startsWith(prefix) && text.size() > prefix.size(), qPrintable(text));
         QCOMPARE(contents(libraryPath()), folder ? QByteArray("<unreadable>") : document);
-        QCOMPARE(entries(m_folder), QStringList{QStringLiteral("library.json")});
+        QCOMPARE(entries(m_folder), QStringList{u"library.json"_s});
     }
 
     void failedSaveLeavesTheDocumentAsItWas_data() {
         QTest::addColumn<QString>("obstacle"); // a folder made where the store writes a file
         QTest::addColumn<int>("fileSizeLimit");
         QTest::addColumn<QString>("failingFile"); // named by the error
-        const QString document = QStringLiteral("library.json");
-        const QString backup = QStringLiteral("library.backup.json");
+        const QString document = u"library.json"_s;
+        const QString backup = u"library.backup.json"_s;
         QTest::newRow("a folder in place of the document") << document << 0 << document;
         QTest::newRow("a folder in place of the backup") << backup << 0 << backup;
         QTest::newRow("disk full writing the backup") << QString() << 100 << backup;
@@ -179,7 +180,7 @@ private slots:
     }
 
     void aPlainFileInPlaceOfTheFolderFailsAndStays() {
-        QVERIFY(QDir().mkpath(m_temporary->filePath(QStringLiteral("share"))));
+        QVERIFY(QDir().mkpath(m_temporary->filePath(u"share"_s)));
         QVERIFY(writeFile(m_folder, "mine"));
         QVERIFY_THROWS_EXCEPTION(KivoError, store()->load()); // not absent: unreadable
         QVERIFY_THROWS_EXCEPTION(PlatformError, store()->save(m_sample));

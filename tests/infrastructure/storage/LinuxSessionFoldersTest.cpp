@@ -13,6 +13,7 @@
 #include <optional>
 
 using namespace kivo;
+using namespace Qt::StringLiterals;
 
 class LinuxSessionFoldersTest : public QObject {
     Q_OBJECT
@@ -24,11 +25,11 @@ private:
     // `name`/out, the tracks merged and as separate files.
     RecoveryItem leftBehindSession(const QString& name, qint64 frames) {
         RecordingConfiguration configuration(
-            QUrl::fromLocalFile(m_folder.filePath(name + QStringLiteral("/out/"))));
+            QUrl::fromLocalFile(m_folder.filePath(name + u"/out/"_s)));
         configuration.format = AudioOutputFormat::wav;
         configuration.saveSeparateTracks = true;
         const RecoveryManifest manifest(QUuid::createUuid(), Date::now(), configuration);
-        const RecoveryItem item{m_folder.filePath(name + QStringLiteral("/session")), manifest};
+        const RecoveryItem item{m_folder.filePath(name + u"/session"_s), manifest};
         for (const char* track : {"/system.caf", "/microphone.caf"}) {
             if (QDir().mkpath(item.directory)) {
                 test::writeTrackFile(item.directory + QLatin1String(track), test::noise(frames));
@@ -40,7 +41,7 @@ private:
 private slots:
     // Progress over all three files grows to 1, each step on the main thread.
     void exportRunsBesideTheEventLoopAndReportsOnTheMainThread() {
-        const RecoveryItem item = leftBehindSession(QStringLiteral("export"), 8 * 48000);
+        const RecoveryItem item = leftBehindSession(u"export"_s, 8 * 48000);
         LinuxSessionFolders folders;
         std::vector<double> fractions;
         std::optional<Result<RecordingRecord>> result;
@@ -65,13 +66,13 @@ private slots:
     }
 
     void nothingIsCalledBackOnceTheFoldersAreGone() {
-        const RecoveryItem item = leftBehindSession(QStringLiteral("gone"), 3 * 48000);
+        const RecoveryItem item = leftBehindSession(u"gone"_s, 3 * 48000);
         bool called = false;
         auto folders = std::make_unique<LinuxSessionFolders>();
         folders->exportSession(
             item, [&](double) { called = true; }, [&](Result<RecordingRecord>) { called = true; });
         folders.reset();
-        const QDir output(m_folder.filePath(QStringLiteral("gone/out")));
+        const QDir output(m_folder.filePath(u"gone/out"_s));
         QTRY_VERIFY_WITH_TIMEOUT(output.entryList(QDir::Files).size() == 3, 60000);
         QTest::qWait(200); // the export thread posts its last call just after the file's rename
         QVERIFY(!called);
