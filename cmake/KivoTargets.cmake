@@ -63,3 +63,28 @@ function(kivo_add_test_suite target)
         endif()
     endforeach()
 endfunction()
+
+# kivo_add_sound_server_tests(TARGET LABELS labels SOURCES files...)
+# Registers each test class of TARGET (a file FooTest.cpp among SOURCES) once per test sound
+# server, with the server's fixture (started by the capture suite) and its lock: tests of one
+# server run one at a time, the two servers' runs may run in parallel.
+function(kivo_add_sound_server_tests target)
+    cmake_parse_arguments(ARG "" "" "LABELS;SOURCES" ${ARGN})
+    foreach(server pulseaudio pipewire)
+        set(folder ${CMAKE_BINARY_DIR}/sound/${server})
+        foreach(source IN LISTS ARG_SOURCES)
+            get_filename_component(class ${source} NAME_WE)
+            if(NOT class MATCHES "Test$")
+                continue()
+            endif()
+            set(name ${target}.${server}.${class})
+            add_test(NAME ${name} COMMAND ${target} ${class})
+            set_tests_properties(${name} PROPERTIES
+                LABELS "${ARG_LABELS}"
+                FIXTURES_REQUIRED sound_server_${server}
+                RESOURCE_LOCK sound_server_${server}
+                TIMEOUT 180
+                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KIVO_TEST_SOUND_SERVER=${server};PULSE_SERVER=unix:${folder}/run/pulse/native;XDG_RUNTIME_DIR=${folder}/run;HOME=${folder}/home")
+        endforeach()
+    endforeach()
+endfunction()
