@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
 
 namespace kivo::cli {
 
@@ -60,14 +61,30 @@ void waitFor(const std::function<void(std::function<void()> finished)>& work) {
     }
 }
 
-// Success when the operation left `expectedNotice` and no alert.
-int outcome(const AppModel& model, const QString& expectedNotice) {
+// What an operation left: its alert is a failure, its notice a success.
+int outcome(const AppModel& model) {
     if (model.alertMessage()) {
         printError(*model.alertMessage());
         return kExitFailed;
     }
-    printError(model.notice().value_or(expectedNotice));
+    if (model.notice()) {
+        printError(*model.notice());
+    }
     return kExitOk;
+}
+
+// rename and trash: one record of a writable library, changed by `change`.
+int changeRecord(AppModel& model, const Invocation& invocation,
+                 const std::function<void(const RecordingRecord&)>& change) {
+    if (!writable(model)) {
+        return kExitLibraryUnavailable;
+    }
+    const auto record = findRecord(model, *invocation.id);
+    if (!record) {
+        return kExitNotFound;
+    }
+    change(*record);
+    return outcome(model);
 }
 
 } // namespace
@@ -144,7 +161,7 @@ int recoverSessions(AppModel& model, const Invocation& invocation) {
             showStatus(QString());
             std::fputs("\r", stderr);
         }
-        if (outcome(model, QString()) != kExitOk) {
+        if (outcome(model) != kExitOk) {
             code = kExitFailed;
         }
     }
@@ -152,31 +169,18 @@ int recoverSessions(AppModel& model, const Invocation& invocation) {
 }
 
 int renameRecord(AppModel& model, const Invocation& invocation) {
-    if (!writable(model)) {
-        return kExitLibraryUnavailable;
-    }
-    const auto record = findRecord(model, *invocation.id);
-    if (!record) {
-        return kExitNotFound;
-    }
     if (trimmedWhitespace(invocation.name).isEmpty()) {
         printError(QStringLiteral("新名稱不可空白。"));
         return kExitUsage;
     }
-    model.rename(*record, invocation.name);
-    return outcome(model, QString());
+    return changeRecord(model, invocation, [&](const RecordingRecord& record) {
+        model.rename(record, invocation.name);
+    });
 }
 
 int trashRecord(AppModel& model, const Invocation& invocation) {
-    if (!writable(model)) {
-        return kExitLibraryUnavailable;
-    }
-    const auto record = findRecord(model, *invocation.id);
-    if (!record) {
-        return kExitNotFound;
-    }
-    model.trash(*record);
-    return outcome(model, QString());
+    return changeRecord(model, invocation,
+                        [&](const RecordingRecord& record) { model.trash(record); });
 }
 
 int listPresets(AppModel& model) {

@@ -99,8 +99,9 @@ public:
                                          std::optional<qint64> frames = std::nullopt,
                                          const std::function<void(double fraction)>& progress = {});
 
-    // The least growth of the export's fraction between two progress reports.
-    static constexpr double kExportProgressStep = 0.001;
+    // The least growth of the export's fraction between two progress reports: every report
+    // crosses to the main thread and redraws what shows it, so a hundred are enough.
+    static constexpr double kExportProgressStep = 0.01;
 
     // How often track data is forced to disk while recording, in seconds.
     static constexpr double kDiskFlushInterval = 2.0;

@@ -47,12 +47,8 @@ void LinuxSessionFolders::exportSession(const RecoveryItem& item,
     auto onProgress = std::make_shared<std::function<void(double)>>(std::move(progress));
     std::thread([mailbox = m_mailbox, item, onProgress,
                  completion = std::move(completion)]() mutable {
-        double reported = 0.0;
+        // The export reports in steps already (AudioRecordingWriter::kExportProgressStep).
         const auto forward = [&](double fraction) {
-            if (fraction < reported + kProgressStep && !(fraction >= 1.0 && reported < 1.0)) {
-                return;
-            }
-            reported = fraction;
             mailbox->post([onProgress, fraction] {
                 if (*onProgress) {
                     (*onProgress)(fraction);

@@ -16,9 +16,6 @@ namespace kivo {
 
 class LinuxSessionFolders : public SessionFolders {
 public:
-    // Progress is reported when the fraction has grown by at least this much, and at 1.0.
-    static constexpr double kProgressStep = 0.01;
-
     LinuxSessionFolders();
     // An export still running goes on to its end, but none of its callbacks is called any more.
     ~LinuxSessionFolders() override;
