@@ -1,6 +1,10 @@
 #include "TestMain.h"
 
+#ifdef KIVO_TEST_WIDGETS
+#include <QApplication>
+#else
 #include <QCoreApplication>
+#endif
 #include <QTest>
 
 #include <map>
@@ -24,7 +28,11 @@ bool registerTestClass(const char* name, Factory factory) {
 
 // Runs the classes named on the command line, or all of them; other arguments go to QtTest.
 int main(int argc, char** argv) {
+#ifdef KIVO_TEST_WIDGETS
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     const auto& classes = kivo::test::registry();
     std::vector<std::string> chosen;
     std::vector<char*> qtestArgs{argv[0]};

@@ -1,0 +1,52 @@
+#include "ui/Panel.h"
+
+#include "ui/KivoTheme.h"
+
+#include <QPainter>
+
+namespace kivo {
+
+Panel::Panel(QWidget* parent)
+    : QFrame(parent)
+    , m_layout(new QVBoxLayout(this)) {
+    m_layout->setContentsMargins(22, 22, 22, 22);
+    m_layout->setSpacing(14);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+}
+
+void Panel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(KivoTheme::line, 1));
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 14, 14);
+}
+
+PanelHeading::PanelHeading(const QString& step, const QString& title, QWidget* parent)
+    : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(makeLabel(step, 10, KivoTheme::muted));
+    layout->addWidget(makeLabel(title, 15, KivoTheme::ink, QFont::DemiBold));
+}
+
+FieldHeading::FieldHeading(const QString& text, QWidget* parent)
+    : QLabel(text, parent) {
+    setFont(KivoTheme::font(11, QFont::Medium));
+    QPalette colors = palette();
+    colors.setColor(QPalette::WindowText, KivoTheme::muted);
+    setPalette(colors);
+}
+
+QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color, QFont::Weight weight,
+                  QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(KivoTheme::font(pixels, weight));
+    QPalette colors = label->palette();
+    colors.setColor(QPalette::WindowText, color);
+    label->setPalette(colors);
+    return label;
+}
+
+} // namespace kivo

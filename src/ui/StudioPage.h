@@ -1,0 +1,26 @@
+#pragma once
+
+// (interim) the StudioPage of the main window.
+
+#include <QWidget>
+
+namespace kivo {
+
+class AppModel;
+class DesktopActions;
+
+class StudioPage : public QWidget {
+    Q_OBJECT
+
+public:
+    StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent = nullptr);
+
+    // Shows the model as it is now.
+    void refresh();
+
+private:
+    AppModel& m_model;
+    DesktopActions& m_desktop;
+};
+
+} // namespace kivo

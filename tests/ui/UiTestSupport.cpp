@@ -1,0 +1,111 @@
+#include "UiTestSupport.h"
+
+#include "infrastructure/storage/LibraryStore.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTest>
+
+namespace kivo::test {
+
+namespace {
+
+QString paths(const QList<QUrl>& files) {
+    QStringList result;
+    for (const QUrl& file : files) {
+        result.append(file.toLocalFile());
+    }
+    return result.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+void RecordingDesktop::reveal(const QList<QUrl>& files) {
+    calls.append(QStringLiteral("reveal ") + paths(files));
+}
+
+void RecordingDesktop::openFolder(const QUrl& folder) {
+    calls.append(QStringLiteral("open ") + folder.toLocalFile());
+}
+
+void RecordingDesktop::copyFiles(const QList<QUrl>& files) {
+    calls.append(QStringLiteral("copy ") + paths(files));
+}
+
+UiFixture::UiFixture(int records, QList<int> missing)
+    : m_backend(std::make_shared<FakeRecordingBackend>()) {
+    const QString library = m_dir.filePath(QStringLiteral("library"));
+    const QUrl output =
+        QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("output")) + QLatin1Char('/'));
+    auto storage = std::make_unique<LibraryStore>(library, output);
+    if (records > 0) {
+        KivoLibrary document(output);
+        for (int i = 0; i < records; ++i) {
+            RecordingConfiguration configuration(output);
+            configuration.mode = kAllRecordingModes[std::size_t(i) % kAllRecordingModes.size()];
+            const QString path = m_dir.filePath(QStringLiteral("錄音 %1.m4a").arg(i + 1));
+            if (!missing.contains(i)) {
+                QFile file(path);
+                file.open(QIODevice::WriteOnly);
+                file.write(QByteArray(2048 * (i + 1), 'a'));
+            }
+            document.recordings.append(RecordingRecord(QUuid::createUuid(),
+                                                       QStringLiteral("錄音 %1").arg(i + 1),
+                                                       Date{820000000.0 - i * 3600.0}, 65.0 + i,
+                                                       configuration, {QUrl::fromLocalFile(path)}));
+        }
+        storage->lockForWriting();
+        storage->save(document);
+    }
+    AppServices services;
+    services.backend = m_backend;
+    services.storage = std::move(storage);
+    services.defaultOutputFolder = output;
+    m_model = std::make_unique<AppModel>(std::move(services));
+}
+
+void UiFixture::record() {
+    m_model->start();
+    QTRY_VERIFY(m_model->coordinator().state() == RecordingState::recording);
+}
+
+void UiFixture::pause() {
+    record();
+    m_model->coordinator().togglePause();
+    QVERIFY(m_model->coordinator().state() == RecordingState::paused);
+}
+
+void UiFixture::beginSaving() {
+    record();
+    m_backend->stopOutcome = FakeRecordingBackend::Outcome::hold;
+    m_model->stop();
+    QVERIFY(m_model->coordinator().state() == RecordingState::saving);
+}
+
+void UiFixture::finishSaving() {
+    auto held = std::move(m_backend->heldStop);
+    QVERIFY(held);
+    held(Result<RecordingRecord>::success(m_backend->record));
+    QTRY_VERIFY(m_model->coordinator().state() == RecordingState::idle);
+}
+
+QAbstractButton* buttonWithText(QWidget* root, const QString& text) {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (button->text() == text && button->isVisibleTo(root)) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+QStringList visibleTexts(QWidget* root) {
+    QStringList texts;
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(root) && !label->text().isEmpty()) {
+            texts.append(label->text());
+        }
+    }
+    return texts;
+}
+
+} // namespace kivo::test

@@ -1,0 +1,65 @@
+#pragma once
+
+// What the interface tests share: a model on a scripted recording backend and a real library
+// folder in a temporary folder, a desktop that records what it is asked, and ways to reach the
+// states a recording passes through.
+
+#include "FakeRecordingBackend.h"
+#include "application/AppModel.h"
+#include "ui/DesktopActions.h"
+
+#include <QAbstractButton>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <memory>
+
+namespace kivo::test {
+
+class RecordingDesktop : public DesktopActions {
+public:
+    // "reveal <paths>", "open <path>", "copy <paths>", "soundSettings".
+    QStringList calls;
+    bool soundSettings = true;
+    SoundServerState server = SoundServerState::connected;
+
+    void reveal(const QList<QUrl>& files) override;
+    void openFolder(const QUrl& folder) override;
+    void copyFiles(const QList<QUrl>& files) override;
+    bool canOpenSoundSettings() const override { return soundSettings; }
+    void openSoundSettings() override { calls.append(QStringLiteral("soundSettings")); }
+    SoundServerState soundServerState() override { return server; }
+};
+
+class UiFixture {
+public:
+    // `records` recordings (newest first) are stored before the model starts; a record's files
+    // are written unless listed in `missing` (by index).
+    explicit UiFixture(int records = 0, QList<int> missing = {});
+
+    AppModel& model() { return *m_model; }
+    FakeRecordingBackend& backend() { return *m_backend; }
+    RecordingDesktop& desktop() { return m_desktop; }
+    QString folder() const { return m_dir.path(); }
+
+    // Drives the model into a recording state: recording, paused or saving (a held stop).
+    void record();
+    void pause();
+    void beginSaving();
+    // Finishes a held stop.
+    void finishSaving();
+
+private:
+    QTemporaryDir m_dir;
+    std::shared_ptr<FakeRecordingBackend> m_backend;
+    RecordingDesktop m_desktop;
+    std::unique_ptr<AppModel> m_model;
+};
+
+// The visible, enabled state of the button showing `text` under `root` (first match), or null.
+QAbstractButton* buttonWithText(QWidget* root, const QString& text);
+// Every visible label text under `root`, in widget order.
+QStringList visibleTexts(QWidget* root);
+
+} // namespace kivo::test
