@@ -1,0 +1,82 @@
+#pragma once
+
+// The program's scenes around the model: the main window, the about window, the menu commands
+// with their shortcuts and the tray icon with its menu; and every way of quitting (the "結束"
+// command, the tray, the session's logout, closing the window where there is no tray) goes
+// through the application delegate's quit flow.
+//
+// Main thread only.
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSessionManager;
+class QSystemTrayIcon;
+
+namespace kivo {
+
+class AboutWindow;
+class AppModel;
+class DesktopActions;
+class KivoAppDelegate;
+class MainWindow;
+
+class DesktopShell : public QObject {
+    Q_OBJECT
+
+public:
+    // `tray`: show a tray icon (only where the desktop has a tray).
+    DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopActions& desktop, bool tray);
+    ~DesktopShell() override;
+
+    MainWindow& window() const { return *m_window; }
+    // Null until first opened.
+    AboutWindow* aboutWindow() const { return m_about; }
+    QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
+    QMenu* trayMenu() const { return m_trayMenu.get(); }
+
+    // Shows the main window in front and gives it the keyboard.
+    void showWindow();
+    void showAbout();
+    // Asks the quit flow; the program ends (QCoreApplication::quit) when it answers so.
+    void requestQuit();
+
+    // The commands, shared by the menu bar and the tray menu.
+    QAction* startAction() const { return m_start; }
+    QAction* pauseAction() const { return m_pause; }
+    QAction* stopAction() const { return m_stop; }
+    QAction* quitAction() const { return m_quit; }
+    QAction* aboutAction() const { return m_aboutAction; }
+
+private:
+    void refresh();
+    void buildMenus();
+    void buildTray();
+    void onCommitData(QSessionManager& manager);
+
+    AppModel& m_model;
+    KivoAppDelegate& m_delegate;
+    DesktopActions& m_desktop;
+    std::unique_ptr<MainWindow> m_window;
+    QPointer<AboutWindow> m_about;
+    std::unique_ptr<QMenu> m_trayMenu;
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+
+    QAction* m_start = nullptr;
+    QAction* m_pause = nullptr;
+    QAction* m_stop = nullptr;
+    QAction* m_quit = nullptr;
+    QAction* m_aboutAction = nullptr;
+    // Tray menu only.
+    QAction* m_trayStatus = nullptr;
+    QAction* m_trayClock = nullptr;
+    QAction* m_trayStart = nullptr;
+    QAction* m_trayPause = nullptr;
+    QAction* m_trayStop = nullptr;
+};
+
+} // namespace kivo
