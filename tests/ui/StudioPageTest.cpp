@@ -74,7 +74,7 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("microphone");
         QTest::addColumn<QString>("shown");
-        row("microphone only", "microphone", true,
+        row("microphone only", "microphone", false,
             "devicePicker microphoneGainRow summaryLabel:合併為 1 個音檔");
         row("system without microphone", "system", false,
             "microphoneSwitch systemGainRow separateTracksSwitch(off) "
