@@ -18,6 +18,7 @@ namespace {
 
 // Slider steps per unit of gain.
 constexpr int kSteps = 1000;
+constexpr int kSymbolSize = 16;
 
 // A soft green capsule filled in green to the level.
 class LevelBar : public QWidget {
@@ -57,29 +58,38 @@ GainRow::GainRow(const QString& title, const QString& symbol, QWidget* parent)
     , m_levelBar(new LevelBar(*this, this))
     , m_slider(new QSlider(Qt::Horizontal, this))
     , m_percentage(makeLabel(percentage(0), 12, KivoTheme::ink, QFont::Medium, this)) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    // Two lines, so that the row stays readable in a narrow window: the source and its gain
+    // slider above, the level bar below, starting under the title.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(10);
+    column->addLayout(top);
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(KivoSymbols::icon(symbol, KivoTheme::green).pixmap(QSize(16, 16)));
-    layout->addWidget(icon);
-    QLabel* name = makeLabel(title, 13, KivoTheme::ink, QFont::Medium, this);
-    name->setMinimumWidth(64);
-    layout->addWidget(name);
-    layout->addWidget(m_levelBar, 1);
-    layout->addSpacing(8);
-
+    icon->setPixmap(
+        KivoSymbols::icon(symbol, KivoTheme::green).pixmap(QSize(kSymbolSize, kSymbolSize)));
+    top->addWidget(icon);
+    top->addWidget(makeLabel(title, 13, KivoTheme::ink, QFont::Medium, this));
+    top->addStretch(1);
     QLabel* volume = makeLabel(QStringLiteral("音量"), 11, KivoTheme::muted, QFont::Normal, this);
     volume->setBuddy(m_slider);
-    layout->addWidget(volume);
+    top->addWidget(volume);
     m_slider->setRange(0, kSteps);
     m_slider->setAccessibleName(title + QStringLiteral(" 音量"));
-    m_slider->setFixedWidth(140);
-    layout->addWidget(m_slider);
+    m_slider->setMinimumWidth(64);
+    m_slider->setMaximumWidth(180);
+    m_slider->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    top->addWidget(m_slider, 2);
     m_percentage->setFixedWidth(40);
     m_percentage->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    layout->addWidget(m_percentage);
+    top->addWidget(m_percentage);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(kSymbolSize + 10, 0, 0, 0);
+    bottom->addWidget(m_levelBar);
+    column->addLayout(bottom);
 
     connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
         m_gain = float(value) / float(kSteps);

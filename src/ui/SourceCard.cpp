@@ -12,7 +12,7 @@ namespace {
 constexpr int kPadding = 14;
 constexpr int kSymbolSize = 20;
 constexpr int kCheckSize = 16;
-constexpr int kHeight = 104;
+constexpr int kHeight = 112;
 
 } // namespace
 
@@ -68,9 +68,9 @@ void SourceCard::paintEvent(QPaintEvent*) {
                      Qt::AlignLeft | Qt::AlignVCenter, text());
     painter.setPen(KivoTheme::muted);
     painter.setFont(KivoTheme::font(11.5));
-    const QString shown = painter.fontMetrics().elidedText(m_line, Qt::ElideRight, textWidth);
-    painter.drawText(QRect(kPadding, kPadding + kSymbolSize + 34, textWidth, 18),
-                     Qt::AlignLeft | Qt::AlignVCenter, shown);
+    // Up to two lines, so that a narrow window wraps the line instead of cutting it.
+    painter.drawText(QRect(kPadding, kPadding + kSymbolSize + 34, textWidth, 34),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_line);
 
     if (hasFocus()) {
         painter.setPen(QPen(KivoTheme::green, 1.5));
