@@ -2,6 +2,8 @@
 
 // An on/off switch: a capsule track, green when on, with a white knob. Checkable; its label is
 // shown beside it by the caller, and its accessible name says what it switches.
+//
+// Main thread only.
 
 #include <QAbstractButton>
 

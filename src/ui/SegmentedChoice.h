@@ -2,6 +2,8 @@
 
 // A row of joined options of which exactly one is chosen ("AAC (.m4a)" | "WAV (.wav)"). Setting
 // the current option from code does not announce it; only the user's choice does.
+//
+// Main thread only.
 
 #include <QButtonGroup>
 #include <QStringList>

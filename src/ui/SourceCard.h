@@ -2,6 +2,8 @@
 
 // One recording mode as a card to press: the mode's symbol and title and a line below. The
 // selected card is tinted and carries a check mark.
+//
+// Main thread only.
 
 #include <QAbstractButton>
 
