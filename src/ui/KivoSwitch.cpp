@@ -16,19 +16,24 @@ const QColor kTrackOff{214, 219, 210};
 
 } // namespace
 
-KivoSwitch::KivoSwitch(const QString& text, QWidget* parent)
-    : QAbstractButton(parent) {
-    setText(text);
+KivoSwitch::KivoSwitch(const QString& text, QWidget* parent, Label label)
+    : QAbstractButton(parent)
+    , m_label(label) {
+    setAccessibleName(text);
+    if (label == Label::shown) {
+        setText(text);
+    }
     setCheckable(true);
     setFont(KivoTheme::font(13));
     setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setSizePolicy(label == Label::shown ? QSizePolicy::Expanding : QSizePolicy::Fixed,
+                  QSizePolicy::Fixed);
 }
 
 QSize KivoSwitch::sizeHint() const {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + kGap + kTrackWidth,
-            qMax(metrics.height(), kTrackHeight) + 4};
+    const int label = m_label == Label::shown ? metrics.horizontalAdvance(text()) + kGap : 0;
+    return {label + kTrackWidth, qMax(metrics.height(), kTrackHeight) + 4};
 }
 
 void KivoSwitch::paintEvent(QPaintEvent*) {
