@@ -7,6 +7,8 @@
 //
 // Main thread only.
 
+#include "ui/AboutWindow.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -19,7 +21,6 @@ class QSystemTrayIcon;
 
 namespace kivo {
 
-class AboutWindow;
 class AppModel;
 class DesktopActions;
 class KivoAppDelegate;

@@ -15,11 +15,8 @@ const QHash<QString, QStringList>& names() {
         {QStringLiteral("record.circle"), {QStringLiteral("media-record")}},
         {QStringLiteral("record.circle.fill"), {QStringLiteral("media-record")}},
         {QStringLiteral("list.bullet.rectangle"), {QStringLiteral("view-list")}},
-        {QStringLiteral("slider.horizontal.3"),
-         {QStringLiteral("preferences-other"), QStringLiteral("emblem-system")}},
         {QStringLiteral("gearshape"),
-         {QStringLiteral("preferences-system"), QStringLiteral("emblem-system")}},
-        {QStringLiteral("waveform"), {QStringLiteral("audio-x-generic")}},
+         {QStringLiteral("emblem-system"), QStringLiteral("preferences-system")}},
         {QStringLiteral("checkmark.circle"), {QStringLiteral("emblem-ok")}},
         {QStringLiteral("checkmark.circle.fill"), {QStringLiteral("emblem-ok")}},
         {QStringLiteral("checkmark"), {QStringLiteral("object-select")}},
@@ -43,9 +40,8 @@ const QHash<QString, QStringList>& names() {
          {QStringLiteral("system-search"), QStringLiteral("edit-find")}},
         {QStringLiteral("lock"),
          {QStringLiteral("changes-prevent"), QStringLiteral("system-lock-screen")}},
-        // Drawn by Kivo: the theme's circles are not the plain dots meant here.
-        {QStringLiteral("circle"), {}},
-        {QStringLiteral("circle.fill"), {}},
+        // Drawn by Kivo: the naming specification has no level-bars waveform, no three-slider
+        // mixer and no plain dots ("circle", "circle.fill", "waveform", "slider.horizontal.3").
     };
     return table;
 }

@@ -1,12 +1,21 @@
 #pragma once
 
-// (interim) The recording controls bar: elapsed time and status, pause or resume, start or stop.
+// The recording controls bar, shown below the studio page and, while a recording runs, below
+// every page: the elapsed time with the status below it, a small progress indicator while the
+// recorder starts or saves (the export's percentage once it is known), the pause/resume button
+// and the main button that starts a recording or stops and saves it.
+//
+// Main thread only. Holds no state: refresh() shows the model as it is.
 
 #include <QWidget>
+
+class QLabel;
+class QProgressBar;
 
 namespace kivo {
 
 class AppModel;
+class KivoButton;
 
 class RecordingControlsView : public QWidget {
     Q_OBJECT
@@ -16,8 +25,22 @@ public:
 
     void refresh();
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     AppModel& m_model;
+    QLabel* m_clock;
+    QLabel* m_statusSymbol;
+    QLabel* m_status;
+    QProgressBar* m_progress;
+    QLabel* m_percentage;
+    // objectName "pauseButton": "暫停" / "繼續".
+    KivoButton* m_pause;
+    // objectName "mainButton": "開始錄音" / "停止並保存".
+    KivoButton* m_main;
+    // Whether the status symbol shows the recording dot, so it is redrawn only on a change.
+    int m_shownSymbol = -1;
 };
 
 } // namespace kivo

@@ -1,13 +1,25 @@
 #pragma once
 
-// (interim) the SettingsPage of the main window.
+// The settings page, two columns. Left: the default configuration new recordings start from
+// (source, microphone, format, folder), editable only while idle, with no recovery running and
+// the library writable; then where sound comes from and how the sound server answers, asked
+// each time the page is shown. Right: the program's name and version with the about button,
+// how recordings are kept (and a button showing the library folder), and the shortcuts.
+//
+// Main thread only.
 
 #include <QWidget>
+
+class QLabel;
 
 namespace kivo {
 
 class AppModel;
 class DesktopActions;
+class KivoButton;
+class KivoPicker;
+class KivoSwitch;
+class Panel;
 
 class SettingsPage : public QWidget {
     Q_OBJECT
@@ -18,9 +30,32 @@ public:
     // Shows the model as it is now.
     void refresh();
 
+signals:
+    // "關於 Kivo" was pressed: the shell opens the about window.
+    void aboutRequested();
+
+protected:
+    // Asks the desktop how the sound server answers and whether sound settings can be opened.
+    void showEvent(QShowEvent* event) override;
+    // Elides the folder path again when its label is resized.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QWidget* defaultsPanel();
+    QWidget* aboutPanel();
+    void showFolder();
+
     AppModel& m_model;
     DesktopActions& m_desktop;
+    Panel* m_defaults = nullptr;
+    KivoPicker* m_mode = nullptr;
+    KivoSwitch* m_microphone = nullptr;
+    KivoPicker* m_format = nullptr;
+    // The default folder's path, shown elided to the label's width.
+    QString m_folderPath;
+    QLabel* m_folder = nullptr;
+    QLabel* m_serverState = nullptr;
+    KivoButton* m_soundSettings = nullptr;
 };
 
 } // namespace kivo

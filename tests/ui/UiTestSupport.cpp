@@ -60,6 +60,7 @@ UiFixture::UiFixture(int records, QList<int> missing)
     AppServices services;
     services.backend = m_backend;
     services.storage = std::move(storage);
+    services.sources = std::make_unique<FakeSourceCatalog>();
     services.defaultOutputFolder = output;
     m_model = std::make_unique<AppModel>(std::move(services));
 }

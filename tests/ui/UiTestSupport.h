@@ -32,6 +32,16 @@ public:
     SoundServerState soundServerState() override { return server; }
 };
 
+// The sound server's lists as the model sees them: two applications and one microphone.
+class FakeSourceCatalog : public SourceCatalog {
+public:
+    std::vector<RunningAudioApp> applications() override {
+        return {{4242, QStringLiteral("Firefox"), QStringLiteral("firefox")},
+                {5151, QStringLiteral("Zoom"), QStringLiteral("zoom")}};
+    }
+    std::vector<AudioInputDevice> inputs() override { return {{7, QStringLiteral("USB 麥克風")}}; }
+};
+
 class UiFixture {
 public:
     // `records` recordings (newest first) are stored before the model starts; a record's files

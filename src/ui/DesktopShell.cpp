@@ -1,0 +1,196 @@
+#include "ui/DesktopShell.h"
+
+#include "application/AppModel.h"
+#include "application/KivoAppDelegate.h"
+#include "ui/AboutWindow.h"
+#include "ui/KivoSymbols.h"
+#include "ui/KivoTheme.h"
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace kivo {
+
+namespace {
+
+// Changes an action's text only when it differs, so menus are not rebuilt on every tick.
+void setText(QAction* action, const QString& text) {
+    if (action->text() != text) {
+        action->setText(text);
+    }
+}
+
+void setEnabled(QAction* action, bool enabled) {
+    if (action->isEnabled() != enabled) {
+        action->setEnabled(enabled);
+    }
+}
+
+} // namespace
+
+DesktopShell::DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopActions& desktop,
+                           bool tray)
+    : m_model(model)
+    , m_delegate(delegate)
+    , m_desktop(desktop)
+    , m_window(std::make_unique<MainWindow>(model, desktop)) {
+    m_delegate.setModel(&m_model);
+    buildMenus();
+    if (tray) {
+        buildTray();
+    }
+    connect(m_window.get(), &MainWindow::closeRequested, this, [this] {
+        if (m_tray && m_tray->isVisible()) {
+            // Kivo stays in the tray; a recording goes on.
+            m_window->hide();
+        } else {
+            // Without a tray a hidden window would leave a recording running out of sight.
+            QTimer::singleShot(0, this, &DesktopShell::requestQuit);
+        }
+    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &DesktopShell::onCommitData,
+            Qt::DirectConnection);
+    connect(&m_model, &AppModel::changed, this, &DesktopShell::refresh);
+    refresh();
+    if (m_tray) {
+        m_tray->show();
+    }
+}
+
+DesktopShell::~DesktopShell() {
+    if (m_tray) {
+        m_tray->hide();
+    }
+}
+
+void DesktopShell::buildMenus() {
+    QMenu* file = m_window->menuBar()->addMenu(QStringLiteral("檔案"));
+    m_start = file->addAction(QStringLiteral("開始錄音"));
+    m_start->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+    m_pause = file->addAction(QStringLiteral("暫停錄音"));
+    m_pause->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")));
+    m_stop = file->addAction(QStringLiteral("停止並保存"));
+    m_stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    file->addSeparator();
+    m_quit = file->addAction(QStringLiteral("結束"));
+    m_quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    m_quit->setMenuRole(QAction::QuitRole);
+    QMenu* help = m_window->menuBar()->addMenu(QStringLiteral("說明"));
+    m_aboutAction = help->addAction(QStringLiteral("關於 Kivo"));
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+
+    connect(m_start, &QAction::triggered, this, [this] { m_model.start(); });
+    connect(m_pause, &QAction::triggered, this, [this] { m_model.coordinator().togglePause(); });
+    connect(m_stop, &QAction::triggered, this, [this] { m_model.stop(); });
+    connect(m_quit, &QAction::triggered, this, &DesktopShell::requestQuit);
+    connect(m_aboutAction, &QAction::triggered, this, &DesktopShell::showAbout);
+}
+
+void DesktopShell::buildTray() {
+    m_trayMenu = std::make_unique<QMenu>();
+    m_trayMenu->addAction(m_aboutAction);
+    m_trayMenu->addSeparator();
+    m_trayStatus = m_trayMenu->addAction(QString());
+    m_trayStatus->setEnabled(false);
+    m_trayClock = m_trayMenu->addAction(QString());
+    m_trayClock->setEnabled(false);
+    m_trayMenu->addSeparator();
+    connect(m_trayMenu->addAction(QStringLiteral("顯示 Kivo")), &QAction::triggered, this,
+            &DesktopShell::showWindow);
+    m_trayStart = m_trayMenu->addAction(QStringLiteral("開始錄音"));
+    m_trayPause = m_trayMenu->addAction(QStringLiteral("暫停"));
+    m_trayStop = m_trayMenu->addAction(QStringLiteral("停止並保存"));
+    connect(m_trayStart, &QAction::triggered, m_start, &QAction::trigger);
+    connect(m_trayPause, &QAction::triggered, m_pause, &QAction::trigger);
+    connect(m_trayStop, &QAction::triggered, m_stop, &QAction::trigger);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(m_quit);
+
+    m_tray = std::make_unique<QSystemTrayIcon>();
+    m_tray->setContextMenu(m_trayMenu.get());
+    m_tray->setToolTip(QStringLiteral("Kivo 奇沃"));
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    showWindow();
+                }
+            });
+}
+
+void DesktopShell::refresh() {
+    const RecordingState state = m_model.coordinator().state();
+    const bool open = canStop(state);
+    const bool paused = state == RecordingState::paused;
+    setEnabled(m_start, m_model.canRecord());
+    setEnabled(m_pause, open);
+    setEnabled(m_stop, open);
+    setText(m_pause, paused ? QStringLiteral("繼續錄音") : QStringLiteral("暫停錄音"));
+    if (!m_tray) {
+        return;
+    }
+    setText(m_trayStatus, QStringLiteral("Kivo · ") + m_model.status());
+    setText(m_trayClock, AppModel::clock(m_model.coordinator().elapsed()));
+    setEnabled(m_trayStart, m_start->isEnabled());
+    setEnabled(m_trayPause, open);
+    setEnabled(m_trayStop, open);
+    setText(m_trayPause, paused ? QStringLiteral("繼續") : QStringLiteral("暫停"));
+    const bool recording = state == RecordingState::recording;
+    if (m_tray->property("recording") != QVariant(recording) || m_tray->icon().isNull()) {
+        m_tray->setProperty("recording", recording);
+        m_tray->setIcon(
+            recording ? KivoSymbols::icon(QStringLiteral("record.circle.fill"), QColor(220, 50, 40))
+                      : KivoSymbols::icon(QStringLiteral("waveform"),
+                                          QGuiApplication::palette().color(QPalette::WindowText)));
+    }
+}
+
+void DesktopShell::showWindow() {
+    m_window->show();
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void DesktopShell::showAbout() {
+    if (!m_about) {
+        m_about = new AboutWindow;
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+        m_about->setObjectName(QStringLiteral("about"));
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void DesktopShell::requestQuit() {
+    const TerminateReply answer = m_delegate.applicationShouldTerminate([](bool terminate) {
+        if (terminate) {
+            QCoreApplication::quit();
+        }
+    });
+    if (answer == TerminateReply::now) {
+        QCoreApplication::quit();
+    }
+}
+
+void DesktopShell::onCommitData(QSessionManager& manager) {
+    const bool busy = m_model.coordinator().state() != RecordingState::idle || m_model.recovering();
+    if (!busy) {
+        return;
+    }
+    // A recording must be saved before the session ends: ask, and hold the logout back; once
+    // the recording is saved Kivo quits by itself and the logout can be repeated.
+    if (manager.allowsInteraction()) {
+        requestQuit();
+        manager.release();
+    }
+    manager.cancel();
+}
+
+} // namespace kivo

@@ -1,0 +1,220 @@
+#include "ui/MainWindow.h"
+#include "TestMain.h"
+#include "UiTestSupport.h"
+#include "application/KivoAppDelegate.h"
+#include "infrastructure/storage/LibraryStore.h"
+#include "ui/DesktopShell.h"
+#include "ui/KivoButton.h"
+#include "ui/NameSheet.h"
+#include "ui/Panel.h"
+#include "ui/SidebarButton.h"
+#include "ui/WindowFitting.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+using namespace kivo;
+using namespace kivo::test;
+
+namespace {
+
+class AnsweringQuestion : public QuitQuestion {
+public:
+    bool answer = true;
+    int asked = 0;
+    bool confirmStopAndQuit() override {
+        ++asked;
+        return answer;
+    }
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sidebarSwitchesPagesAndHeadings_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("eyebrow");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("studio") << 0 << QStringLiteral("YOUR SOUND, SAVED.")
+                                << QStringLiteral("儲存為方案");
+        QTest::newRow("library") << 1 << QStringLiteral("A PLACE FOR EVERY SOUND.")
+                                 << QStringLiteral("＋ 新錄音");
+        QTest::newRow("presets") << 2 << QStringLiteral("READY WHEN YOU ARE.")
+                                 << QStringLiteral("儲存為方案");
+        QTest::newRow("settings") << 3 << QStringLiteral("MAKE IT YOURS.")
+                                  << QStringLiteral("儲存設定");
+    }
+
+    void sidebarSwitchesPagesAndHeadings() {
+        QFETCH(int, page);
+        QFETCH(QString, eyebrow);
+        QFETCH(QString, button);
+        UiFixture fixture(3);
+        MainWindow window(fixture.model(), fixture.desktop());
+        const auto kivoPage = static_cast<KivoPage>(page);
+        QTest::mouseClick(window.pageButton(kivoPage), Qt::LeftButton);
+        QCOMPARE(fixture.model().page(), kivoPage);
+        QVERIFY(window.page(kivoPage)->isVisibleTo(&window));
+        QCOMPARE(visibleTexts(&window).count(eyebrow), 1);
+        QCOMPARE(window.headingButton()->text(), button);
+        QCOMPARE(window.pageButton(KivoPage::library)->count(), std::optional<int>(3));
+    }
+
+    // Saving settings or a preset needs an idle recorder and a writable library; the controls
+    // bar leaves the other pages once the recording is saved.
+    void enablingFollowsTheRecording_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("saveEnabled");
+        QTest::addColumn<bool>("barOnLibrary");
+        QTest::newRow("idle") << QStringLiteral("idle") << true << false;
+        QTest::newRow("recording") << QStringLiteral("recording") << false << true;
+        QTest::newRow("paused") << QStringLiteral("paused") << false << true;
+        QTest::newRow("saving") << QStringLiteral("saving") << false << true;
+        QTest::newRow("saved") << QStringLiteral("saved") << true << false;
+        QTest::newRow("storage unavailable") << QStringLiteral("locked") << false << false;
+    }
+
+    void enablingFollowsTheRecording() {
+        QFETCH(QString, state);
+        QFETCH(bool, saveEnabled);
+        QFETCH(bool, barOnLibrary);
+        UiFixture fixture;
+        std::unique_ptr<AppModel> second;
+        AppModel* model = &fixture.model();
+        if (state == QStringLiteral("locked")) {
+            AppServices services;
+            services.backend = std::make_shared<FakeRecordingBackend>();
+            services.storage = std::make_unique<LibraryStore>(
+                fixture.folder() + QStringLiteral("/library"), QUrl());
+            second = std::make_unique<AppModel>(std::move(services));
+            model = second.get();
+            QVERIFY(!model->storageAvailable());
+        } else if (state == QStringLiteral("recording")) {
+            fixture.record();
+        } else if (state == QStringLiteral("paused")) {
+            fixture.pause();
+        } else if (state == QStringLiteral("saving") || state == QStringLiteral("saved")) {
+            fixture.beginSaving();
+            if (state == QStringLiteral("saved")) {
+                fixture.finishSaving();
+            }
+        }
+        MainWindow window(*model, fixture.desktop());
+        for (KivoPage page : {KivoPage::settings, KivoPage::presets}) {
+            model->setPage(page);
+            QCOMPARE(window.headingButton()->isEnabled(), saveEnabled);
+        }
+        model->setPage(KivoPage::library);
+        QVERIFY(window.headingButton()->isEnabled());
+        QCOMPARE(window.controlsBar()->isVisibleTo(&window), barOnLibrary);
+        model->setPage(KivoPage::studio);
+        QVERIFY(window.controlsBar()->isVisibleTo(&window));
+    }
+
+    void presetSheetSavesTheTypedName() {
+        UiFixture fixture;
+        MainWindow window(fixture.model(), fixture.desktop());
+        window.show();
+        QTest::mouseClick(window.headingButton(), Qt::LeftButton);
+        auto* sheet = window.findChild<NameSheet*>();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->field()->text(), QStringLiteral("我的錄音方案"));
+        sheet->field()->setText(QStringLiteral(" 訪談 "));
+        QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+        QCOMPARE(fixture.model().library().presets.size(), 1);
+        QCOMPARE(fixture.model().library().presets.first().name, QStringLiteral(" 訪談 "));
+    }
+
+    void noticeAlertAndRecoveryPanelFollowTheModel() {
+        UiFixture fixture;
+        RecordingConfiguration configuration(QUrl::fromLocalFile(fixture.folder()));
+        configuration.name = QStringLiteral("週會");
+        const RecoveryManifest manifest(QUuid::createUuid(), Date{800000000}, configuration);
+        const QString session = fixture.model().capturesRoot() + QLatin1Char('/') +
+                                manifest.id.toString(QUuid::WithoutBraces);
+        QVERIFY(QDir().mkpath(session));
+        QFile file(session + QStringLiteral("/session.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(manifest.encoded()) > 0);
+        file.close();
+        MainWindow window(fixture.model(), fixture.desktop());
+        window.show();
+        QVERIFY(!window.recoveryPanel()->isVisible());
+        fixture.model().scanRecoveries();
+        QVERIFY(window.recoveryPanel()->isVisible());
+        QVERIFY(visibleTexts(window.recoveryPanel()).contains(QStringLiteral("週會")));
+        fixture.record();
+        QVERIFY(!buttonWithText(window.recoveryPanel(), QStringLiteral("復原音檔"))->isEnabled());
+
+        fixture.model().setNotice(QStringLiteral("已保存"));
+        QVERIFY(window.noticeLine()->isVisible());
+        QTest::mouseClick(window.findChild<KivoButton*>(QStringLiteral("closeNotice")),
+                          Qt::LeftButton);
+        QVERIFY(!fixture.model().notice());
+        QVERIFY(!window.noticeLine()->isVisible());
+
+        fixture.model().setAlertMessage(QStringLiteral("無法保存錄音。"));
+        QVERIFY(window.alert());
+        QCOMPARE(window.alert()->text(), QStringLiteral("無法保存錄音。"));
+        buttonWithText(window.alert(), QStringLiteral("好"))->click();
+        QVERIFY(!fixture.model().alertMessage());
+    }
+
+    void windowIsFittedIntoTheScreen_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("fitted");
+        const QRect screen(0, 0, 1280, 800);
+        QTest::newRow("inside") << QRect(100, 50, 1000, 600) << QRect(100, 50, 1000, 600);
+        QTest::newRow("too large") << QRect(0, 0, 1400, 900) << QRect(8, 8, 1264, 784);
+        QTest::newRow("off the right") << QRect(600, 100, 1000, 600) << QRect(272, 100, 1000, 600);
+        QTest::newRow("above the top") << QRect(-50, -30, 1000, 600) << QRect(8, 8, 1000, 600);
+        QTest::newRow("second screen") << QRect(1200, 900, 800, 500) << QRect(1288, 908, 800, 500);
+    }
+
+    void windowIsFittedIntoTheScreen() {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, fitted);
+        const QRect screen =
+            QLatin1String(QTest::currentDataTag()) == QLatin1String("second screen")
+                ? QRect(1280, 900, 1920, 1080)
+                : QRect(0, 0, 1280, 800);
+        QCOMPARE(WindowFitting::fitted(frame, screen), fitted);
+    }
+
+    void commandsFollowTheStateAndQuitAsks() {
+        UiFixture fixture;
+        auto question = std::make_shared<AnsweringQuestion>();
+        KivoAppDelegate delegate(question);
+        DesktopShell shell(fixture.model(), delegate, fixture.desktop(), true);
+        QVERIFY(shell.startAction()->isEnabled());
+        QVERIFY(!shell.stopAction()->isEnabled());
+        fixture.pause();
+        QCOMPARE(shell.pauseAction()->text(), QStringLiteral("繼續錄音"));
+        QVERIFY(shell.trayMenu());
+        QStringList trayTexts;
+        for (QAction* action : shell.trayMenu()->actions()) {
+            trayTexts.append(action->text());
+        }
+        QVERIFY(trayTexts.contains(QStringLiteral("Kivo · 已暫停")));
+        QVERIFY(trayTexts.contains(QStringLiteral("繼續")));
+        shell.pauseAction()->trigger();
+        QCOMPARE(fixture.model().coordinator().state(), RecordingState::recording);
+
+        question->answer = false;
+        shell.quitAction()->trigger();
+        QCOMPARE(question->asked, 1);
+        QCOMPARE(fixture.model().coordinator().state(), RecordingState::recording);
+        question->answer = true;
+        shell.quitAction()->trigger();
+        QTRY_COMPARE(fixture.model().coordinator().state(), RecordingState::idle);
+        QCOMPARE(fixture.backend().calls.count(QStringLiteral("stop")), 1);
+    }
+};
+
+KIVO_TEST_CLASS(MainWindowTest)
+#include "MainWindowTest.moc"
