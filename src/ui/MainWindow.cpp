@@ -147,15 +147,7 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     auto* barLayout = new QVBoxLayout(m_controlsBar);
     barLayout->setContentsMargins(0, 0, 0, 0);
     barLayout->setSpacing(0);
-    auto* controlsLine = new QFrame;
-    controlsLine->setFrameShape(QFrame::HLine);
-    controlsLine->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::line.name()));
-    barLayout->addWidget(controlsLine);
-    auto* controlsBackground = new Backdrop(Qt::white);
-    auto* controlsLayout = new QVBoxLayout(controlsBackground);
-    controlsLayout->setContentsMargins(34, 12, 34, 12);
-    controlsLayout->addWidget(m_controls);
-    barLayout->addWidget(controlsBackground);
+    barLayout->addWidget(m_controls);
     main->addWidget(m_controlsBar);
     main->addWidget(buildNoticeLine());
     columns->addLayout(main, 1);
