@@ -128,8 +128,12 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     m_library = new LibraryPage(m_model, m_desktop);
     m_presets = new PresetsPage(m_model, m_desktop);
     m_settings = new SettingsPage(m_model, m_desktop);
+    // Only the page on screen follows the model; a page catches up when it is shown.
+    m_refreshPage = {[this] { m_studio->refresh(); }, [this] { m_library->refresh(); },
+                     [this] { m_presets->refresh(); }, [this] { m_settings->refresh(); }};
     for (QWidget* page : {static_cast<QWidget*>(m_studio), static_cast<QWidget*>(m_library),
                           static_cast<QWidget*>(m_presets), static_cast<QWidget*>(m_settings)}) {
+        disconnect(&m_model, nullptr, page, nullptr);
         page->setVisible(false);
         stack->addWidget(page);
     }
@@ -312,6 +316,7 @@ void MainWindow::refresh() {
         pageButton(text.page)->setSelected(text.page == current);
     }
     pageButton(KivoPage::library)->setCount(int(m_model.library().recordings.size()));
+    m_refreshPage.at(static_cast<std::size_t>(current))();
     if (current != m_shownPage || !page(current)->isVisibleTo(this)) {
         page(m_shownPage)->setVisible(false);
         page(current)->setVisible(true);
