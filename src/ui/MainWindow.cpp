@@ -128,8 +128,12 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     m_library = new LibraryPage(m_model, m_desktop);
     m_presets = new PresetsPage(m_model, m_desktop);
     m_settings = new SettingsPage(m_model, m_desktop);
+    // Only the page on screen follows the model; a page catches up when it is shown.
+    m_refreshPage = {[this] { m_studio->refresh(); }, [this] { m_library->refresh(); },
+                     [this] { m_presets->refresh(); }, [this] { m_settings->refresh(); }};
     for (QWidget* page : {static_cast<QWidget*>(m_studio), static_cast<QWidget*>(m_library),
                           static_cast<QWidget*>(m_presets), static_cast<QWidget*>(m_settings)}) {
+        disconnect(&m_model, nullptr, page, nullptr);
         page->setVisible(false);
         stack->addWidget(page);
     }
@@ -147,15 +151,7 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     auto* barLayout = new QVBoxLayout(m_controlsBar);
     barLayout->setContentsMargins(0, 0, 0, 0);
     barLayout->setSpacing(0);
-    auto* controlsLine = new QFrame;
-    controlsLine->setFrameShape(QFrame::HLine);
-    controlsLine->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::line.name()));
-    barLayout->addWidget(controlsLine);
-    auto* controlsBackground = new Backdrop(Qt::white);
-    auto* controlsLayout = new QVBoxLayout(controlsBackground);
-    controlsLayout->setContentsMargins(34, 12, 34, 12);
-    controlsLayout->addWidget(m_controls);
-    barLayout->addWidget(controlsBackground);
+    barLayout->addWidget(m_controls);
     main->addWidget(m_controlsBar);
     main->addWidget(buildNoticeLine());
     columns->addLayout(main, 1);
@@ -320,6 +316,7 @@ void MainWindow::refresh() {
         pageButton(text.page)->setSelected(text.page == current);
     }
     pageButton(KivoPage::library)->setCount(int(m_model.library().recordings.size()));
+    m_refreshPage.at(static_cast<std::size_t>(current))();
     if (current != m_shownPage || !page(current)->isVisibleTo(this)) {
         page(m_shownPage)->setVisible(false);
         page(current)->setVisible(true);

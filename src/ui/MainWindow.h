@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
 
 class QLabel;
 
@@ -99,6 +100,7 @@ private:
     LibraryPage* m_library = nullptr;
     PresetsPage* m_presets = nullptr;
     SettingsPage* m_settings = nullptr;
+    std::array<std::function<void()>, 4> m_refreshPage;
     RecordingControlsView* m_controls = nullptr;
     // The controls with the line above them.
     QWidget* m_controlsBar = nullptr;

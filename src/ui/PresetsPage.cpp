@@ -9,7 +9,6 @@
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 
 namespace kivo {
 
@@ -42,17 +41,10 @@ PresetsPage::PresetsPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     : QWidget(parent)
     , m_model(model)
     , m_desktop(desktop) {
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
     auto* column = new QWidget;
-    column->setAutoFillBackground(false);
-    scroll->setWidget(column);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    outer->addWidget(column);
 
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);

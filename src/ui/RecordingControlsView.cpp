@@ -25,7 +25,7 @@ RecordingControlsView::RecordingControlsView(AppModel& model, QWidget* parent)
     , m_pause(new KivoButton(QStringLiteral("暫停"), KivoButton::Kind::ordinary, this))
     , m_main(new KivoButton(QStringLiteral("開始錄音"), KivoButton::Kind::prominent, this)) {
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(28, 12, 28, 12);
+    layout->setContentsMargins(34, 12, 34, 12);
     layout->setSpacing(12);
 
     auto* time = new QVBoxLayout;

@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QSignalBlocker>
 
 namespace kivo {
@@ -170,18 +169,10 @@ StudioPage::StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent
     right->addStretch(1);
     columns->addWidget(side, 0, Qt::AlignTop);
 
-    // The page scrolls on its own when the window is shorter than its content.
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidget(content);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setStyleSheet(
-        QStringLiteral("QScrollArea, #studioContent { background: transparent; }"));
-    scroll->viewport()->setAutoFillBackground(false);
+    // The window scrolls the page when it is taller than the space left.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
+    layout->addWidget(content);
 
     connect(&m_model, &AppModel::changed, this, &StudioPage::refresh);
     refresh();

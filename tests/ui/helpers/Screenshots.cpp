@@ -4,12 +4,19 @@
 // desktop's.
 
 #include "UiTestSupport.h"
+#include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+
+#include <cmath>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -19,8 +26,39 @@ namespace {
 QString g_folder;
 
 void save(QWidget& widget, const QString& name) {
-    QTest::qWait(50);
+    QTest::qWait(80);
     widget.grab().save(QDir(g_folder).filePath(name + QStringLiteral(".png")));
+}
+
+// The window with its dialog drawn over it, as a person sees them.
+void saveWithDialog(QWidget& window, QWidget& dialog, const QString& name) {
+    QTest::qWait(80);
+    QPixmap picture = window.grab();
+    QPainter painter(&picture);
+    const QPixmap box = dialog.grab();
+    painter.fillRect(picture.rect(), QColor(0, 0, 0, 60));
+    painter.drawPixmap((picture.width() - box.width()) / 2, (picture.height() - box.height()) / 3,
+                       box);
+    painter.end();
+    picture.save(QDir(g_folder).filePath(name + QStringLiteral(".png")));
+}
+
+void setMode(AppModel& model, RecordingMode mode) {
+    RecordingConfiguration configuration = model.configuration();
+    configuration.mode = mode;
+    model.setConfiguration(configuration);
+}
+
+void writeLeftSession(AppModel& model) {
+    RecordingConfiguration configuration(QUrl::fromLocalFile(QDir::tempPath()));
+    configuration.name = QStringLiteral("週一產品會議");
+    const RecoveryManifest manifest(QUuid::createUuid(), Date::now(), configuration);
+    const QString folder =
+        model.capturesRoot() + QLatin1Char('/') + manifest.id.toString(QUuid::WithoutBraces);
+    QDir().mkpath(folder);
+    QFile file(folder + QStringLiteral("/session.json"));
+    file.open(QIODevice::WriteOnly);
+    file.write(manifest.encoded());
 }
 
 } // namespace
@@ -36,14 +74,84 @@ int main(int argc, char** argv) {
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK TC"), 10));
+    QLocale::setDefault(
+        QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan));
+
+    {
+        UiFixture empty;
+        MainWindow window(empty.model(), empty.desktop());
+        window.show();
+        empty.model().setPage(KivoPage::library);
+        save(window, QStringLiteral("library-empty"));
+        empty.model().setPage(KivoPage::presets);
+        save(window, QStringLiteral("presets-empty"));
+    }
 
     UiFixture fixture(3, {1});
-    MainWindow window(fixture.model(), fixture.desktop());
+    AppModel& model = fixture.model();
+    MainWindow window(model, fixture.desktop());
     window.show();
-    for (KivoPage page :
-         {KivoPage::studio, KivoPage::library, KivoPage::presets, KivoPage::settings}) {
-        fixture.model().setPage(page);
-        save(window, QStringLiteral("page-%1").arg(int(page)));
+    save(window, QStringLiteral("studio-idle"));
+    setMode(model, RecordingMode::application);
+    save(window, QStringLiteral("studio-application"));
+    setMode(model, RecordingMode::microphone);
+    save(window, QStringLiteral("studio-microphone"));
+    setMode(model, RecordingMode::system);
+
+    model.setPage(KivoPage::library);
+    save(window, QStringLiteral("library"));
+    model.savePreset(QStringLiteral("線上會議"));
+    RecordingConfiguration wav = model.configuration();
+    wav.mode = RecordingMode::microphone;
+    wav.format = AudioOutputFormat::wav;
+    wav.highQuality = true;
+    model.setConfiguration(wav);
+    model.savePreset(QStringLiteral("訪談錄音"));
+    model.setPage(KivoPage::presets);
+    save(window, QStringLiteral("presets"));
+    model.setPage(KivoPage::settings);
+    save(window, QStringLiteral("settings"));
+
+    // A recording with moving meters: levels as the capture reports them, over a few ticks.
+    model.setPage(KivoPage::studio);
+    RecordingConfiguration both = model.configuration();
+    both.mode = RecordingMode::system;
+    both.includesMicrophone = true;
+    model.setConfiguration(both);
+    fixture.record();
+    for (int step = 0; step < AppModel::kWaveHistoryLength; ++step) {
+        const auto level = [step](double phase) {
+            return float(0.35 + 0.3 * std::sin(step * 0.7 + phase) * std::sin(step * 0.23));
+        };
+        fixture.backend().onLevels(AudioLevels{level(0), level(1.3) * 0.8F});
+        QTest::qWait(AppModel::kTickMilliseconds);
     }
+    save(window, QStringLiteral("studio-recording"));
+    window.findChild<QScrollArea*>()->verticalScrollBar()->setValue(330);
+    save(window, QStringLiteral("studio-recording-meters"));
+    model.setPage(KivoPage::library);
+    save(window, QStringLiteral("library-while-recording"));
+    model.setPage(KivoPage::studio);
+    fixture.beginSaving();
+    save(window, QStringLiteral("studio-saving"));
+    fixture.finishSaving();
+    model.setNotice(QStringLiteral("已保存「我的錄音」。"));
+    save(window, QStringLiteral("notice"));
+
+    writeLeftSession(model);
+    model.scanRecoveries();
+    model.setPage(KivoPage::studio);
+    setMode(model, RecordingMode::system);
+    save(window, QStringLiteral("recovery-panel"));
+
+    model.setAlertMessage(QStringLiteral("無法保存錄音。\n磁碟已滿。"));
+    if (window.alert()) {
+        saveWithDialog(window, *window.alert(), QStringLiteral("alert"));
+        window.alert()->close();
+    }
+
+    AboutWindow about;
+    about.show();
+    save(about, QStringLiteral("about"));
     return 0;
 }
