@@ -212,6 +212,8 @@ void LibraryPage::rebuildRows(const QList<RecordingRecord>& records, const QList
     for (const RecordingRecord& record : records) {
         auto* row = new LibraryRow(record, firstFileExists(record), m_scroll->widget());
         m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
+        // At once, not after the next turn of the event loop as a layout would.
+        row->show();
         m_rows.append(row);
         connect(row, &LibraryRow::playRequested, this, [this, record] { m_model.play(record); });
         connect(row, &LibraryRow::revealRequested, this, [this, record] { reveal(record); });

@@ -34,6 +34,8 @@ public:
 
     // "pause.circle" while this record plays; play is offered only when `canPlay`.
     void setPlayback(bool playing, bool canPlay);
+    // The play button's symbol now.
+    const QString& playSymbol() const { return m_playSymbol; }
 
     QToolButton* playButton() const { return m_play; }
     QToolButton* revealButton() const { return m_reveal; }
