@@ -254,6 +254,8 @@ void LibraryPage::confirmTrash(const RecordingRecord& record) {
     box->setText(QStringLiteral("將錄音移至垃圾桶？"));
     box->setInformativeText(
         QStringLiteral("合併音檔與分軌音檔會一起移至垃圾桶，可以從檔案管理員的垃圾桶復原。"));
+    // Wide enough that the message reads in two lines rather than five.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
     QPushButton* trash = box->addButton(QStringLiteral("移至垃圾桶"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     trash->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::accent.name()));
