@@ -80,8 +80,11 @@ LibraryRow::LibraryRow(RecordingRecord record, bool firstFileExists, QWidget* pa
     m_trash = m_menu->addAction(QStringLiteral("移至垃圾桶"));
     m_share->setEnabled(m_firstFileExists);
     m_playSymbol = QStringLiteral("play.circle");
-    m_play->setToolTip(QStringLiteral("播放錄音"));
-    m_reveal->setToolTip(QStringLiteral("在檔案管理員顯示"));
+    for (auto [button, help] : {std::pair{m_play, QStringLiteral("播放錄音")},
+                                {m_reveal, QStringLiteral("在檔案管理員顯示")}}) {
+        button->setToolTip(help);
+        button->setAccessibleName(help);
+    }
     m_more->setMenu(m_menu);
     m_more->setPopupMode(QToolButton::InstantPopup);
 
