@@ -2,17 +2,272 @@
 
 #include "application/AppModel.h"
 #include "ui/DesktopActions.h"
+#include "ui/KivoPicker.h"
+#include "ui/KivoSymbols.h"
+#include "ui/KivoTheme.h"
+#include "ui/LibraryRow.h"
+#include "ui/NameSheet.h"
+#include "ui/Panel.h"
+#include "ui/PlayerBar.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
 
 namespace kivo {
+
+namespace {
+
+QList<QUrl> existingFiles(const RecordingRecord& record) {
+    QList<QUrl> files;
+    for (const QUrl& file : record.files()) {
+        if (QFileInfo::exists(file.toLocalFile())) {
+            files.append(file);
+        }
+    }
+    return files;
+}
+
+bool firstFileExists(const RecordingRecord& record) {
+    return !record.files().isEmpty() && QFileInfo::exists(record.files().first().toLocalFile());
+}
+
+// A column title of the list's header, `width` wide (0: the stretching first column).
+QLabel* columnTitle(const QString& text, int width, QWidget* parent) {
+    QLabel* label = makeLabel(text, 11, KivoTheme::muted, QFont::Medium, parent);
+    if (width > 0) {
+        label->setFixedWidth(width);
+    }
+    return label;
+}
+
+} // namespace
 
 LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
-    , m_desktop(desktop) {
+    , m_desktop(desktop)
+    , m_search(new QLineEdit(this))
+    , m_source(new KivoPicker(this))
+    , m_order(new KivoPicker(this))
+    , m_list(new Panel(this))
+    , m_header(new QWidget(this))
+    , m_scroll(new QScrollArea(this))
+    , m_rowsLayout(nullptr)
+    , m_empty(new QWidget(this))
+    , m_emptySymbol(new QLabel(this))
+    , m_emptyTitle(makeLabel(QString(), 15, KivoTheme::ink, QFont::DemiBold, this))
+    , m_emptyMessage(makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, this))
+    , m_player(new PlayerBar(model, this)) {
+    // Filter bar.
+    m_search->setPlaceholderText(QStringLiteral("搜尋錄音名稱"));
+    m_search->addAction(KivoSymbols::icon(QStringLiteral("magnifyingglass"), KivoTheme::muted),
+                        QLineEdit::LeadingPosition);
+    m_search->setClearButtonEnabled(true);
+    m_search->setFont(KivoTheme::font(12));
+    m_search->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 8px; "
+                                           "padding: 6px 10px; background: white; }")
+                                .arg(KivoTheme::line.name()));
+    m_source->setAccessibleName(QStringLiteral("來源"));
+    m_order->setAccessibleName(QStringLiteral("排序"));
+    m_source->addItem(QStringLiteral("全部來源"), QStringLiteral("all"));
+    for (RecordingMode mode : kAllRecordingModes) {
+        m_source->addItem(title(mode), rawValue(mode));
+    }
+    m_order->addItem(QStringLiteral("最新優先"), true);
+    m_order->addItem(QStringLiteral("最舊優先"), false);
+
+    auto* filters = new QHBoxLayout;
+    filters->setSpacing(10);
+    filters->addWidget(m_search, 1);
+    filters->addSpacing(8);
+    filters->addWidget(
+        makeLabel(QStringLiteral("來源"), 12, KivoTheme::muted, QFont::Medium, this));
+    filters->addWidget(m_source);
+    filters->addSpacing(8);
+    filters->addWidget(
+        makeLabel(QStringLiteral("排序"), 12, KivoTheme::muted, QFont::Medium, this));
+    filters->addWidget(m_order);
+
+    // The list: header, rows, or an empty state in their place.
+    auto* header = new QHBoxLayout(m_header);
+    header->setContentsMargins(0, 0, 0, 0);
+    header->setSpacing(12);
+    header->addWidget(columnTitle(QStringLiteral("錄音名稱 / 來源"), 0, m_header), 1);
+    header->addWidget(columnTitle(QStringLiteral("格式"), LibraryRow::kFormatWidth, m_header));
+    header->addWidget(columnTitle(QStringLiteral("長度"), LibraryRow::kLengthWidth, m_header));
+    QLabel* actions = columnTitle(QStringLiteral("操作"), LibraryRow::kActionsWidth, m_header);
+    actions->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    header->addWidget(actions);
+
+    auto* rows = new QWidget;
+    m_rowsLayout = new QVBoxLayout(rows);
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowsLayout->setSpacing(0);
+    m_rowsLayout->addStretch();
+    m_scroll->setWidget(rows);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget "
+                                           "{ background: transparent; }"));
+
+    m_emptySymbol->setPixmap(KivoSymbols::icon(QStringLiteral("waveform"), KivoTheme::muted)
+                                 .pixmap(QSize(36, 36), devicePixelRatioF()));
+    auto* empty = new QVBoxLayout(m_empty);
+    empty->setContentsMargins(0, 40, 0, 40);
+    empty->setSpacing(8);
+    empty->addStretch();
+    for (QLabel* label : {m_emptySymbol, m_emptyTitle, m_emptyMessage}) {
+        label->setParent(m_empty);
+        label->setAlignment(Qt::AlignCenter);
+        empty->addWidget(label);
+    }
+    empty->addSpacing(4);
+    empty->addStretch();
+
+    m_list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_list->content()->addLayout(filters);
+    m_list->content()->addSpacing(6);
+    m_list->content()->addWidget(m_header);
+    m_list->content()->addWidget(m_scroll, 1);
+    m_list->content()->addWidget(m_empty, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_player);
+
+    connect(m_search, &QLineEdit::textChanged, &m_model, &AppModel::setSearch);
+    connect(m_source, &KivoPicker::currentIndexChanged, this,
+            [this] { m_model.setSourceFilter(m_source->currentData().toString()); });
+    connect(m_order, &KivoPicker::currentIndexChanged, this,
+            [this] { m_model.setNewestFirst(m_order->currentData().toBool()); });
     connect(&m_model, &AppModel::changed, this, &LibraryPage::refresh);
     refresh();
 }
 
-void LibraryPage::refresh() {}
+void LibraryPage::refresh() {
+    if (m_search->text() != m_model.search()) {
+        const QSignalBlocker blocker(m_search);
+        m_search->setText(m_model.search());
+    }
+    if (const int index = m_source->findData(m_model.sourceFilter());
+        index >= 0 && index != m_source->currentIndex()) {
+        const QSignalBlocker blocker(m_source);
+        m_source->setCurrentIndex(index);
+    }
+    if (const int index = m_model.newestFirst() ? 0 : 1; index != m_order->currentIndex()) {
+        const QSignalBlocker blocker(m_order);
+        m_order->setCurrentIndex(index);
+    }
+
+    const QList<RecordingRecord> records = m_model.filteredRecords();
+    QList<RowKey> keys;
+    keys.reserve(records.size());
+    for (const RecordingRecord& record : records) {
+        QList<bool> present;
+        for (const QUrl& file : record.files()) {
+            present.append(QFileInfo::exists(file.toLocalFile()));
+        }
+        keys.append({record.id(), record.name(), present});
+    }
+    if (keys != m_keys) {
+        rebuildRows(records, keys);
+    }
+
+    const bool listed = !records.isEmpty();
+    m_header->setVisible(listed);
+    m_scroll->setVisible(listed);
+    m_empty->setVisible(!listed);
+    if (!listed) {
+        const bool libraryEmpty = m_model.library().recordings.isEmpty();
+        m_emptySymbol->setVisible(libraryEmpty);
+        m_emptyTitle->setText(libraryEmpty ? QStringLiteral("還沒有錄音")
+                                           : QStringLiteral("沒有符合條件的錄音"));
+        m_emptyMessage->setText(libraryEmpty
+                                    ? QStringLiteral("開始一段新錄音，把想留的聲音保存下來。")
+                                    : QStringLiteral("試著更換關鍵字或來源。"));
+    }
+
+    const bool idle = m_model.coordinator().state() == RecordingState::idle;
+    for (LibraryRow* row : std::as_const(m_rows)) {
+        const bool playing = m_model.playing() && m_model.playbackID() == row->record().id();
+        row->setPlayback(playing, idle);
+    }
+    m_player->refresh();
+}
+
+void LibraryPage::rebuildRows(const QList<RecordingRecord>& records, const QList<RowKey>& keys) {
+    // Deleted later: a row may be rebuilt from within one of its own signals.
+    for (LibraryRow* row : std::as_const(m_rows)) {
+        m_rowsLayout->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
+    m_rows.clear();
+    for (const RecordingRecord& record : records) {
+        auto* row = new LibraryRow(record, firstFileExists(record), m_scroll->widget());
+        m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
+        // At once, not after the next turn of the event loop as a layout would.
+        row->show();
+        m_rows.append(row);
+        connect(row, &LibraryRow::playRequested, this, [this, record] { m_model.play(record); });
+        connect(row, &LibraryRow::revealRequested, this, [this, record] { reveal(record); });
+        connect(row, &LibraryRow::renameRequested, this, [this, record] { rename(record); });
+        connect(row, &LibraryRow::shareRequested, this, [this, record] { share(record); });
+        connect(row, &LibraryRow::trashRequested, this, [this, record] { confirmTrash(record); });
+    }
+    m_keys = keys;
+}
+
+void LibraryPage::reveal(const RecordingRecord& record) {
+    const QList<QUrl> files = existingFiles(record);
+    if (!files.isEmpty()) {
+        m_desktop.reveal(files);
+    }
+}
+
+void LibraryPage::rename(const RecordingRecord& record) {
+    NameSheet::ask(this, QStringLiteral("重新命名錄音"), record.name(),
+                   [this, record](const QString& name) { m_model.rename(record, name); });
+}
+
+void LibraryPage::share(const RecordingRecord& record) {
+    if (!firstFileExists(record)) {
+        return;
+    }
+    m_desktop.copyFiles(existingFiles(record));
+    m_model.setNotice(QStringLiteral("已複製音檔，可貼到其他 App。"));
+}
+
+void LibraryPage::confirmTrash(const RecordingRecord& record) {
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("trashConfirmation"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QStringLiteral("將錄音移至垃圾桶？"));
+    box->setText(QStringLiteral("將錄音移至垃圾桶？"));
+    box->setInformativeText(
+        QStringLiteral("合併音檔與分軌音檔會一起移至垃圾桶，可以從檔案管理員的垃圾桶復原。"));
+    // Wide enough that the message reads in two lines rather than five.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
+    QPushButton* trash = box->addButton(QStringLiteral("移至垃圾桶"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    trash->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::accent.name()));
+    box->setDefaultButton(cancel);
+    connect(box, &QMessageBox::buttonClicked, this, [this, trash, record](QAbstractButton* button) {
+        if (button == trash) {
+            m_model.trash(record);
+        }
+    });
+    box->open();
+}
 
 } // namespace kivo

@@ -18,6 +18,30 @@ QString paths(const QList<QUrl>& files) {
     return result.join(QLatin1Char(' '));
 }
 
+// A 65-second file that plays when told.
+struct StatePlayer : AudioPlayer {
+    bool playing = false;
+    double time = 0;
+    void play() override { playing = true; }
+    void pause() override { playing = false; }
+    void stop() override { playing = false; }
+    bool isPlaying() const override { return playing; }
+    double currentTime() const override { return time; }
+    void setCurrentTime(double seconds) override { time = seconds; }
+    double duration() const override { return 65; }
+};
+
+struct StatePlayers : AudioPlayerFactory {
+    std::unique_ptr<AudioPlayer> open(const QString&) override {
+        return std::make_unique<StatePlayer>();
+    }
+};
+
+// Keeps the tests away from the user's real trash.
+struct RemovingTrash : Trash {
+    void moveToTrash(const QString& path) override { QFile::remove(path); }
+};
+
 } // namespace
 
 void RecordingDesktop::reveal(const QList<QUrl>& files) {
@@ -49,10 +73,14 @@ UiFixture::UiFixture(int records, QList<int> missing)
                 file.open(QIODevice::WriteOnly);
                 file.write(QByteArray(2048 * (i + 1), 'a'));
             }
-            document.recordings.append(RecordingRecord(QUuid::createUuid(),
-                                                       QStringLiteral("錄音 %1").arg(i + 1),
-                                                       Date{820000000.0 - i * 3600.0}, 65.0 + i,
-                                                       configuration, {QUrl::fromLocalFile(path)}));
+            QList<QUrl> files{QUrl::fromLocalFile(path)};
+            if (missing.contains(i)) {
+                files.append(QUrl::fromLocalFile(path + QStringLiteral(".wav")));
+                QFile(files.last().toLocalFile()).open(QIODevice::WriteOnly);
+            }
+            document.recordings.append(
+                RecordingRecord(QUuid::createUuid(), QStringLiteral("錄音 %1").arg(i + 1),
+                                Date{820000000.0 - i * 3600.0}, 65.0 + i, configuration, files));
         }
         storage->lockForWriting();
         storage->save(document);
@@ -61,6 +89,8 @@ UiFixture::UiFixture(int records, QList<int> missing)
     services.backend = m_backend;
     services.storage = std::move(storage);
     services.sources = std::make_unique<FakeSourceCatalog>();
+    services.players = std::make_unique<StatePlayers>();
+    services.trash = std::make_unique<RemovingTrash>();
     services.defaultOutputFolder = output;
     m_model = std::make_unique<AppModel>(std::move(services));
 }

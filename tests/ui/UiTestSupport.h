@@ -1,8 +1,8 @@
 #pragma once
 
-// What the interface tests share: a model on a scripted recording backend and a real library
-// folder in a temporary folder, a desktop that records what it is asked, and ways to reach the
-// states a recording passes through.
+// What the interface tests share: a model on a scripted recording backend, a real library
+// folder in a temporary folder, players that only keep their state and a trash that deletes, a
+// desktop that records what it is asked, and ways to reach the states a recording passes through.
 
 #include "FakeRecordingBackend.h"
 #include "application/AppModel.h"
@@ -44,8 +44,8 @@ public:
 
 class UiFixture {
 public:
-    // `records` recordings (newest first) are stored before the model starts; a record's files
-    // are written unless listed in `missing` (by index).
+    // `records` recordings (newest first) are stored before the model starts; a record's file is
+    // written unless listed in `missing` (by index), which instead keeps a second, track file.
     explicit UiFixture(int records = 0, QList<int> missing = {});
 
     AppModel& model() { return *m_model; }

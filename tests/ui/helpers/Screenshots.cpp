@@ -100,6 +100,10 @@ int main(int argc, char** argv) {
 
     model.setPage(KivoPage::library);
     save(window, QStringLiteral("library"));
+    model.play(model.library().recordings.first());
+    model.setPlaybackPosition(23);
+    save(window, QStringLiteral("library-player-bar"));
+    model.stopPlayback();
     model.savePreset(QStringLiteral("線上會議"));
     RecordingConfiguration wav = model.configuration();
     wav.mode = RecordingMode::microphone;

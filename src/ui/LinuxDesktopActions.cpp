@@ -1,0 +1,99 @@
+#include "ui/LinuxDesktopActions.h"
+
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace kivo {
+
+namespace {
+
+void openContainingFolder(const QList<QUrl>& files) {
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QFileInfo(files.first().toLocalFile()).absolutePath()));
+}
+
+} // namespace
+
+LinuxDesktopActions::LinuxDesktopActions(std::function<SoundServerState()> probe)
+    : m_probe(std::move(probe)) {
+    const Command candidates[] = {
+        {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
+        {QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("pavucontrol"), {}},
+    };
+    for (const Command& candidate : candidates) {
+        const QString path = QStandardPaths::findExecutable(candidate.program);
+        if (!path.isEmpty()) {
+            m_soundSettings = Command{path, candidate.arguments};
+            break;
+        }
+    }
+}
+
+void LinuxDesktopActions::reveal(const QList<QUrl>& files) {
+    if (files.isEmpty()) {
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openContainingFolder(files);
+        return;
+    }
+    QStringList uris;
+    for (const QUrl& file : files) {
+        uris.append(file.toString(QUrl::FullyEncoded));
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // Not waited for: a file manager started by the bus for this call may take a while.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    // The answer may come after this object is gone: the fallback needs nothing of it.
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, files] {
+        if (watcher->isError()) {
+            openContainingFolder(files);
+        }
+        watcher->deleteLater();
+    });
+}
+
+void LinuxDesktopActions::openFolder(const QUrl& folder) {
+    QDesktopServices::openUrl(folder);
+}
+
+void LinuxDesktopActions::copyFiles(const QList<QUrl>& files) {
+    QStringList uris;
+    QStringList paths;
+    for (const QUrl& file : files) {
+        uris.append(file.toString(QUrl::FullyEncoded));
+        paths.append(file.toLocalFile());
+    }
+    auto* data = new QMimeData;
+    data->setUrls(files);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"),
+                  (QStringLiteral("copy\n") + uris.join(QLatin1Char('\n'))).toUtf8());
+    data->setText(paths.join(QLatin1Char('\n')));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void LinuxDesktopActions::openSoundSettings() {
+    if (m_soundSettings) {
+        QProcess::startDetached(m_soundSettings->program, m_soundSettings->arguments);
+    }
+}
+
+SoundServerState LinuxDesktopActions::soundServerState() {
+    return m_probe ? m_probe() : SoundServerState::unreachable;
+}
+
+} // namespace kivo

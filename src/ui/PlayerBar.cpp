@@ -1,0 +1,110 @@
+#include "ui/PlayerBar.h"
+
+#include "application/AppModel.h"
+#include "ui/KivoButton.h"
+#include "ui/KivoTheme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+// The first record of the library with the playback's id.
+const RecordingRecord* playedRecord(const AppModel& model) {
+    if (!model.playbackID()) {
+        return nullptr;
+    }
+    for (const RecordingRecord& record : model.library().recordings) {
+        if (record.id() == *model.playbackID()) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+int milliseconds(double seconds) {
+    return std::isfinite(seconds) ? int(std::lround(std::clamp(seconds, 0.0, 2.0e6) * 1000)) : 0;
+}
+
+} // namespace
+
+PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
+    : Panel(parent)
+    , m_model(model)
+    , m_toggle(new KivoButton(QString(), KivoButton::Kind::prominent, this))
+    , m_name(makeLabel(QString(), 13, KivoTheme::ink, QFont::Medium, this))
+    , m_slider(new QSlider(Qt::Horizontal, this))
+    , m_time(makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, this))
+    , m_close(new KivoButton(QString(), KivoButton::Kind::plain, this)) {
+    content()->setContentsMargins(16, 12, 18, 12);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(14);
+    content()->addLayout(row);
+
+    m_toggle->setSymbol(QStringLiteral("play.fill"));
+    m_close->setSymbol(QStringLiteral("xmark"));
+    m_name->setMaximumWidth(260);
+    m_slider->setAccessibleName(QStringLiteral("播放位置"));
+    m_slider->setStyleSheet(
+        QStringLiteral("QSlider::groove:horizontal { height: 4px; border-radius: 2px; "
+                       "background: %1; }"
+                       "QSlider::sub-page:horizontal { border-radius: 2px; background: %2; }"
+                       "QSlider::handle:horizontal { width: 14px; margin: -5px 0; "
+                       "border-radius: 7px; background: white; border: 1px solid %3; }")
+            .arg(KivoTheme::line.name(), KivoTheme::green.name(), KivoTheme::muted.name()));
+    // A fixed width, so that the ticking clock never moves the slider.
+    m_time->setMinimumWidth(
+        QFontMetrics(m_time->font()).horizontalAdvance(QStringLiteral("00:00:00 / 00:00:00")) + 4);
+    m_time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    row->addWidget(m_toggle);
+    row->addWidget(m_name);
+    row->addWidget(m_slider, 1);
+    row->addWidget(m_time);
+    row->addWidget(m_close);
+
+    connect(m_toggle, &QPushButton::clicked, this, &PlayerBar::toggle);
+    connect(m_close, &QPushButton::clicked, &m_model, &AppModel::stopPlayback);
+    // Dragging, clicking the groove and the keys all seek.
+    connect(m_slider, &QSlider::valueChanged, this, &PlayerBar::seek);
+    refresh();
+}
+
+void PlayerBar::refresh() {
+    const RecordingRecord* record = playedRecord(m_model);
+    setVisible(record != nullptr);
+    if (!record) {
+        return;
+    }
+    m_name->setText(record->name());
+    m_toggle->setSymbol(m_model.playing() ? QStringLiteral("pause.fill")
+                                          : QStringLiteral("play.fill"));
+    const QSignalBlocker blocker(m_slider);
+    m_slider->setMaximum(milliseconds(m_model.playbackDuration()));
+    // The player's position would pull the handle back from under the user's pointer.
+    if (!m_slider->isSliderDown()) {
+        m_slider->setValue(milliseconds(m_model.playbackPosition()));
+    }
+    m_time->setText(AppModel::clock(m_model.playbackPosition()) + QStringLiteral(" / ") +
+                    AppModel::clock(m_model.playbackDuration()));
+}
+
+void PlayerBar::toggle() {
+    if (const RecordingRecord* record = playedRecord(m_model)) {
+        // A copy: playing may change the library the pointer points into.
+        m_model.play(RecordingRecord(*record));
+    }
+}
+
+void PlayerBar::seek(int milliseconds) {
+    m_model.setPlaybackPosition(milliseconds / 1000.0);
+}
+
+} // namespace kivo
