@@ -1,6 +1,121 @@
+// kivo: the desktop program. One per user: a second start shows the running window and ends.
+// Wires the Linux services, the application model, the quit flow and the window.
+
+#include "app/FirstPaintReport.h"
+#include "application/AppModel.h"
+#include "application/KivoAppDelegate.h"
+#include "infrastructure/capture/SoundServerProbe.h"
+#include "infrastructure/system/LinuxServices.h"
+#include "ui/AboutWindow.h"
+#include "ui/BrandMark.h"
+#include "ui/DesktopShell.h"
+#include "ui/DialogFolderChooser.h"
+#include "ui/KivoTheme.h"
+#include "ui/LinuxDesktopActions.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBoxQuitQuestion.h"
+#include "ui/SingleInstance.h"
+
 #include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QSystemTrayIcon>
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef KIVO_VERSION
+#define KIVO_VERSION "0.1.0"
+#endif
+
+using namespace kivo;
+
+namespace {
+
+// Without a display Qt would abort with a long message about platform plugins; say it in one
+// line and name the terminal recorder instead.
+bool hasDisplay(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return true;
+        }
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        // The logo's bars are sized for a 40-pixel square: scale the painter, not the logo.
+        painter.scale(size / 40.0, size / 40.0);
+        BrandMark::paint(painter, QPointF(0, 0), 40);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// How the sound server answers, for the settings page.
+SoundServerState soundServerState() {
+    switch (probeSoundServer()) {
+    case SoundServerReach::connected:
+        return SoundServerState::connected;
+    case SoundServerReach::refused:
+        return SoundServerState::refused;
+    case SoundServerReach::unreachable:
+        break;
+    }
+    return SoundServerState::unreachable;
+}
+
+void setUpApplication(QApplication& app) {
+    QApplication::setApplicationName(QStringLiteral("Kivo"));
+    QApplication::setApplicationVersion(QStringLiteral(KIVO_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("kivo"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QFont font = QApplication::font();
+    font.setFamily(QString::fromLatin1(KivoTheme::kFontFamily));
+    QApplication::setFont(font);
+    // The desktop's icon theme, with Adwaita for the symbols it lacks (and where there is none).
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor") {
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
+    app.setWindowIcon(applicationIcon());
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (!hasDisplay(argc, argv)) {
+        std::fprintf(stderr,
+                     "沒有可用的顯示器，無法開啟 Kivo 視窗。請改用終端機版：kivo-cli record "
+                     "--seconds 60\n");
+        return 1;
+    }
     QApplication app(argc, argv);
-    return 0;
+    setUpApplication(app);
+
+    SingleInstance instance;
+    if (!instance.claim()) {
+        return 0;
+    }
+
+    LinuxServices::Options options;
+    options.folderChooser = std::make_shared<DialogFolderChooser>();
+    AppModel model(LinuxServices::make(options));
+    KivoAppDelegate delegate(std::make_shared<MessageBoxQuitQuestion>());
+    delegate.setModel(&model);
+    LinuxDesktopActions desktop(soundServerState);
+    DesktopShell shell(model, delegate, desktop, QSystemTrayIcon::isSystemTrayAvailable());
+    FirstPaintReport report(shell.window());
+    QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
+                     &DesktopShell::showWindow);
+    shell.showWindow();
+    return QApplication::exec();
 }
