@@ -11,12 +11,13 @@
 #include "ui/PlayerBar.h"
 
 #include <QFileInfo>
+
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
+#include <algorithm>
 
 namespace kivo {
 
@@ -56,7 +57,7 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     , m_order(new KivoPicker(this))
     , m_list(new Panel(this))
     , m_header(new QWidget(this))
-    , m_scroll(new QScrollArea(this))
+    , m_rowsBox(new QWidget(this))
     , m_rowsLayout(nullptr)
     , m_empty(new QWidget(this))
     , m_emptySymbol(new QLabel(this))
@@ -104,17 +105,11 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     actions->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     header->addWidget(actions);
 
-    auto* rows = new QWidget;
-    m_rowsLayout = new QVBoxLayout(rows);
+    // The window scrolls the page; the list grows with its rows.
+    m_rowsLayout = new QVBoxLayout(m_rowsBox);
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);
     m_rowsLayout->setSpacing(0);
     m_rowsLayout->addStretch();
-    m_scroll->setWidget(rows);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget "
-                                           "{ background: transparent; }"));
 
     m_emptySymbol->setPixmap(KivoSymbols::icon(QStringLiteral("waveform"), KivoTheme::muted)
                                  .pixmap(QSize(36, 36), devicePixelRatioF()));
@@ -134,7 +129,7 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     m_list->content()->addLayout(filters);
     m_list->content()->addSpacing(6);
     m_list->content()->addWidget(m_header);
-    m_list->content()->addWidget(m_scroll, 1);
+    m_list->content()->addWidget(m_rowsBox, 1);
     m_list->content()->addWidget(m_empty, 1);
 
     auto* layout = new QVBoxLayout(this);
@@ -149,6 +144,12 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     connect(m_order, &KivoPicker::currentIndexChanged, this,
             [this] { m_model.setNewestFirst(m_order->currentData().toBool()); });
     connect(&m_model, &AppModel::changed, this, &LibraryPage::refresh);
+    refresh();
+}
+
+void LibraryPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_filesChecked.invalidate();
     refresh();
 }
 
@@ -168,22 +169,33 @@ void LibraryPage::refresh() {
     }
 
     const QList<RecordingRecord> records = m_model.filteredRecords();
-    QList<RowKey> keys;
-    keys.reserve(records.size());
-    for (const RecordingRecord& record : records) {
-        QList<bool> present;
-        for (const QUrl& file : record.files()) {
-            present.append(QFileInfo::exists(file.toLocalFile()));
+    // Files removed outside Kivo are noticed when the list changes, when the page is shown, and
+    // otherwise at most every few seconds: the model changes many times a second while recording.
+    const bool sameRecords =
+        std::equal(records.begin(), records.end(), m_keys.begin(), m_keys.end(),
+                   [](const RecordingRecord& record, const RowKey& key) {
+                       return record.id() == key.id && record.name() == key.name;
+                   });
+    if (!sameRecords || !m_filesChecked.isValid() ||
+        m_filesChecked.elapsed() > kFileCheckMilliseconds) {
+        QList<RowKey> keys;
+        keys.reserve(records.size());
+        for (const RecordingRecord& record : records) {
+            QList<bool> present;
+            for (const QUrl& file : record.files()) {
+                present.append(QFileInfo::exists(file.toLocalFile()));
+            }
+            keys.append({record.id(), record.name(), present});
         }
-        keys.append({record.id(), record.name(), present});
-    }
-    if (keys != m_keys) {
-        rebuildRows(records, keys);
+        m_filesChecked.start();
+        if (keys != m_keys) {
+            rebuildRows(records, keys);
+        }
     }
 
     const bool listed = !records.isEmpty();
     m_header->setVisible(listed);
-    m_scroll->setVisible(listed);
+    m_rowsBox->setVisible(listed);
     m_empty->setVisible(!listed);
     if (!listed) {
         const bool libraryEmpty = m_model.library().recordings.isEmpty();
@@ -212,7 +224,7 @@ void LibraryPage::rebuildRows(const QList<RecordingRecord>& records, const QList
     }
     m_rows.clear();
     for (const RecordingRecord& record : records) {
-        auto* row = new LibraryRow(record, firstFileExists(record), m_scroll->widget());
+        auto* row = new LibraryRow(record, firstFileExists(record), m_rowsBox);
         m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
         // At once, not after the next turn of the event loop as a layout would.
         row->show();

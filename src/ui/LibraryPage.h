@@ -9,13 +9,13 @@
 
 #include "domain/RecordingRecord.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QUuid>
 #include <QWidget>
 
 class QLabel;
 class QLineEdit;
-class QScrollArea;
 class QVBoxLayout;
 
 namespace kivo {
@@ -44,6 +44,9 @@ public:
     const QList<LibraryRow*>& rows() const { return m_rows; }
     PlayerBar* playerBar() const { return m_player; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // What a row shows that can change while it is listed.
     struct RowKey {
@@ -66,7 +69,7 @@ private:
     KivoPicker* m_order;
     Panel* m_list;
     QWidget* m_header;
-    QScrollArea* m_scroll;
+    QWidget* m_rowsBox;
     QVBoxLayout* m_rowsLayout;
     QWidget* m_empty;
     QLabel* m_emptySymbol;
@@ -75,6 +78,9 @@ private:
     PlayerBar* m_player;
     QList<LibraryRow*> m_rows;
     QList<RowKey> m_keys;
+    // When the files were last looked for.
+    QElapsedTimer m_filesChecked;
+    static constexpr qint64 kFileCheckMilliseconds = 3000;
 };
 
 } // namespace kivo

@@ -214,6 +214,22 @@ private slots:
         QTRY_COMPARE(fixture.model().coordinator().state(), RecordingState::idle);
         QCOMPARE(fixture.backend().calls.count(QStringLiteral("stop")), 1);
     }
+
+    // Without a tray a closed window would leave a recording running out of sight: closing
+    // asks the quit flow instead.
+    void closingTheWindowWithoutATrayAsksToQuit() {
+        UiFixture fixture;
+        auto question = std::make_shared<AnsweringQuestion>();
+        question->answer = false;
+        KivoAppDelegate delegate(question);
+        DesktopShell shell(fixture.model(), delegate, fixture.desktop(), false);
+        shell.showWindow();
+        fixture.record();
+        shell.window().close();
+        QTRY_COMPARE(question->asked, 1);
+        QVERIFY(shell.window().isVisible());
+        QCOMPARE(fixture.model().coordinator().state(), RecordingState::recording);
+    }
 };
 
 KIVO_TEST_CLASS(MainWindowTest)
