@@ -6,7 +6,6 @@
 #include "ui/Panel.h"
 #include "ui/SymbolView.h"
 
-#include <QFontDatabase>
 #include <QUrl>
 
 #include <initializer_list>
@@ -78,17 +77,8 @@ AboutWindow::AboutWindow(QWidget* parent)
     auto* header = new QHBoxLayout;
     header->setSpacing(16);
     header->addWidget(new BrandMark(64, this));
-    auto* names = new QVBoxLayout;
-    names->setSpacing(3);
-    names->addStretch(1);
-    names->addWidget(makeLabel(QStringLiteral("Kivo 奇沃"), 20, KivoTheme::ink, QFont::Bold, this));
-    auto* version = makeLabel(KivoBrand::versionText(), 11, KivoTheme::muted, QFont::Normal, this);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPixelSize(11);
-    version->setFont(mono);
-    names->addWidget(version);
-    names->addWidget(makeLabel(QStringLiteral("想留的聲音，隨手錄下。"), 13, KivoTheme::muted,
-                               QFont::Normal, this));
+    QVBoxLayout* names = makeBrandNames(20, QFont::Bold, 13, this);
+    names->insertStretch(0, 1);
     names->addStretch(1);
     header->addLayout(names, 1);
     layout->addLayout(header);

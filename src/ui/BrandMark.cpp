@@ -1,8 +1,12 @@
 #include "ui/BrandMark.h"
 
+#include "ui/KivoBrand.h"
 #include "ui/KivoTheme.h"
+#include "ui/Panel.h"
 
+#include <QFontDatabase>
 #include <QPainter>
+#include <QVBoxLayout>
 
 namespace kivo {
 
@@ -38,6 +42,23 @@ void BrandMark::paint(QPainter& painter, QPointF origin, qreal size) {
 void BrandMark::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     paint(painter, QPointF(0, 0), qMin(width(), height()));
+}
+
+QVBoxLayout* makeBrandNames(qreal titlePixels, QFont::Weight weight, qreal sloganPixels,
+                            QWidget* parent) {
+    auto* names = new QVBoxLayout;
+    names->setSpacing(2);
+    names->addWidget(
+        makeLabel(QStringLiteral("Kivo 奇沃"), titlePixels, KivoTheme::ink, weight, parent));
+    QLabel* version =
+        makeLabel(KivoBrand::versionText(), 11, KivoTheme::muted, QFont::Normal, parent);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(11);
+    version->setFont(mono);
+    names->addWidget(version);
+    names->addWidget(makeLabel(QStringLiteral("想留的聲音，隨手錄下。"), sloganPixels,
+                               KivoTheme::muted, QFont::Normal, parent));
+    return names;
 }
 
 } // namespace kivo

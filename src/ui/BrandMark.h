@@ -2,7 +2,10 @@
 
 // Kivo's logo: a rounded square in the brand colour holding four vertical bars, at any size.
 
+#include <QFont>
 #include <QWidget>
+
+class QVBoxLayout;
 
 namespace kivo {
 
@@ -19,5 +22,10 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+// The program's name ("Kivo 奇沃"), its version in a monospaced font and its slogan, stacked,
+// with the name at `titlePixels` and `weight` and the slogan at `sloganPixels`.
+QVBoxLayout* makeBrandNames(qreal titlePixels, QFont::Weight weight, qreal sloganPixels,
+                            QWidget* parent);
 
 } // namespace kivo

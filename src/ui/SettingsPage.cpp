@@ -3,7 +3,6 @@
 #include "application/AppModel.h"
 #include "ui/BrandMark.h"
 #include "ui/DesktopActions.h"
-#include "ui/KivoBrand.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoPicker.h"
 #include "ui/KivoSwitch.h"
@@ -15,7 +14,6 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QSignalBlocker>
 
 namespace kivo {
@@ -178,17 +176,7 @@ QWidget* SettingsPage::aboutPanel() {
     auto* brand = new QHBoxLayout;
     brand->setSpacing(12);
     brand->addWidget(new BrandMark(44, panel), 0, Qt::AlignTop);
-    auto* names = new QVBoxLayout;
-    names->setSpacing(2);
-    names->addWidget(
-        makeLabel(QStringLiteral("Kivo 奇沃"), 15, KivoTheme::ink, QFont::DemiBold, panel));
-    auto* version = makeLabel(KivoBrand::versionText(), 11, KivoTheme::muted, QFont::Normal, panel);
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPixelSize(11);
-    version->setFont(mono);
-    names->addWidget(version);
-    names->addWidget(makeLabel(QStringLiteral("想留的聲音，隨手錄下。"), 12, KivoTheme::muted,
-                               QFont::Normal, panel));
+    QVBoxLayout* names = makeBrandNames(15, QFont::DemiBold, 12, panel);
     brand->addLayout(names, 1);
     auto* about = new KivoButton(QStringLiteral("關於 Kivo"), KivoButton::Kind::ordinary, panel);
     connect(about, &QPushButton::clicked, this, &SettingsPage::aboutRequested);

@@ -1,8 +1,10 @@
 #include "TestMain.h"
 #include "UiTestSupport.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoTheme.h"
 #include "ui/NameSheet.h"
 
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QTest>
 
@@ -13,6 +15,12 @@ class WidgetsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Han characters take their Traditional (Taiwan) forms only in the TC face of Noto CJK.
+    void interfaceTextUsesTheTraditionalChineseFace() {
+        const QFontInfo face(KivoTheme::font(12));
+        QCOMPARE(face.family(), QStringLiteral("Noto Sans CJK TC"));
+    }
+
     void nameSheetPassesTheNameAsTyped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("saves");
