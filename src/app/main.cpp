@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QPainter>
 #include <QSystemTrayIcon>
 
@@ -81,6 +82,9 @@ void setUpApplication(QApplication& app) {
     QFont font = QApplication::font();
     font.setFamily(QString::fromLatin1(KivoTheme::kFontFamily));
     QApplication::setFont(font);
+    // The interface is Traditional Chinese: dates, times and sizes are written as in Taiwan.
+    QLocale::setDefault(
+        QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan));
     // The desktop's icon theme, with Adwaita for the symbols it lacks (and where there is none).
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor") {

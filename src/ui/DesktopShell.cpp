@@ -6,6 +6,7 @@
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsPage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -54,6 +55,8 @@ DesktopShell::DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopAc
             QTimer::singleShot(0, this, &DesktopShell::requestQuit);
         }
     });
+    connect(m_window->settingsPage(), &SettingsPage::aboutRequested, this,
+            &DesktopShell::showAbout);
     connect(qApp, &QGuiApplication::commitDataRequest, this, &DesktopShell::onCommitData,
             Qt::DirectConnection);
     connect(&m_model, &AppModel::changed, this, &DesktopShell::refresh);
@@ -171,11 +174,11 @@ void DesktopShell::showAbout() {
 void DesktopShell::requestQuit() {
     const TerminateReply answer = m_delegate.applicationShouldTerminate([](bool terminate) {
         if (terminate) {
-            QCoreApplication::quit();
+            QCoreApplication::exit(0);
         }
     });
     if (answer == TerminateReply::now) {
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     }
 }
 
