@@ -356,7 +356,6 @@ void MainWindow::refreshHeading() {
     m_headingButton->setEnabled(m_model.page() == KivoPage::library ||
                                 (m_model.coordinator().state() == RecordingState::idle &&
                                  !m_model.recovering() && m_model.storageAvailable()));
-    m_headingButton->updateGeometry();
 }
 
 void MainWindow::onHeadingButton() {

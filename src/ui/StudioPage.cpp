@@ -498,8 +498,11 @@ void StudioPage::refresh() {
                               ? QStringLiteral("適合日常錄音，檔案容量較小。")
                               : QStringLiteral("保存 PCM 音訊，檔案容量較大。"));
     m_quality->setCurrent(configuration.highQuality ? 1 : 0);
-    setElided(m_folder, folderText(configuration.outputDirectory),
-              kSideWidth - 2 * 22 - 16 - 6 - 4);
+    // Eliding lays out the text: only when the folder changed.
+    if (configuration.outputDirectory != m_shownFolder) {
+        m_shownFolder = configuration.outputDirectory;
+        setElided(m_folder, folderText(m_shownFolder), kSideWidth - 2 * 22 - 16 - 6 - 4);
+    }
     m_separateRow->setVisible(mode != RecordingMode::microphone);
     m_separateSwitch->setEnabled(configuration.includesMicrophone);
     if (m_separateSwitch->isChecked() != configuration.saveSeparateTracks) {

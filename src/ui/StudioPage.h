@@ -14,6 +14,7 @@
 #include "application/RunningAudioApp.h"
 
 #include <QList>
+#include <QUrl>
 #include <QUuid>
 #include <QWidget>
 
@@ -110,6 +111,8 @@ private:
     };
     QList<ShownRecord> m_shownRecent;
     bool m_recentBuilt = false;
+    // The output folder the folder line shows.
+    QUrl m_shownFolder;
 };
 
 } // namespace kivo
