@@ -7,11 +7,19 @@
 
 #include "application/PlatformServices.h"
 
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
 namespace kivo {
 
 class MessageBoxQuitQuestion : public QuitQuestion {
 public:
     bool confirmStopAndQuit() override;
+
+    // The question's box, not yet shown; its first button is "停止並退出".
+    static std::unique_ptr<QMessageBox> makeBox(QWidget* parent);
 };
 
 } // namespace kivo

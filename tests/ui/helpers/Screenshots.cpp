@@ -6,6 +6,7 @@
 #include "UiTestSupport.h"
 #include "ui/AboutWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageBoxQuitQuestion.h"
 
 #include <QApplication>
 #include <QDir>
@@ -153,6 +154,11 @@ int main(int argc, char** argv) {
         saveWithDialog(window, *window.alert(), QStringLiteral("alert"));
         window.alert()->close();
     }
+
+    const std::unique_ptr<QMessageBox> question = MessageBoxQuitQuestion::makeBox(&window);
+    question->show();
+    saveWithDialog(window, *question, QStringLiteral("quit-question"));
+    question->hide();
 
     AboutWindow about;
     about.show();
