@@ -1,6 +1,7 @@
 #include "ui/LibraryRow.h"
 
 #include "application/AppModel.h"
+#include "ui/DateText.h"
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
@@ -45,12 +46,6 @@ QLabel* sourceSquare(RecordingMode mode, QWidget* parent) {
     return square;
 }
 
-QString createdText(Date createdAt) {
-    // Spelled out: Qt does not know the day period ("B") of the locale's own time format.
-    return QLocale(QLocale::Chinese, QLocale::Taiwan)
-        .toString(createdAt.toDateTime().toLocalTime(), QStringLiteral("yyyy年M月d日 Ah:mm"));
-}
-
 // All of the record's files; a file that cannot be read counts as nothing.
 QString sizeText(const RecordingRecord& record) {
     qint64 bytes = 0;
@@ -91,7 +86,7 @@ LibraryRow::LibraryRow(RecordingRecord record, bool firstFileExists, QWidget* pa
     const RecordingConfiguration& configuration = m_record.configuration();
     auto* name = makeLabel(m_record.name(), 13, KivoTheme::ink, QFont::Medium, this);
     auto* details = makeLabel(configuration.sourceDescription() + QStringLiteral(" · ") +
-                                  createdText(m_record.createdAt()) + QStringLiteral(" · "),
+                                  dateTimeText(m_record.createdAt()) + QStringLiteral(" · "),
                               11, KivoTheme::muted, QFont::Normal, this);
     const bool missing = m_record.files().isEmpty() || !m_firstFileExists;
     auto* size = makeLabel(missing ? QStringLiteral("檔案不存在") : sizeText(m_record), 11,

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "ui/BrandMark.h"
+#include "ui/DateText.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
@@ -392,12 +393,8 @@ void MainWindow::refreshRecoveries() {
             texts->setSpacing(2);
             texts->addWidget(
                 makeLabel(item.manifest.configuration.name, 13, KivoTheme::ink, QFont::Medium));
-            const QDateTime started = QDateTime::fromMSecsSinceEpoch(
-                qint64((item.manifest.startedAt.secondsSinceReferenceDate +
-                        double(Date::kReferenceDateUnixSeconds)) *
-                       1000.0));
             texts->addWidget(
-                makeLabel(QLocale().toString(started, QLocale::ShortFormat), 11, KivoTheme::muted));
+                makeLabel(dateTimeText(item.manifest.startedAt), 11, KivoTheme::muted));
             layout->addLayout(texts, 1);
             auto* button = new KivoButton(QStringLiteral("復原音檔"));
             connect(button, &QPushButton::clicked, this, [this, item] { m_model.recover(item); });

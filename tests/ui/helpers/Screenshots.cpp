@@ -137,6 +137,8 @@ int main(int argc, char** argv) {
     model.setPage(KivoPage::library);
     save(window, QStringLiteral("library-while-recording"));
     model.setPage(KivoPage::studio);
+    // As the capture does when it stops: the meters fall to zero.
+    fixture.backend().onLevels(AudioLevels{});
     fixture.beginSaving();
     save(window, QStringLiteral("studio-saving"));
     fixture.finishSaving();
