@@ -18,7 +18,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
