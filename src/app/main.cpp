@@ -6,6 +6,7 @@
 #include "application/KivoAppDelegate.h"
 #include "infrastructure/capture/SoundServerProbe.h"
 #include "infrastructure/system/LinuxServices.h"
+#include "infrastructure/system/StopSignals.h"
 #include "ui/AboutWindow.h"
 #include "ui/BrandMark.h"
 #include "ui/DesktopShell.h"
@@ -120,6 +121,9 @@ int main(int argc, char** argv) {
     FirstPaintReport report(shell.window());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &DesktopShell::showWindow);
+    // `kill`, or a logout without a session manager, asks with SIGTERM: no one is there to answer
+    // the quit question, so the recording is stopped and saved, then the program ends.
+    const StopSignals stopSignals([&model] { model.stop([] { QCoreApplication::exit(0); }); });
     shell.showWindow();
     return QApplication::exec();
 }

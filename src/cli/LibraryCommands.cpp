@@ -3,6 +3,7 @@
 #include "application/AppModel.h"
 #include "cli/Terminal.h"
 #include "domain/Text.h"
+#include "infrastructure/system/StopSignals.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

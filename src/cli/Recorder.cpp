@@ -3,6 +3,7 @@
 #include "application/AppModel.h"
 #include "cli/CommandLine.h"
 #include "cli/Terminal.h"
+#include "infrastructure/system/StopSignals.h"
 
 #include <QCoreApplication>
 

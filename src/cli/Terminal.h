@@ -4,7 +4,6 @@
 // stderr, and Ctrl+C, SIGTERM and SIGHUP turned into an ordinary event of the event loop.
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
 
 #include <functional>
@@ -39,20 +38,6 @@ private:
     AppModel& m_model;
     std::optional<QString> m_notice;
     std::optional<QString> m_alert;
-};
-
-// While it lives, SIGINT, SIGTERM and SIGHUP call `handler` from the event loop instead of
-// ending the program.
-class StopSignals {
-public:
-    explicit StopSignals(std::function<void()> handler);
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::function<void()> m_handler;
 };
 
 } // namespace kivo::cli

@@ -134,12 +134,14 @@ private slots:
     void init() { KIVO_REQUIRE_SOUND_SERVER(); }
 
     void theShortcutsRecordAndSaveTheTone_data() {
-        QTest::addColumn<bool>("quitting");
-        QTest::newRow("stop and save") << false;
-        QTest::newRow("quit while recording, answered 停止並退出") << true;
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("stop and save") << u"stop"_s;
+        QTest::newRow("quit while recording, answered 停止並退出") << u"quit"_s;
+        QTest::newRow("terminated while recording") << u"terminate"_s;
     }
     void theShortcutsRecordAndSaveTheTone() {
-        QFETCH(bool, quitting);
+        QFETCH(QString, ending);
+        const bool quitting = ending != u"stop"_s;
         UserFolders folders;
         TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
@@ -166,10 +168,14 @@ private slots:
         QVERIFY2(waitUntil([&] { return sessionRuns(folders); }, 30000), "no recording started");
         QTest::qWait(2000);
         if (quitting) {
-            QVERIFY(desktop.press(mainWindow, u"ctrl+q"_s));
-            const QString question = desktop.window(u"Kivo"_s);
-            QVERIFY2(!question.isEmpty(), "the quit question did not appear");
-            QVERIFY(desktop.press(question, u"Return"_s));
+            if (ending == u"terminate"_s) {
+                desktop.kivo().terminate();
+            } else {
+                QVERIFY(desktop.press(mainWindow, u"ctrl+q"_s));
+                const QString question = desktop.window(u"Kivo"_s);
+                QVERIFY2(!question.isEmpty(), "the quit question did not appear");
+                QVERIFY(desktop.press(question, u"Return"_s));
+            }
             QVERIFY2(desktop.kivo().waitForFinished(60000), "kivo did not end");
             QCOMPARE(desktop.kivo().exitStatus(), QProcess::NormalExit);
             QCOMPARE(desktop.kivo().exitCode(), 0);
