@@ -6,6 +6,7 @@
 #include <unicode/utypes.h>
 
 #include <memory>
+#include <vector>
 
 namespace kivo {
 
@@ -45,14 +46,11 @@ QString trimmedWhitespace(QStringView text) {
     return text.sliced(begin, end - begin).toString();
 }
 
-QString firstCharacters(const QString& text, qsizetype count) {
-    if (count <= 0) {
-        return {};
-    }
-    // Every character is at least one code unit, so a text this short cannot be too long.
-    if (text.size() <= count) {
-        return text;
-    }
+namespace {
+
+// Where each user-perceived character of `text` ends, in code units, in order.
+std::vector<qsizetype> characterEnds(const QString& text) {
+    std::vector<qsizetype> ends;
     // Qt's own boundary finder splits surrogate pairs next to Indic and Thai text and mis-pairs
     // regional indicators after an emoji; ICU follows the extended grapheme cluster rules.
     UErrorCode status = U_ZERO_ERROR;
@@ -62,24 +60,52 @@ QString firstCharacters(const QString& text, qsizetype count) {
     if (U_FAILURE(status) || !iterator) {
         // ICU's data ships with the library, so this only happens when it is broken; cutting
         // at code points then at least never splits a surrogate pair.
-        qsizetype end = 0;
-        for (qsizetype codePoints = 0; codePoints < count && end < text.size(); ++codePoints) {
+        for (qsizetype end = 0; end < text.size();) {
             end += text[end].isHighSurrogate() && end + 1 < text.size() &&
                            text[end + 1].isLowSurrogate()
                        ? 2
                        : 1;
+            ends.push_back(end);
         }
-        return text.first(end);
+        return ends;
     }
-    int32_t boundary = 0;
-    for (qsizetype characters = 0; characters < count; ++characters) {
-        const int32_t next = ubrk_next(iterator.get());
-        if (next == UBRK_DONE) {
-            return text;
+    for (int32_t next = ubrk_next(iterator.get()); next != UBRK_DONE;
+         next = ubrk_next(iterator.get())) {
+        ends.push_back(next);
+    }
+    return ends;
+}
+
+} // namespace
+
+QString firstCharacters(const QString& text, qsizetype count) {
+    if (count <= 0) {
+        return {};
+    }
+    // Every character is at least one code unit, so a text this short cannot be too long.
+    if (text.size() <= count) {
+        return text;
+    }
+    const auto ends = characterEnds(text);
+    return static_cast<qsizetype>(ends.size()) <= count
+               ? text
+               : text.first(ends[static_cast<std::size_t>(count - 1)]);
+}
+
+QString firstCharactersWithinBytes(const QString& text, qsizetype maximumBytes) {
+    if (text.toUtf8().size() <= maximumBytes) {
+        return text;
+    }
+    qsizetype kept = 0;
+    qsizetype bytes = 0;
+    for (const qsizetype end : characterEnds(text)) {
+        bytes += QStringView(text).sliced(kept, end - kept).toUtf8().size();
+        if (bytes > maximumBytes) {
+            break;
         }
-        boundary = next;
+        kept = end;
     }
-    return text.first(boundary);
+    return text.first(kept);
 }
 
 } // namespace kivo
