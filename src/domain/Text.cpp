@@ -16,38 +16,6 @@ struct BreakIteratorCloser {
     void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
 };
 
-} // namespace
-
-bool isTrimmedWhitespace(char32_t codePoint) {
-    if ((codePoint >= 0x09 && codePoint <= 0x0D) || codePoint == 0x85) {
-        return true;
-    }
-    switch (QChar::category(codePoint)) {
-    case QChar::Separator_Space:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
-    }
-}
-
-QString trimmedWhitespace(QStringView text) {
-    // Every white-space code point lies in the Basic Multilingual Plane, and a surrogate is never
-    // white space, so testing code units finds the same ends as testing code points.
-    qsizetype begin = 0;
-    while (begin < text.size() && isTrimmedWhitespace(text[begin].unicode())) {
-        ++begin;
-    }
-    qsizetype end = text.size();
-    while (end > begin && isTrimmedWhitespace(text[end - 1].unicode())) {
-        --end;
-    }
-    return text.sliced(begin, end - begin).toString();
-}
-
-namespace {
-
 // Where each user-perceived character of `text` ends, in code units, in order.
 std::vector<qsizetype> characterEnds(const QString& text) {
     std::vector<qsizetype> ends;
@@ -77,6 +45,34 @@ std::vector<qsizetype> characterEnds(const QString& text) {
 }
 
 } // namespace
+
+bool isTrimmedWhitespace(char32_t codePoint) {
+    if ((codePoint >= 0x09 && codePoint <= 0x0D) || codePoint == 0x85) {
+        return true;
+    }
+    switch (QChar::category(codePoint)) {
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString trimmedWhitespace(QStringView text) {
+    // Every white-space code point lies in the Basic Multilingual Plane, and a surrogate is never
+    // white space, so testing code units finds the same ends as testing code points.
+    qsizetype begin = 0;
+    while (begin < text.size() && isTrimmedWhitespace(text[begin].unicode())) {
+        ++begin;
+    }
+    qsizetype end = text.size();
+    while (end > begin && isTrimmedWhitespace(text[end - 1].unicode())) {
+        --end;
+    }
+    return text.sliced(begin, end - begin).toString();
+}
 
 QString firstCharacters(const QString& text, qsizetype count) {
     if (count <= 0) {

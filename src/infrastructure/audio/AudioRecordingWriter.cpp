@@ -336,10 +336,12 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
     const qsizetype reservedBytes =
         (stamp + QLatin1Char('.') + extension).toUtf8().size() +
         std::max(kSystemSuffix.toUtf8().size(), kMicrophoneSuffix.toUtf8().size());
-    const QString baseName =
+    const QString name =
         firstCharactersWithinBytes(RecordingNames::safeComponent(configuration.name),
-                                   RecordingNames::kMaximumFileNameBytes - reservedBytes) +
-        stamp;
+                                   RecordingNames::kMaximumFileNameBytes - reservedBytes);
+    // Only a single character heavier than the whole allowance (a letter under a hundred marks)
+    // leaves nothing.
+    const QString baseName = (name.isEmpty() ? QStringLiteral("錄音") : name) + stamp;
 
     const bool separateFiles = configuration.saveSeparateTracks && sources.size() >= 2;
     const double totalFrames = static_cast<double>(frameCount) *
