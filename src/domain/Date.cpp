@@ -21,7 +21,11 @@ Date Date::fromDateTime(const QDateTime& dateTime) {
 }
 
 QDateTime Date::toDateTime() const {
-    const auto milliseconds = static_cast<qint64>(std::llround(secondsSinceReferenceDate * 1e3));
+    // Through whole microseconds, the finest a stored date holds: a date read back from
+    // milliseconds may lie a hair below them as a double, and flooring that would lose one.
+    const auto microseconds = static_cast<qint64>(std::llround(secondsSinceReferenceDate * 1e6));
+    // Truncated, as clocks show time: 23:59:59.9995 still belongs to that day and second.
+    const qint64 milliseconds = microseconds / 1000 - (microseconds % 1000 < 0 ? 1 : 0);
     return QDateTime::fromMSecsSinceEpoch(milliseconds + kReferenceDateUnixSeconds * 1000, Qt::UTC);
 }
 

@@ -18,7 +18,7 @@ struct Date {
     static Date now();
     // Precondition: `dateTime` is valid. Milliseconds are kept.
     static Date fromDateTime(const QDateTime& dateTime);
-    // In UTC, rounded to the millisecond.
+    // In UTC, truncated to the millisecond (towards the past).
     QDateTime toDateTime() const;
 
     bool operator==(const Date&) const = default;

@@ -6,6 +6,7 @@
 #include <unicode/utypes.h>
 
 #include <memory>
+#include <vector>
 
 namespace kivo {
 
@@ -14,6 +15,34 @@ namespace {
 struct BreakIteratorCloser {
     void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
 };
+
+// Where each user-perceived character of `text` ends, in code units, in order.
+std::vector<qsizetype> characterEnds(const QString& text) {
+    std::vector<qsizetype> ends;
+    // Qt's own boundary finder splits surrogate pairs next to Indic and Thai text and mis-pairs
+    // regional indicators after an emoji; ICU follows the extended grapheme cluster rules.
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator(
+        ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.constData()),
+                  static_cast<int32_t>(text.size()), &status));
+    if (U_FAILURE(status) || !iterator) {
+        // ICU's data ships with the library, so this only happens when it is broken; cutting
+        // at code points then at least never splits a surrogate pair.
+        for (qsizetype end = 0; end < text.size();) {
+            end += text[end].isHighSurrogate() && end + 1 < text.size() &&
+                           text[end + 1].isLowSurrogate()
+                       ? 2
+                       : 1;
+            ends.push_back(end);
+        }
+        return ends;
+    }
+    for (int32_t next = ubrk_next(iterator.get()); next != UBRK_DONE;
+         next = ubrk_next(iterator.get())) {
+        ends.push_back(next);
+    }
+    return ends;
+}
 
 } // namespace
 
@@ -53,33 +82,26 @@ QString firstCharacters(const QString& text, qsizetype count) {
     if (text.size() <= count) {
         return text;
     }
-    // Qt's own boundary finder splits surrogate pairs next to Indic and Thai text and mis-pairs
-    // regional indicators after an emoji; ICU follows the extended grapheme cluster rules.
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator(
-        ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.constData()),
-                  static_cast<int32_t>(text.size()), &status));
-    if (U_FAILURE(status) || !iterator) {
-        // ICU's data ships with the library, so this only happens when it is broken; cutting
-        // at code points then at least never splits a surrogate pair.
-        qsizetype end = 0;
-        for (qsizetype codePoints = 0; codePoints < count && end < text.size(); ++codePoints) {
-            end += text[end].isHighSurrogate() && end + 1 < text.size() &&
-                           text[end + 1].isLowSurrogate()
-                       ? 2
-                       : 1;
-        }
-        return text.first(end);
+    const auto ends = characterEnds(text);
+    return static_cast<qsizetype>(ends.size()) <= count
+               ? text
+               : text.first(ends[static_cast<std::size_t>(count - 1)]);
+}
+
+QString firstCharactersWithinBytes(const QString& text, qsizetype maximumBytes) {
+    if (text.toUtf8().size() <= maximumBytes) {
+        return text;
     }
-    int32_t boundary = 0;
-    for (qsizetype characters = 0; characters < count; ++characters) {
-        const int32_t next = ubrk_next(iterator.get());
-        if (next == UBRK_DONE) {
-            return text;
+    qsizetype kept = 0;
+    qsizetype bytes = 0;
+    for (const qsizetype end : characterEnds(text)) {
+        bytes += QStringView(text).sliced(kept, end - kept).toUtf8().size();
+        if (bytes > maximumBytes) {
+            break;
         }
-        boundary = next;
+        kept = end;
     }
-    return text.first(boundary);
+    return text.first(kept);
 }
 
 } // namespace kivo

@@ -20,4 +20,8 @@ QString trimmedWhitespace(QStringView text);
 // when it has no more than `count`.
 QString firstCharacters(const QString& text, qsizetype count);
 
+// The longest run of whole user-perceived characters from the start of `text` that takes at most
+// `maximumBytes` bytes in UTF-8.
+QString firstCharactersWithinBytes(const QString& text, qsizetype maximumBytes);
+
 } // namespace kivo

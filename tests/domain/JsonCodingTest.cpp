@@ -201,6 +201,23 @@ private slots:
         QCOMPARE(RecordingPreset::fromJson(back(preset.toJson())), preset);
     }
 
+    // File names and lists show the second a recording started in, never the next one.
+    void datesAreTruncatedToTheMillisecond_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QDateTime>("expected");
+        const auto at = [](int y, int mo, int d, int h, int mi, int s, int ms) {
+            return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+        };
+        QTest::newRow("half a millisecond before midnight")
+            << 86399.9995 << at(2001, 1, 1, 23, 59, 59, 999);
+        QTest::newRow("a whole millisecond stays") << 1.001 << at(2001, 1, 1, 0, 0, 1, 1);
+        QTest::newRow("before the reference date") << -0.0005 << at(2000, 12, 31, 23, 59, 59, 999);
+    }
+    void datesAreTruncatedToTheMillisecond() {
+        QFETCH(double, seconds);
+        QTEST(Date{seconds}.toDateTime(), "expected");
+    }
+
     // What other writers produce reads (unknown keys, null optionals as absent, integers
     // written as fractions, any URL as the folder), and is written back as `expected`.
     void readingAcceptsWhatOtherWritersProduce_data() {

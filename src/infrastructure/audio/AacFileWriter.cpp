@@ -1,6 +1,7 @@
 #include "infrastructure/audio/AacFileWriter.h"
 
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/FfmpegLog.h"
 #include "infrastructure/audio/Mp4AudioWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
@@ -9,37 +10,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace kivo {
-
-namespace {
-
-QString ffmpegText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
-// The encoder reports its quantiser statistics at FFmpeg's default level on every file; keep
-// FFmpeg to warnings and errors unless someone chose a level already.
-void quietenFfmpegLog() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (av_log_get_level() == AV_LOG_INFO) {
-            av_log_set_level(AV_LOG_WARNING);
-        }
-    });
-}
-
-} // namespace
 
 void AacFileWriter::CodecDeleter::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
@@ -55,7 +32,7 @@ void AacFileWriter::PacketDeleter::operator()(AVPacket* packet) const {
 
 AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expectedFrames)
     : m_path(path) {
-    quietenFfmpegLog();
+    FfmpegLog::install();
     const QString creating = QStringLiteral("無法建立音檔 %1").arg(path);
     const int sampleRate = static_cast<int>(kWorkingSampleRate);
 
@@ -128,7 +105,7 @@ AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expecte
 AacFileWriter::~AacFileWriter() = default;
 
 void AacFileWriter::fail(const QString& what, int error) const {
-    throw PlatformError(what + QStringLiteral("：") + ffmpegText(error));
+    throw PlatformError(what + QStringLiteral("：") + FfmpegLog::describe(error));
 }
 
 void AacFileWriter::write(const float* left, const float* right, qint64 frames) {

@@ -2,6 +2,7 @@
 
 #include "domain/KivoError.h"
 #include "domain/RecordingNames.h"
+#include "domain/Text.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AudioFiles.h"
 #include "infrastructure/audio/AudioTrack.h"
@@ -25,6 +26,13 @@ namespace {
 constexpr std::uint64_t kMinimumFreeBytes = 100'000'000;
 
 const QString kManifestFileName = QStringLiteral("session.json");
+const QString kSystemSuffix = QStringLiteral("_電腦聲音");
+const QString kMicrophoneSuffix = QStringLiteral("_麥克風");
+
+// 0 bytes free counts as full: statvfs always gives a figure.
+bool tooFull(const std::optional<std::uint64_t>& available) {
+    return available && *available < kMinimumFreeBytes;
+}
 
 std::size_t index(AudioSource source) {
     return static_cast<std::size_t>(source);
@@ -69,10 +77,17 @@ AudioRecordingWriter::AudioRecordingWriter(const RecordingConfiguration& configu
 
     const QString outputFolder = localFolder(m_configuration.outputDirectory);
     FileOperations::makeFolder(outputFolder);
-
-    if (const auto available = availableCapacity(outputFolder);
-        available && *available > 0 && *available < kMinimumFreeBytes) {
+    // A folder that takes no files would otherwise be found only when the recording is saved.
+    FileOperations::checkCanCreateFiles(outputFolder);
+    if (tooFull(availableCapacity(outputFolder))) {
         throw KivoError(QStringLiteral("保存磁碟剩餘空間不足 100 MB，請更換資料夾。"));
+    }
+
+    // The tracks grow on the sessions volume, which may be another, smaller one.
+    const QString sessionsRoot = QDir::cleanPath(root);
+    FileOperations::makeFolder(sessionsRoot);
+    if (tooFull(availableCapacity(sessionsRoot))) {
+        throw KivoError(QStringLiteral("暫存磁碟剩餘空間不足 100 MB，請先清出空間。"));
     }
 
     FileOperations::makeFolder(m_directory);
@@ -202,10 +217,14 @@ RecordingRecord AudioRecordingWriter::finishOnQueue(double at) {
                             QDir::toNativeSeparators(m_directory) + QStringLiteral("。"));
         }
         RecordingRecord record = exportSession(m_manifest, m_directory, frames, onExportProgress);
-        RecoveryManifest exported = m_manifest;
-        exported.exported = record;
-        writeManifest(exported, m_directory);
-        m_manifest = std::move(exported);
+        m_manifest.exported = record;
+        try {
+            writeManifest(m_manifest, m_directory);
+        } catch (const PlatformError&) {
+            // The files are saved: failing here would keep the record from the library and
+            // have recovery save the recording a second time. The folder goes once the record
+            // is stored, as after any finish.
+        }
         return record;
     } catch (const std::exception& error) {
         throw KivoError(QStringLiteral("無法完成音檔保存，原始錄音保留在 ") +
@@ -280,7 +299,8 @@ void AudioRecordingWriter::writeManifest(const RecoveryManifest& manifest,
 RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& manifest,
                                                     const QString& directory,
                                                     std::optional<qint64> frames,
-                                                    const std::function<void(double)>& progress) {
+                                                    const std::function<void(double)>& progress,
+                                                    const FolderSync& syncFolder) {
     QStringList sources;
     std::vector<AudioSource> sourceKinds;
     for (const auto source : kAllAudioSources) {
@@ -307,11 +327,21 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
     const QString outputFolder = localFolder(configuration.outputDirectory);
     FileOperations::makeFolder(outputFolder);
 
-    const QString baseName =
-        RecordingNames::safeComponent(configuration.name) + QLatin1Char('_') +
+    const QString extension = fileExtension(configuration.format);
+    const QString stamp =
+        QLatin1Char('_') +
         manifest.startedAt.toDateTime().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) +
         QLatin1Char('_') + newUuidText().left(8);
-    const QString extension = fileExtension(configuration.format);
+    // The name is cut further where the longest file name of the export would not fit.
+    const qsizetype reservedBytes =
+        (stamp + QLatin1Char('.') + extension).toUtf8().size() +
+        std::max(kSystemSuffix.toUtf8().size(), kMicrophoneSuffix.toUtf8().size());
+    const QString name =
+        firstCharactersWithinBytes(RecordingNames::safeComponent(configuration.name),
+                                   RecordingNames::kMaximumFileNameBytes - reservedBytes);
+    // Only a single character heavier than the whole allowance (a letter under a hundred marks)
+    // leaves nothing.
+    const QString baseName = (name.isEmpty() ? QStringLiteral("錄音") : name) + stamp;
 
     const bool separateFiles = configuration.saveSeparateTracks && sources.size() >= 2;
     const double totalFrames = static_cast<double>(frameCount) *
@@ -340,21 +370,27 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
             // The session folder goes once the record is stored: the file must be on disk first.
             FileOperations::syncFile(temporaryPath);
             FileOperations::moveWithoutReplacing(temporaryPath, finalPath);
-            FileOperations::syncFolder(outputFolder);
         } catch (...) {
             QFile::remove(temporaryPath);
             throw;
         }
+        // Under its final name the file is whole: leaving it out of the record would have
+        // recovery write a second copy beside it.
         files.append(QUrl::fromLocalFile(finalPath));
         framesOfEarlierFiles += frameCount;
+        try {
+            syncFolder(outputFolder);
+        } catch (const PlatformError&) {
+            // Only the new name may be lost in a crash; the next save forces the folder again.
+        }
     };
 
     save(sources, QString());
     if (separateFiles) {
         for (qsizetype i = 0; i < sources.size(); ++i) {
             const QString suffix = sourceKinds[static_cast<std::size_t>(i)] == AudioSource::system
-                                       ? QStringLiteral("_電腦聲音")
-                                       : QStringLiteral("_麥克風");
+                                       ? kSystemSuffix
+                                       : kMicrophoneSuffix;
             save({sources[i]}, suffix);
         }
     }

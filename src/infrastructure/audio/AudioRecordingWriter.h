@@ -14,6 +14,7 @@
 #include "infrastructure/audio/AudioSource.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/concurrency/SerialQueue.h"
+#include "infrastructure/storage/FileOperations.h"
 
 #include <QString>
 
@@ -37,9 +38,13 @@ public:
     // volume does not say. Throws PlatformError when the volume cannot be queried.
     using AvailableCapacity = std::function<std::optional<std::uint64_t>(const QString& path)>;
     static std::optional<std::uint64_t> volumeAvailableCapacity(const QString& path);
+    // Forces a folder's entries to disk; throws PlatformError.
+    using FolderSync = std::function<void(const QString& path)>;
 
-    // Validates the configuration, creates the output folder, checks its free space, creates the
-    // session folder `root`/<ID> with its manifest and opens one track per captured source.
+    // Validates the configuration, creates the output folder, checks that a file can be created
+    // in it and the free space of its volume and of `root`'s, creates the session folder
+    // `root`/<ID> with its manifest and opens one track per captured source. Less than
+    // 100 000 000 bytes free, 0 included, refuses the start.
     // Throws KivoError or PlatformError; what was made on disk before a failure stays.
     AudioRecordingWriter(const RecordingConfiguration& configuration, const QString& root,
                          AvailableCapacity availableCapacity = volumeAvailableCapacity);
@@ -81,7 +86,8 @@ public:
 
     // Ends the recording at host time `at` once every buffer queued before has been written,
     // closes the tracks and exports. `completion` runs on the writer queue with the record, or
-    // with a KivoError naming the session folder, which then stays on disk.
+    // with a KivoError naming the session folder, which then stays on disk. Once the files are
+    // saved, a manifest that cannot be rewritten no longer fails the finish.
     void finish(double at, std::function<void(Result<RecordingRecord>)> completion);
 
     // Caller's thread, after a finish has completed: removes the session folder when the export
@@ -91,13 +97,16 @@ public:
     // Writes "session.json" into `directory` atomically (temporary file, fsync, rename).
     static void writeManifest(const RecoveryManifest& manifest, const QString& directory);
     // Exports a session folder into the configuration's output folder and returns its record.
-    // Without a frame count, the longest track file gives the length. `progress`, when given, is
+    // Without a frame count, the longest track file gives the length. The recording's name is cut
+    // so that every file name fits in kMaximumFileNameBytes. A file in place under its final name
+    // stays in the record even when `syncFolder` fails for it. `progress`, when given, is
     // called on the calling thread with the fraction (0…1) of all frames of all the files this
     // export writes that are written, each time it has grown by kExportProgressStep or more,
     // and with 1.0 once the last frame is written. Any thread.
     static RecordingRecord exportSession(const RecoveryManifest& manifest, const QString& directory,
                                          std::optional<qint64> frames = std::nullopt,
-                                         const std::function<void(double fraction)>& progress = {});
+                                         const std::function<void(double fraction)>& progress = {},
+                                         const FolderSync& syncFolder = FileOperations::syncFolder);
 
     // The least growth of the export's fraction between two progress reports: every report
     // crosses to the main thread and redraws what shows it, so a hundred are enough.

@@ -1,6 +1,7 @@
 #include "infrastructure/audio/FfmpegAudioPlayer.h"
 
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/FfmpegLog.h"
 #include "infrastructure/capture/PulseConnection.h"
 
 #include <QObject>
@@ -31,12 +32,6 @@ constexpr qint64 kUnknown = std::numeric_limits<qint64>::min();
 
 const QString kStreamFailed = QStringLiteral("無法開始播放音檔");
 
-QString ffmpegText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return QString::fromLocal8Bit(text);
-}
-
 qint64 framesOf(double seconds) {
     return std::llround(seconds * kRate);
 }
@@ -49,6 +44,7 @@ class FfmpegAudioPlayer::Decoder {
 public:
     explicit Decoder(const QString& path)
         : m_path(path) {
+        FfmpegLog::install();
         const auto name = path.toUtf8();
         check(avformat_open_input(&m_format, name.constData(), nullptr, nullptr));
         check(avformat_find_stream_info(m_format, nullptr));
@@ -159,7 +155,7 @@ private:
 
     PlatformError failure(int error) const {
         return PlatformError(QStringLiteral("無法開啟音檔「%1」：").arg(m_path) +
-                             ffmpegText(error));
+                             FfmpegLog::describe(error));
     }
 
     // Resamples `frame` (or what the resampler still holds, for null) and appends the frames

@@ -83,11 +83,7 @@ std::vector<RunningAudioApp> list() {
 }
 
 std::vector<RunningAudioApp> list(PulseConnection& connection) {
-    try {
-        return fromClients(connection.clients(), static_cast<qint32>(::getpid()));
-    } catch (const PlatformError&) {
-        return {};
-    }
+    return fromClients(connection.clients(), static_cast<qint32>(::getpid()));
 }
 
 } // namespace kivo::RunningAudioApps

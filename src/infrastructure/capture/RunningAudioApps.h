@@ -15,9 +15,11 @@ struct PulseClientInfo;
 
 namespace RunningAudioApps {
 
-// Never fails: without a reachable server the list is empty. Blocks the calling thread (not the
-// pulse thread) for the server's answer.
+// Both block the calling thread (not the pulse thread) for the server's answer.
+// Never fails: without a reachable server the list is empty.
 std::vector<RunningAudioApp> list();
+// Throws PlatformError when the server does not answer, so that a failing server is not taken
+// for a program that has quit.
 std::vector<RunningAudioApp> list(PulseConnection& connection);
 
 // The listing itself, from the server's clients; `ownProcessID` is left out.

@@ -77,6 +77,18 @@ void makeFolder(const QString& path) {
     }
 }
 
+void checkCanCreateFiles(const QString& path) {
+    const QByteArray probe = QFile::encodeName(path + QStringLiteral("/.kivo-") +
+                                               QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                                               QStringLiteral(".probe"));
+    FileDescriptor fd(::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        throw PlatformError::fromErrno(
+            QStringLiteral("無法在資料夾「%1」建立檔案").arg(nativePath(path)), errno);
+    }
+    ::unlink(probe.constData());
+}
+
 void removeFolder(const QString& path) {
     std::error_code error;
     std::filesystem::remove_all(toPath(path), error);

@@ -11,6 +11,10 @@ namespace kivo::FileOperations {
 // Creates `path` with every missing parent; an existing folder is fine.
 void makeFolder(const QString& path);
 
+// Creates and removes a hidden empty file in the folder `path`, so that a folder where nothing
+// can be written (a read-only mount, missing permission) is found before anything is recorded.
+void checkCanCreateFiles(const QString& path);
+
 // Removes `path` and everything in it; a folder that does not exist is fine.
 void removeFolder(const QString& path);
 

@@ -62,8 +62,15 @@ bool PulseSourceCatalog::hasConnection() const {
 // a listing would leave the server when done, and its removal would be reported as a program
 // quitting, which asks for the lists again.
 std::vector<RunningAudioApp> PulseSourceCatalog::applications() {
-    return sortedByName(hasConnection() ? RunningAudioApps::list(*m_connection)
-                                        : RunningAudioApps::list());
+    if (!hasConnection()) {
+        return sortedByName(RunningAudioApps::list());
+    }
+    try {
+        return sortedByName(RunningAudioApps::list(*m_connection));
+    } catch (const PlatformError&) {
+        // The picker shows no programs while the server is away, as without a connection.
+        return {};
+    }
 }
 
 std::vector<AudioInputDevice> PulseSourceCatalog::inputs() {

@@ -10,10 +10,13 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QtEndian>
 
 #include <limits>
+
+#include <unistd.h>
 
 using namespace kivo;
 using namespace Qt::StringLiterals;
@@ -295,8 +298,18 @@ private slots:
         } else if (fault == u"folder") {
             destination = m_folder.filePath(u"missing/out."_s) + fileExtension(format);
         }
+        QTemporaryFile terminal;
+        QVERIFY(terminal.open());
+        const int savedStderr = ::dup(STDERR_FILENO);
+        ::dup2(terminal.handle(), STDERR_FILENO);
         const QString text = thrownText<PlatformError>(
             [&] { AudioFiles::exportTracks(tracks, destination, frames, format, highQuality); });
+        ::dup2(savedStderr, STDERR_FILENO);
+        ::close(savedStderr);
+        // FFmpeg's notes, such as the encoder's "frames left in the queue", stay off the terminal.
+        QFile printed(terminal.fileName()); // read from its start: stderr moved the offset
+        QVERIFY(printed.open(QIODevice::ReadOnly));
+        QCOMPARE(printed.readAll(), QByteArray());
         QVERIFY(text != u"(nothing thrown)" &&
                 (fault != u"folder" || text.contains(destination + u"："_s)));
         if (fault != u"folder" && fault != u"full") {

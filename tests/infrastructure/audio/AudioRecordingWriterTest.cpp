@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <future>
+
+#include <unistd.h>
 
 using namespace kivo;
 using namespace Qt::StringLiterals;
@@ -28,6 +31,9 @@ Result<RecordingRecord> finishAndWait(AudioRecordingWriter& writer, double at) {
 }
 
 const QString kKept = u"無法完成音檔保存，原始錄音保留在 "_s;
+
+using Bytes = std::optional<std::uint64_t>;
+const AudioRecordingWriter::AvailableCapacity noValue = [](const QString&) { return Bytes(); };
 
 } // namespace
 
@@ -71,24 +77,50 @@ private slots:
         QDir(m_output).removeRecursively();
     }
 
-    void outputVolumeNeedsOneHundredMillionBytes_data() {
-        QTest::addColumn<std::optional<std::uint64_t>>("available");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("99 999 999 bytes") << std::optional<std::uint64_t>(99'999'999) << false;
-        QTest::newRow("100 000 000 bytes") << std::optional<std::uint64_t>(100'000'000) << true;
-        QTest::newRow("reported as 0") << std::optional<std::uint64_t>(0) << true;
-        QTest::newRow("no value") << std::optional<std::uint64_t>() << true;
+    // Both the output volume and the sessions volume need 100 000 000 bytes; 0 is full, no
+    // value passes. No session folder is made when either is short.
+    void volumesNeedOneHundredMillionBytes_data() {
+        QTest::addColumn<Bytes>("output");
+        QTest::addColumn<Bytes>("sessions");
+        QTest::addColumn<QString>("message");
+        const QString output = u"保存磁碟剩餘空間不足 100 MB，請更換資料夾。"_s;
+        const QString sessions = u"暫存磁碟剩餘空間不足 100 MB，請先清出空間。"_s;
+        QTest::newRow("output 99 999 999 bytes") << Bytes(99'999'999) << Bytes() << output;
+        QTest::newRow("output reports 0") << Bytes(0) << Bytes(100'000'000) << output;
+        QTest::newRow("sessions 99 999 999 bytes") << Bytes() << Bytes(99'999'999) << sessions;
+        QTest::newRow("sessions report 0") << Bytes(100'000'000) << Bytes(0) << sessions;
+        QTest::newRow("100 000 000 bytes each")
+            << Bytes(100'000'000) << Bytes(100'000'000) << QString();
+        QTest::newRow("no value") << Bytes() << Bytes() << QString();
     }
-    void outputVolumeNeedsOneHundredMillionBytes() {
-        QFETCH(std::optional<std::uint64_t>, available);
-        QFETCH(bool, starts);
+    void volumesNeedOneHundredMillionBytes() {
+        QFETCH(Bytes, output);
+        QFETCH(Bytes, sessions);
+        QFETCH(QString, message);
         const auto start = [&] {
-            AudioRecordingWriter(configuration(RecordingMode::system, true, false), m_root,
-                                 [available](const QString&) { return available; });
+            AudioRecordingWriter(
+                configuration(RecordingMode::system, true, false), m_root,
+                [&](const QString& path) { return path == m_root ? sessions : output; });
         };
-        QCOMPARE(test::thrownText(start),
-                 starts ? u"(nothing thrown)"_s : u"保存磁碟剩餘空間不足 100 MB，請更換資料夾。"_s);
-        QCOMPARE(QFileInfo::exists(m_root), starts);
+        QCOMPARE(test::thrownText(start), message.isEmpty() ? u"(nothing thrown)"_s : message);
+        QCOMPARE(QDir(m_root).isEmpty(), !message.isEmpty());
+    }
+
+    // Found at the start with the system's reason. Permissions do not stop root, but sysfs
+    // takes no new files from anyone.
+    void outputFolderThatTakesNoFilesRefusesTheStart() {
+        auto c = configuration(RecordingMode::system, true, false);
+        if (::geteuid() == 0) {
+            c.outputDirectory = QUrl::fromLocalFile(u"/sys/"_s);
+        } else {
+            QVERIFY(QDir().mkpath(m_output));
+            QVERIFY(QFile::setPermissions(m_output, QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const QString text =
+            test::thrownText<PlatformError>([&] { AudioRecordingWriter(c, m_root, noValue); });
+        QFile::setPermissions(m_output, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(text.endsWith(QString::fromLocal8Bit(std::strerror(EACCES))), qPrintable(text));
+        QVERIFY(!QFileInfo::exists(m_root));
     }
 
     // An invalid name, an output folder or a sessions root that cannot be made (a file lies in
@@ -215,17 +247,64 @@ private slots:
         QVERIFY(QFileInfo::exists(track(*writer, "session.json")));
     }
 
-    // A non-empty folder in place of session.json: renaming the new manifest over it fails.
-    void manifestThatCannotBeRewrittenFailsTheFinish() {
+    // A non-empty folder in place of session.json: renaming the new manifest over it fails. The
+    // files are saved, so the record comes back; the session goes when acknowledged.
+    void manifestThatCannotBeRewrittenStillReturnsTheRecord() {
         const auto writer = recording(4800);
         QVERIFY(QFile::remove(track(*writer, "session.json")));
         QVERIFY(QDir().mkpath(track(*writer, "session.json/inside")));
         const auto result = finishAndWait(*writer, 0.1);
-        QVERIFY(result.errorDescription().startsWith(kKept));
-        QVERIFY(!writer->manifest().exported);
+        QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
+        QCOMPARE(filesIn(m_output), QStringList{result.value().files()[0].fileName()});
         QVERIFY(QFileInfo::exists(track(*writer, "system.caf")));
-        QCOMPARE(filesIn(m_output).size(), 1);
-        QVERIFY(!filesIn(m_output)[0].startsWith(u".kivo-"));
+        writer->acknowledgeSaved();
+        QVERIFY(!QFileInfo::exists(writer->directory()));
+    }
+
+    // Once under its final name a file stays in the record though its folder cannot be forced
+    // to disk: dropped, recovery would write a second copy.
+    void savedFilesStayInTheRecordWhenTheFolderCannotBeSynced() {
+        const auto writer = recording(4800, true);
+        writer->abandonEmptySession(); // closes the tracks, keeps the session with audio
+        const auto failingSync = [](const QString& path) {
+            throw PlatformError::fromErrno(path, EIO);
+        };
+        std::optional<RecordingRecord> record;
+        QVERIFY_THROWS_NO_EXCEPTION(
+            record = AudioRecordingWriter::exportSession(writer->manifest(), writer->directory(),
+                                                         4800, {}, failingSync));
+        QCOMPARE(record->files().size(), 3);
+        QCOMPARE(filesIn(m_output).size(), 3);
+    }
+
+    // The system file's name, the longest, fits in 255 bytes of UTF-8: the name is cut between
+    // whole characters (a letter with its accent, an emoji's surrogate pair).
+    void longNamesAreCutToFitTheFileNameLimit_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kept");
+        const QString cjk(80, u'錄');
+        QTest::newRow("76 CJK") << cjk.left(76) << cjk.left(71);
+        QTest::newRow("80 CJK") << cjk << cjk.left(71);
+        QTest::newRow("ASCII then CJK") << u"Meeting "_s + cjk << u"Meeting "_s + cjk.left(68);
+        QTest::newRow("accented letters")
+            << u"ab"_s + u"e\u0301"_s.repeated(78) << u"ab"_s + u"e\u0301"_s.repeated(70);
+        QTest::newRow("emoji") << u"😀"_s.repeated(80) << u"😀"_s.repeated(53);
+    }
+    void longNamesAreCutToFitTheFileNameLimit() {
+        QFETCH(QString, name);
+        QFETCH(QString, kept);
+        auto c = configuration(RecordingMode::system, true, true);
+        c.name = name;
+        AudioRecordingWriter writer(c, m_root);
+        writer.activate(0.0);
+        writer.appendAsync(test::stereoBuffer(480, 0.5F, 0.5F), AudioSource::system, 0.0);
+        const auto result = finishAndWait(writer, 0.01);
+        QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
+        const QString system = result.value().files().value(1).fileName();
+        QVERIFY2(system.startsWith(kept + u'_') && system.endsWith(u"_電腦聲音.wav"_s),
+                 qPrintable(system));
+        QCOMPARE_LE(system.toUtf8().size(), 255);
+        QCOMPARE(filesIn(m_output).size(), 3);
     }
 
     // The microphone track is missing: the merged and system files come from the one left,

@@ -80,6 +80,17 @@ private slots:
         }
     }
 
+    // A server that fails while the programs are listed is reported, so that the start does not
+    // take it for the chosen program having quit.
+    void listingOnAServerThatWentAwayFails() {
+        test::PrivateServer server;
+        QVERIFY(server.started());
+        const test::ScopedPulseServer privateServer(server.address());
+        PulseConnection connection;
+        server.stop();
+        QVERIFY_THROWS_EXCEPTION(PlatformError, RunningAudioApps::list(connection));
+    }
+
     // Listing, and anything before the test, do not count as a program quitting.
     void programsQuittingTogetherAreReportedOnceAfterTheyLeft() {
         PulseSourceCatalog catalog;
