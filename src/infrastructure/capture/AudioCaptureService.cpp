@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -275,6 +276,26 @@ void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> comp
     // the sources close is cut there by the writer.
     const double end = hostNow();
     m_stopping->store(true);
+    finishAfterTail(end, end + kTailWait, std::move(completion));
+}
+
+void AudioCaptureService::finishAfterTail(double end, double deadline,
+                                          std::function<void(Result<RecordingRecord>)> completion) {
+    // A fragment reaches Kivo some milliseconds after its audio was captured (a server cycle
+    // and the fragment's own length): closing the streams at once would leave the recording's
+    // last moments as silence.
+    const bool delivered = (!m_system || m_system->hasDeliveredUntil(end)) &&
+                           (!m_microphone || m_microphone->hasDeliveredUntil(end));
+    if (!delivered && hostNow() < deadline) {
+        const std::weak_ptr<int> alive = m_alive;
+        QTimer::singleShot(std::chrono::milliseconds(5), QCoreApplication::instance(),
+                           [this, alive, end, deadline, completion = std::move(completion)] {
+                               if (alive.lock()) {
+                                   finishAfterTail(end, deadline, completion);
+                               }
+                           });
+        return;
+    }
     stopSources();
 
     // The finish runs on the writer's queue, and its task is destroyed there after it ran: it

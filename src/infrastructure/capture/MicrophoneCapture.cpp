@@ -127,6 +127,10 @@ void MicrophoneCapture::stopLocked() {
         m_connection->removeListener(m_listener);
         m_listener = 0;
     }
+    if (m_stream) {
+        // Held back until the stream's clock is known; the stop ends the wait.
+        m_stream->handOnHeldBack();
+    }
     m_stream.reset();
     handOn();
     m_running = false;
@@ -166,6 +170,12 @@ void MicrophoneCapture::handOn() {
     if (m_onBuffer) {
         m_onBuffer(std::move(buffer), m_gatheredTime);
     }
+}
+
+bool MicrophoneCapture::hasDeliveredUntil(double hostTime) const {
+    PulseConnection::Lock lock(*m_connection);
+    const auto until = m_stream ? m_stream->capturedUntil() : std::nullopt;
+    return until && *until >= hostTime;
 }
 
 std::optional<quint32> MicrophoneCapture::recordedSource() const {

@@ -46,8 +46,12 @@ public:
     // channels or rate (microphoneWithoutInput), the stream refused (microphoneUnusable), the
     // server gone (serverUnreachable).
     void start();
-    // Closes the stream; afterwards no handler runs. start() may follow again.
+    // Hands on what the stream still holds and closes it; afterwards no handler runs. start() may follow again.
     void stop();
+
+    // Whether the stream has delivered everything captured before `hostTime` (false while that
+    // is not known). Main thread.
+    bool hasDeliveredUntil(double hostTime) const;
 
     // The source the stream records from while it runs, else empty. Main thread.
     std::optional<quint32> recordedSource() const;

@@ -294,6 +294,25 @@ void RecordStream::settleAnchor() {
     }
 }
 
+void RecordStream::handOnHeldBack() {
+    if (!m_pending.empty()) {
+        settleAnchor();
+    }
+}
+
+std::optional<double> RecordStream::capturedUntil() const {
+    if (m_anchor) {
+        return stampOf(m_framesRead);
+    }
+    auto estimates = m_calibration.estimates;
+    if (estimates.empty()) {
+        return std::nullopt;
+    }
+    const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
+    std::nth_element(estimates.begin(), middle, estimates.end());
+    return *middle + static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate;
+}
+
 void RecordStream::loseAnchor() {
     m_anchor.reset();
     m_driftedBefore = false;

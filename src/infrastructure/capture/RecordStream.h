@@ -77,6 +77,14 @@ public:
     // `connection.signal()` is called once it is ready or has failed.
     void connect();
 
+    // Stamps the fragments held back while the clock is measured, with what is known so far,
+    // and hands them on: a recording stopped within the calibration window keeps its audio.
+    void handOnHeldBack();
+
+    // The capture time just after the last frame taken from the stream, while its clock is
+    // being measured an estimate from the reports so far; empty before any frame and report.
+    std::optional<double> capturedUntil() const;
+
     bool isReady() const;
     // Ready, failed or ended: no longer connecting.
     bool isSettled() const;

@@ -77,6 +77,17 @@ public:
                 pa_operation_unref(query->operation);
             }
         }
+        // What the streams hold back while their clocks are measured goes to the mixer first.
+        // Handing on may retire older outputs' streams, so the ids are taken beforehand.
+        std::vector<quint64> ids;
+        for (const auto& entry : m_sources) {
+            ids.push_back(entry.first);
+        }
+        for (const auto id : ids) {
+            if (const auto found = m_sources.find(id); found != m_sources.end()) {
+                found->second.stream->handOnHeldBack();
+            }
+        }
         m_sources.clear();
         m_retired.clear();
         m_mixer.flushAll();
@@ -126,6 +137,13 @@ public:
             std::any_of(m_sources.begin(), m_sources.end(),
                         [](const auto& entry) { return !entry.second.stream->isSettled(); });
         return outstanding || connecting;
+    }
+
+    bool deliveredUntil(double hostTime) const {
+        return std::all_of(m_sources.begin(), m_sources.end(), [hostTime](const auto& entry) {
+            const auto until = entry.second.stream->capturedUntil();
+            return !entry.second.stream->isReady() || (until && *until >= hostTime);
+        });
     }
 
     int liveStreams() const {
@@ -593,6 +611,11 @@ void SystemAudioCapture::stop() {
 
 void SystemAudioCapture::stopLocked() {
     m_session.reset();
+}
+
+bool SystemAudioCapture::hasDeliveredUntil(double hostTime) const {
+    PulseConnection::Lock lock(*m_connection);
+    return !m_session || m_session->deliveredUntil(hostTime);
 }
 
 int SystemAudioCapture::streamCount() const {

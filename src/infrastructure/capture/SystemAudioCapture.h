@@ -46,9 +46,13 @@ public:
     // stream refused. An application without playback streams yet is not an error: its streams are
     // picked up when they appear.
     void start();
-    // Closes every record stream and hands on what the mixer still holds. Afterwards no handler
+    // Closes every record stream and hands on what the streams and the mixer still hold. Afterwards no handler
     // runs. Safe to call more than once, and without start(); start() may follow again.
     void stop();
+
+    // Whether every running record stream has delivered everything captured before `hostTime`
+    // (false while that is not known). Main thread.
+    bool hasDeliveredUntil(double hostTime) const;
 
     // Record streams running now (one per followed output or application stream). Main thread.
     int streamCount() const;

@@ -153,6 +153,30 @@ private slots:
                          microphone.amplitude(440, 0.3, 1.3)) > 40);
     }
 
+    void aRecordingHoldsTheToneToItsLastMoment_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::addColumn<int>("recordedMs");
+        // Right after the start: the streams still measure their clocks and hold back what came.
+        QTest::newRow("system, stopped at once") << RecordingMode::system << 40;
+        QTest::newRow("microphone, stopped at once") << RecordingMode::microphone << 40;
+        QTest::newRow("system") << RecordingMode::system << 600;
+        QTest::newRow("microphone") << RecordingMode::microphone << 600;
+    }
+    void aRecordingHoldsTheToneToItsLastMoment() {
+        QFETCH(RecordingMode, mode);
+        QFETCH(int, recordedMs);
+        TestPlayer player(
+            {u"default,tone,440,0.3,0,forever"_s, u"kivo_test_mic_feed,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
+        QVERIFY2(start(configuration(mode, false)), qPrintable(error()));
+        QTest::qWait(recordedMs);
+        const auto record = stop();
+        QVERIFY2(record, qPrintable(error()));
+        const auto merged = heard(record->files().front().toLocalFile());
+        const auto end = seconds(merged);
+        QVERIFY2(merged.firstAbove(0.1F, end - 0.005), "the last 5 ms are silent");
+    }
+
     void gainsScaleTheRecordedLevel() {
         TestPlayer output({u"default,tone,440,0.5,0,forever"_s});
         QVERIFY(output.waitPlaying(0));
