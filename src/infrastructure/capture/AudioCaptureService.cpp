@@ -7,11 +7,13 @@
 #include "infrastructure/capture/HostClock.h"
 #include "infrastructure/capture/MicrophoneCapture.h"
 #include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/RecordStream.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/capture/SystemAudioCapture.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,6 +30,12 @@ QString microphoneServerMessage(const QString& description) {
 
 QString systemServerMessage(const QString& description) {
     return QStringLiteral("無法擷取系統音訊。") + kServerHint + QLatin1Char('\n') + description;
+}
+
+// `source` is the source's name as the recording's gain controls show it.
+QString stalledMessage(const QString& source) {
+    return source + QStringLiteral("已 %1 秒沒有送來音訊，將保存目前錄音。")
+                        .arg(static_cast<int>(RecordStream::kMaxQuiet));
 }
 
 const QString kNoOutputMessage = QStringLiteral("找不到可用的音訊輸出裝置，無法啟動系統音訊擷取。");
@@ -178,10 +186,13 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
                     writer->appendAsync(std::move(buffer), AudioSource::system, hostTime);
                 },
                 [this, alive, stopping](const CaptureFailure& failure) {
-                    if (!stopping->load()) {
-                        reportFailure(alive,
-                                      QStringLiteral("系統音訊來源中斷。\n") + failure.description);
+                    if (stopping->load()) {
+                        return;
                     }
+                    reportFailure(alive, failure.kind == CaptureFailureKind::sourceStalled
+                                             ? stalledMessage(QStringLiteral("電腦聲音"))
+                                             : QStringLiteral("系統音訊來源中斷。\n") +
+                                                   failure.description);
                 });
             try {
                 m_system->start();
@@ -202,6 +213,8 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
                     }
                     if (failure.kind == CaptureFailureKind::microphoneChanged) {
                         reportFailure(alive, kMicrophoneChangedMessage);
+                    } else if (failure.kind == CaptureFailureKind::sourceStalled) {
+                        reportFailure(alive, stalledMessage(QStringLiteral("麥克風")));
                     } else if (!systemReportsServer) {
                         // A lost server is reported once, by the system source when there is one.
                         reportFailure(alive, microphoneServerMessage(failure.description));
@@ -275,6 +288,26 @@ void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> comp
     // the sources close is cut there by the writer.
     const double end = hostNow();
     m_stopping->store(true);
+    finishAfterTail(end, end + kTailWait, std::move(completion));
+}
+
+void AudioCaptureService::finishAfterTail(double end, double deadline,
+                                          std::function<void(Result<RecordingRecord>)> completion) {
+    // A fragment reaches Kivo some milliseconds after its audio was captured (a server cycle
+    // and the fragment's own length): closing the streams at once would leave the recording's
+    // last moments as silence.
+    const bool delivered = (!m_system || m_system->hasDeliveredUntil(end)) &&
+                           (!m_microphone || m_microphone->hasDeliveredUntil(end));
+    if (!delivered && hostNow() < deadline) {
+        const std::weak_ptr<int> alive = m_alive;
+        QTimer::singleShot(std::chrono::milliseconds(5), QCoreApplication::instance(),
+                           [this, alive, end, deadline, completion = std::move(completion)] {
+                               if (alive.lock()) {
+                                   finishAfterTail(end, deadline, completion);
+                               }
+                           });
+        return;
+    }
     stopSources();
 
     // The finish runs on the writer's queue, and its task is destroyed there after it ran: it

@@ -47,8 +47,15 @@ public:
     // The session folder of the current or last finished recording; empty when there is none.
     QString sessionFolder() const;
 
+    // How long a stop waits at most for the sources' last fragments, in seconds.
+    static constexpr double kTailWait = 0.1;
+
 private:
     void startCapturing(const RecordingConfiguration& configuration);
+    // Main thread: finishes the recording at `end` once every source has delivered what it
+    // captured before `end`, or once `deadline` (host time) has passed.
+    void finishAfterTail(double end, double deadline,
+                         std::function<void(Result<RecordingRecord>)> completion);
     void stopSources();
     void cleanUpFailedStart();
     // Main thread: runs `work` later from the event loop, if this service still exists then.

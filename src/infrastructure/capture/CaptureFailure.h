@@ -14,6 +14,9 @@ enum class CaptureFailureKind {
     outputLost,
     // The microphone's stream was moved to another source, suspended, or its source was removed.
     microphoneChanged,
+    // The source delivered nothing for RecordStream::kMaxQuiet seconds, nor after being reopened,
+    // without a word from the server (which may hang).
+    sourceStalled,
 };
 
 struct CaptureFailure {

@@ -1,6 +1,7 @@
 #include "infrastructure/capture/MicrophoneCapture.h"
 
 #include "infrastructure/capture/CaptureStartError.h"
+#include "infrastructure/capture/HostClock.h"
 #include "infrastructure/capture/PulseConnection.h"
 #include "infrastructure/capture/RecordStream.h"
 
@@ -20,6 +21,9 @@ const QString kOpenFailed = QStringLiteral("無法開啟麥克風的音訊來源
 const QString kMoved = QStringLiteral("麥克風改用了另一個音訊來源");
 const QString kSuspended = QStringLiteral("麥克風的音訊來源已暫停");
 const QString kEnded = QStringLiteral("麥克風的音訊來源已中斷");
+const QString kStalled = QStringLiteral("麥克風的音訊來源沒有送來音訊，重新開啟後也沒有");
+
+constexpr pa_usec_t kWatchInterval = 250000;
 
 } // namespace
 
@@ -72,23 +76,7 @@ void MicrophoneCapture::start() {
     // change of default (reported as a change of the microphone).
     settings.sourceName = m_sourceIndex ? source->name : QString();
     settings.fragmentFrames = kFragmentFrames;
-    m_stream = std::make_unique<RecordStream>(
-        *m_connection, settings,
-        [this](const float* interleaved, qint64 frames, double hostTime) {
-            gather(interleaved, frames, hostTime);
-        },
-        [this](RecordStream::Change what) {
-            if (what == RecordStream::Change::moved) {
-                change(kMoved);
-            } else if (what == RecordStream::Change::suspended) {
-                change(kSuspended);
-            }
-        },
-        [this](int error) {
-            if (m_connection->isConnected()) {
-                change(kEnded + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
-            }
-        });
+    m_stream = makeStream(settings);
     m_listener = m_connection->addListener(nullptr, [this](const QString& description) {
         if (m_onFailure) {
             m_onFailure(CaptureFailure{CaptureFailureKind::connectionLost, description});
@@ -115,6 +103,70 @@ void MicrophoneCapture::start() {
                                 pulseError(kOpenFailed, error));
     }
     m_running = true;
+    m_reopened = false;
+    m_watchdog = pa_context_rttime_new(m_connection->context(), pa_rtclock_now() + kWatchInterval,
+                                       &MicrophoneCapture::watch, this);
+}
+
+std::unique_ptr<RecordStream>
+MicrophoneCapture::makeStream(const RecordStream::Settings& settings) {
+    return std::make_unique<RecordStream>(
+        *m_connection, settings,
+        [this](const float* interleaved, qint64 frames, double hostTime) {
+            gather(interleaved, frames, hostTime);
+        },
+        [this](RecordStream::Change what) {
+            if (what == RecordStream::Change::moved) {
+                change(kMoved);
+            } else if (what == RecordStream::Change::suspended) {
+                change(kSuspended);
+            }
+        },
+        [this](int error) {
+            if (m_connection->isConnected()) {
+                change(kEnded + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
+            }
+        });
+}
+
+void MicrophoneCapture::watch(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
+                              void* userdata) {
+    auto* self = static_cast<MicrophoneCapture*>(userdata);
+    self->checkStall();
+    pa_context_rttime_restart(self->m_connection->context(), event,
+                              pa_rtclock_now() + kWatchInterval);
+}
+
+// A microphone delivers even in silence, so a stream that delivers nothing (without a suspend or
+// a move, which are reported as changes) is stuck, the server perhaps hanging. It is reopened
+// once; if the new one delivers nothing either, the capture fails.
+void MicrophoneCapture::checkStall() {
+    if (!m_stream || !m_running) {
+        return;
+    }
+    if (!m_stream->hasBeenQuietFor(RecordStream::kMaxQuiet, hostNow())) {
+        if (m_stream->hasDelivered()) {
+            m_reopened = false;
+        }
+        return;
+    }
+    if (!m_reopened) {
+        m_reopened = true;
+        m_stream->handOnHeldBack();
+        handOn();
+        auto stream = makeStream(m_stream->settings());
+        try {
+            stream->connect();
+            m_stream = std::move(stream);
+            return;
+        } catch (const PlatformError&) {
+            // Reported as stuck below: the old stream stays, delivering nothing.
+        }
+    }
+    m_running = false; // reported once
+    if (m_onFailure) {
+        m_onFailure(CaptureFailure{CaptureFailureKind::sourceStalled, kStalled});
+    }
 }
 
 void MicrophoneCapture::stop() {
@@ -123,9 +175,17 @@ void MicrophoneCapture::stop() {
 }
 
 void MicrophoneCapture::stopLocked() {
+    if (m_watchdog != nullptr) {
+        pa_threaded_mainloop_get_api(m_connection->mainloop())->time_free(m_watchdog);
+        m_watchdog = nullptr;
+    }
     if (m_listener != 0) {
         m_connection->removeListener(m_listener);
         m_listener = 0;
+    }
+    if (m_stream) {
+        // Held back until the stream's clock is known; the stop ends the wait.
+        m_stream->handOnHeldBack();
     }
     m_stream.reset();
     handOn();
@@ -166,6 +226,12 @@ void MicrophoneCapture::handOn() {
     if (m_onBuffer) {
         m_onBuffer(std::move(buffer), m_gatheredTime);
     }
+}
+
+bool MicrophoneCapture::hasDeliveredUntil(double hostTime) const {
+    PulseConnection::Lock lock(*m_connection);
+    const auto until = m_stream ? m_stream->capturedUntil() : std::nullopt;
+    return until && *until >= hostTime;
 }
 
 std::optional<quint32> MicrophoneCapture::recordedSource() const {

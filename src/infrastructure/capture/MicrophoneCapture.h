@@ -12,24 +12,29 @@
 
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/capture/CaptureFailure.h"
+#include "infrastructure/capture/RecordStream.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+struct pa_mainloop_api;
+struct pa_time_event;
+struct timeval;
+
 namespace kivo {
 
 class PulseConnection;
-class RecordStream;
 
 class MicrophoneCapture {
 public:
     static constexpr qint64 kFragmentFrames = 1024;
 
     using BufferHandler = std::function<void(PcmBuffer buffer, double hostTime)>;
-    // Called for every change of the microphone (kind microphoneChanged) and once when the
-    // connection breaks (kind connectionLost).
+    // Called for every change of the microphone (kind microphoneChanged), once when the
+    // connection breaks (kind connectionLost), and once when the stream delivered nothing for
+    // RecordStream::kMaxQuiet seconds, nor after being reopened once (kind sourceStalled).
     using FailureHandler = std::function<void(const CaptureFailure& failure)>;
 
     // `sourceIndex` is the chosen input's id (AudioInputDevice::id); empty for the default input.
@@ -46,13 +51,22 @@ public:
     // channels or rate (microphoneWithoutInput), the stream refused (microphoneUnusable), the
     // server gone (serverUnreachable).
     void start();
-    // Closes the stream; afterwards no handler runs. start() may follow again.
+    // Hands on what the stream still holds and closes it; afterwards no handler runs. start() may
+    // follow again.
     void stop();
+
+    // Whether the stream has delivered everything captured before `hostTime` (false while that
+    // is not known). Main thread.
+    bool hasDeliveredUntil(double hostTime) const;
 
     // The source the stream records from while it runs, else empty. Main thread.
     std::optional<quint32> recordedSource() const;
 
 private:
+    std::unique_ptr<RecordStream> makeStream(const RecordStream::Settings& settings);
+    static void watch(pa_mainloop_api* api, pa_time_event* event, const struct timeval* time,
+                      void* userdata);
+    void checkStall();
     void stopLocked();
     void change(const QString& description);
     void gather(const float* interleaved, qint64 frames, double hostTime);
@@ -65,7 +79,9 @@ private:
     // Under the connection's lock:
     std::unique_ptr<RecordStream> m_stream;
     quint64 m_listener = 0;
-    bool m_running = false; // start() succeeded; changes are reported only then
+    bool m_running = false;              // start() succeeded; changes are reported only then
+    pa_time_event* m_watchdog = nullptr; // checks for a stuck stream while running
+    bool m_reopened = false;             // the stuck stream was reopened and has not delivered
     // Fragments joined into buffers of about kFragmentFrames (a server may deliver a few frames
     // at a time): the channels so far and the stamp of their first frame.
     std::vector<float> m_left;

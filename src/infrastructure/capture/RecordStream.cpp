@@ -49,10 +49,15 @@ struct RecordStreamCallbacks {
         }
     }
 
-    static void read(pa_stream*, size_t, void* userdata) { self(userdata)->readAvailable(); }
+    static void read(pa_stream*, size_t, void* userdata) {
+        // The only cost of the stall watchdog on the audio path.
+        self(userdata)->m_lastSign = hostNow();
+        self(userdata)->readAvailable();
+    }
 
     static void moved(pa_stream*, void* userdata) {
         auto* s = self(userdata);
+        s->m_lastSign = hostNow();
         s->loseAnchor();
         if (s->m_onChange) {
             s->m_onChange(RecordStream::Change::moved);
@@ -61,6 +66,7 @@ struct RecordStreamCallbacks {
 
     static void suspended(pa_stream* stream, void* userdata) {
         auto* s = self(userdata);
+        s->m_lastSign = hostNow();
         s->loseAnchor();
         if (s->m_onChange) {
             s->m_onChange(pa_stream_is_suspended(stream) > 0 ? RecordStream::Change::suspended
@@ -101,6 +107,7 @@ RecordStream::~RecordStream() {
 }
 
 void RecordStream::connect() {
+    m_lastSign = hostNow();
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRate, kChannels};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
@@ -136,6 +143,15 @@ void RecordStream::connect() {
                                  &attributes, flags) < 0) {
         throw pulseError(kStreamFailed, pa_context_errno(m_connection.context()));
     }
+}
+
+bool RecordStream::hasBeenQuietFor(double seconds, double now) const {
+    if (m_stream == nullptr || m_ended ||
+        (pa_stream_get_state(m_stream) == PA_STREAM_READY &&
+         pa_stream_is_suspended(m_stream) > 0)) {
+        return false;
+    }
+    return now - m_lastSign >= seconds;
 }
 
 bool RecordStream::isReady() const {
@@ -292,6 +308,25 @@ void RecordStream::settleAnchor() {
                       stampOf(frame));
         }
     }
+}
+
+void RecordStream::handOnHeldBack() {
+    if (!m_pending.empty()) {
+        settleAnchor();
+    }
+}
+
+std::optional<double> RecordStream::capturedUntil() const {
+    if (m_anchor) {
+        return stampOf(m_framesRead);
+    }
+    auto estimates = m_calibration.estimates;
+    if (estimates.empty()) {
+        return std::nullopt;
+    }
+    const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
+    std::nth_element(estimates.begin(), middle, estimates.end());
+    return *middle + static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate;
 }
 
 void RecordStream::loseAnchor() {

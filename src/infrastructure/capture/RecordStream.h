@@ -47,6 +47,9 @@ public:
     static constexpr double kCalibrationTime = 0.12;
     // How often the counted time is checked against the server's report, seconds.
     static constexpr double kCheckInterval = 1.0;
+    // A stream that has delivered nothing at all for this long, neither suspended nor moved
+    // meanwhile, is taken to be stuck, seconds.
+    static constexpr double kMaxQuiet = 3.0;
 
     struct Settings {
         QString streamName;                        // shown in the server's stream lists
@@ -76,6 +79,19 @@ public:
     // Creates the stream and starts connecting it; throws PlatformError when libpulse refuses.
     // `connection.signal()` is called once it is ready or has failed.
     void connect();
+
+    // Stamps the fragments held back while the clock is measured, with what is known so far,
+    // and hands them on: a recording stopped within the calibration window keeps its audio.
+    void handOnHeldBack();
+
+    // The capture time just after the last frame taken from the stream, while its clock is
+    // being measured an estimate from the reports so far; empty before any frame and report.
+    std::optional<double> capturedUntil() const;
+
+    // Whether nothing came from the stream for `seconds` before `now`: no fragment since it was
+    // connected, moved or resumed. Never while it is suspended or has ended.
+    bool hasBeenQuietFor(double seconds, double now) const;
+    bool hasDelivered() const { return m_framesRead > 0; }
 
     bool isReady() const;
     // Ready, failed or ended: no longer connecting.
@@ -108,6 +124,7 @@ private:
     pa_operation* m_timing = nullptr; // the latency report asked for, while it is on its way
     bool m_ended = false;
     int m_error = 0;
+    double m_lastSign = 0.0; // when a fragment or a move or suspend last came, host seconds
 
     qint64 m_framesRead = 0; // frames taken from the stream since it started, holes included
     struct Anchor {

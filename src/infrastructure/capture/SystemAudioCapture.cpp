@@ -21,6 +21,7 @@ const QString kStartFailed = QStringLiteral("無法開始擷取系統音訊");
 const QString kNoOutput = QStringLiteral("音訊伺服器沒有可錄製的預設輸出裝置");
 const QString kOutputGone = QStringLiteral("錄製中的音訊輸出裝置已移除，也沒有其他預設輸出裝置");
 const QString kOutputFailed = QStringLiteral("系統音訊的擷取串流一再中斷");
+const QString kOutputStalled = QStringLiteral("系統音訊的擷取串流沒有送來音訊，重新開啟後也沒有");
 
 constexpr pa_usec_t kTickMicroseconds = 50000;
 // Audio captured this long ago is handed on even if some stream has not delivered it.
@@ -77,6 +78,17 @@ public:
                 pa_operation_unref(query->operation);
             }
         }
+        // What the streams hold back while their clocks are measured goes to the mixer first.
+        // Handing on may retire older outputs' streams, so the ids are taken beforehand.
+        std::vector<quint64> ids;
+        for (const auto& entry : m_sources) {
+            ids.push_back(entry.first);
+        }
+        for (const auto id : ids) {
+            if (const auto found = m_sources.find(id); found != m_sources.end()) {
+                found->second.stream->handOnHeldBack();
+            }
+        }
         m_sources.clear();
         m_retired.clear();
         m_mixer.flushAll();
@@ -126,6 +138,13 @@ public:
             std::any_of(m_sources.begin(), m_sources.end(),
                         [](const auto& entry) { return !entry.second.stream->isSettled(); });
         return outstanding || connecting;
+    }
+
+    bool deliveredUntil(double hostTime) const {
+        return std::all_of(m_sources.begin(), m_sources.end(), [hostTime](const auto& entry) {
+            const auto until = entry.second.stream->capturedUntil();
+            return !entry.second.stream->isReady() || (until && *until >= hostTime);
+        });
     }
 
     int liveStreams() const {
@@ -192,8 +211,38 @@ private:
             return finished;
         });
         session->m_mixer.flushBefore(hostNow() - kStallSeconds);
+        session->watch();
         pa_context_rttime_restart(session->m_connection.context(), event,
                                   pa_rtclock_now() + kTickMicroseconds);
+    }
+
+    // Whole system: an output's monitor delivers even while nothing plays, so a stream that
+    // delivers nothing (without a suspend or a move) is stuck, the server perhaps hanging. It is
+    // reopened once; if the new one delivers nothing either, the capture fails. An application's
+    // streams are left alone: they deliver nothing while the application pauses.
+    void watch() {
+        if (m_pid || m_failed || !m_pendingSink.isEmpty() || m_sources.empty()) {
+            return;
+        }
+        const auto& [id, source] = *m_sources.rbegin();
+        if (!source.stream->hasBeenQuietFor(RecordStream::kMaxQuiet, hostNow())) {
+            if (source.stream->hasDelivered()) {
+                m_reopened = false;
+            }
+            return;
+        }
+        if (m_reopened) {
+            fail(CaptureFailureKind::sourceStalled, kOutputStalled);
+            return;
+        }
+        m_reopened = true;
+        const auto sinkName = source.sinkName;
+        const auto monitorName = source.stream->settings().sourceName;
+        retire(id);
+        openOutput(sinkName, monitorName, false);
+        if (m_sources.empty()) {
+            fail(CaptureFailureKind::sourceStalled, kOutputStalled);
+        }
     }
 
     Query* addQuery() {
@@ -516,6 +565,7 @@ private:
     int m_firstError = PA_OK;
 
     QString m_pendingSink;        // whole system: the output being switched to
+    bool m_reopened = false;      // whole system: the stuck output's stream was reopened
     std::deque<double> m_retries; // whole system: when the output's stream was reopened
 
     std::map<quint32, quint64> m_tracked; // application: sink input → mixer input
@@ -593,6 +643,11 @@ void SystemAudioCapture::stop() {
 
 void SystemAudioCapture::stopLocked() {
     m_session.reset();
+}
+
+bool SystemAudioCapture::hasDeliveredUntil(double hostTime) const {
+    PulseConnection::Lock lock(*m_connection);
+    return !m_session || m_session->deliveredUntil(hostTime);
 }
 
 int SystemAudioCapture::streamCount() const {

@@ -8,7 +8,9 @@
 //   those open at the start and those it opens later; a stream that moves to another output is
 //   picked up again there. Each is made not to move, so that the end of the application's stream
 //   ends the record stream instead of turning it into a recording of the whole output.
-// Every record stream feeds a CaptureMixer, which sums them on one time grid.
+// Every record stream feeds a CaptureMixer, which sums them on one time grid. In whole-system
+// mode, an output's stream that delivers nothing for RecordStream::kMaxQuiet seconds is reopened
+// once, and the capture fails (kind sourceStalled) if the new one delivers nothing either.
 //
 // Threads: construction, start, stop and destruction on one thread (the main thread). The buffer
 // and failure handlers run on the pulse thread, except that stop() hands the last buffers on from
@@ -46,9 +48,13 @@ public:
     // stream refused. An application without playback streams yet is not an error: its streams are
     // picked up when they appear.
     void start();
-    // Closes every record stream and hands on what the mixer still holds. Afterwards no handler
-    // runs. Safe to call more than once, and without start(); start() may follow again.
+    // Closes every record stream and hands on what the streams and the mixer still hold. Afterwards
+    // no handler runs. Safe to call more than once, and without start(); start() may follow again.
     void stop();
+
+    // Whether every running record stream has delivered everything captured before `hostTime`
+    // (false while that is not known). Main thread.
+    bool hasDeliveredUntil(double hostTime) const;
 
     // Record streams running now (one per followed output or application stream). Main thread.
     int streamCount() const;

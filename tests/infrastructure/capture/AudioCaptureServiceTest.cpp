@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <csignal>
+
 using namespace kivo;
 using namespace Qt::StringLiterals;
 using test::CapturedSignal;
@@ -151,6 +153,73 @@ private slots:
         QVERIFY(microphone.amplitude(1000, 0.3, 1.3) > 0.2);
         QVERIFY(decibels(microphone.amplitude(1000, 0.3, 1.3) /
                          microphone.amplitude(440, 0.3, 1.3)) > 40);
+    }
+
+    void aRecordingHoldsTheToneToItsLastMoment_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::addColumn<int>("recordedMs");
+        // Right after the start: the streams still measure their clocks and hold back what came.
+        QTest::newRow("system, stopped at once") << RecordingMode::system << 40;
+        QTest::newRow("microphone, stopped at once") << RecordingMode::microphone << 40;
+        QTest::newRow("system") << RecordingMode::system << 600;
+        QTest::newRow("microphone") << RecordingMode::microphone << 600;
+    }
+    void aRecordingHoldsTheToneToItsLastMoment() {
+        QFETCH(RecordingMode, mode);
+        QFETCH(int, recordedMs);
+        TestPlayer player(
+            {u"default,tone,440,0.3,0,forever"_s, u"kivo_test_mic_feed,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
+        QVERIFY2(start(configuration(mode, false)), qPrintable(error()));
+        QTest::qWait(recordedMs);
+        const auto record = stop();
+        QVERIFY2(record, qPrintable(error()));
+        const auto merged = heard(record->files().front().toLocalFile());
+        const auto end = seconds(merged);
+        QVERIFY2(merged.firstAbove(0.1F, end - 0.005), "the last 5 ms are silent");
+    }
+
+    void aSourceThatDeliversNothingIsReopenedOnceThenGivenUp_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::addColumn<int>("stalledMs");
+        QTest::addColumn<QString>("message"); // empty: the recording goes on
+        QTest::newRow("system and microphone, 4 s") << RecordingMode::system << 4000 << QString();
+        QTest::newRow("microphone, 7 s") << RecordingMode::microphone << 7000
+                                         << u"麥克風已 3 秒沒有送來音訊，將保存目前錄音。"_s;
+    }
+    // The sound server hangs (stopped with SIGSTOP): no fragment and no event comes.
+    void aSourceThatDeliversNothingIsReopenedOnceThenGivenUp() {
+        QFETCH(RecordingMode, mode);
+        QFETCH(int, stalledMs);
+        QFETCH(QString, message);
+        TestPlayer player(
+            {u"default,tone,440,0.3,0,forever"_s, u"kivo_test_mic_feed,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
+        QVERIFY2(start(configuration(mode, mode == RecordingMode::system)), qPrintable(error()));
+        QTest::qWait(500);
+        const auto server = test::serverProcesses();
+        QVERIFY(!server.isEmpty());
+        const auto signal = [&](int number) {
+            for (const auto pid : server) {
+                ::kill(pid, number);
+            }
+        };
+        auto resume = qScopeGuard([&] { signal(SIGCONT); });
+        signal(SIGSTOP);
+        test::waitUntil([&] { return m_unexpectedStops > 0; }, stalledMs);
+        resume.dismiss();
+        signal(SIGCONT);
+        QCOMPARE(error(), message);
+        QTest::qWait(1000);
+        QVERIFY2(stop(), qPrintable(error()));
+        for (const char* file : {"system.caf", "microphone.caf"}) {
+            if (QFileInfo::exists(track(file)) && message.isEmpty()) {
+                const auto recorded = heard(track(file));
+                QVERIFY2(recorded.amplitude(440, seconds(recorded) - 0.6, seconds(recorded) - 0.1) >
+                             0.2,
+                         file);
+            }
+        }
     }
 
     void gainsScaleTheRecordedLevel() {

@@ -105,6 +105,21 @@ void PrivateServer::stop() {
     }
 }
 
+// The server's folder is where its socket lives; its "pids" file names each started process.
+QList<int> serverProcesses() {
+    const auto socket = qEnvironmentVariable("PULSE_SERVER").remove(u"unix:"_s);
+    QFile pids(socket.left(socket.lastIndexOf(u"/run/"_s)) + u"/pids"_s);
+    QList<int> found;
+    for (const auto& line :
+         pids.open(QIODevice::ReadOnly) ? pids.readAll().split('\n') : QByteArrayList()) {
+        const auto fields = line.split(' ');
+        if (fields.size() == 2 && (fields[0] == "pulseaudio" || fields[0].startsWith("pipewire"))) {
+            found.append(fields[1].toInt());
+        }
+    }
+    return found;
+}
+
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return QTest::qWaitFor(condition, timeoutMs);
 }

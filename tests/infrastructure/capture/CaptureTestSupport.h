@@ -103,6 +103,9 @@ private:
     QByteArray m_previous;
 };
 
+// The processes of the test command's sound server that clients talk to or that run its graph.
+QList<int> serverProcesses();
+
 // Polls until `condition` holds or `timeoutMs` passes; spins the event loop meanwhile.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
