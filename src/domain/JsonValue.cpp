@@ -265,11 +265,12 @@ float toFloat(const QJsonValue& value) {
     if (!value.isDouble()) {
         fail(QStringLiteral("應為數字。"));
     }
-    const auto number = static_cast<float>(value.toDouble());
-    if (!std::isfinite(number)) {
+    // Checked before the conversion: converting a double beyond a float's range is undefined.
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || std::abs(number) > double(std::numeric_limits<float>::max())) {
         fail(QStringLiteral("數字超出 32 位元浮點數的範圍。"));
     }
-    return number;
+    return static_cast<float>(number);
 }
 
 double toDouble(const QJsonValue& value) {
