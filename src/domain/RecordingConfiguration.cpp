@@ -102,11 +102,11 @@ RecordingConfiguration RecordingConfiguration::fromJson(const QJsonValue& json) 
     configuration.name = json::requiredString(object, u"name");
     configuration.mode = json::requiredField(object, u"mode", [](const QJsonValue& value) {
         const QString raw = json::toString(value);
-        const auto mode = recordingModeFromRawValue(raw);
-        if (!mode) {
+        const auto decoded = recordingModeFromRawValue(raw);
+        if (!decoded) {
             throw JsonDecodingError(QStringLiteral("「%1」不是錄音模式。").arg(raw));
         }
-        return *mode;
+        return *decoded;
     });
     configuration.includesMicrophone = json::requiredBool(object, u"includesMicrophone");
     configuration.applicationPID = json::optionalInt32(object, u"applicationPID");
@@ -115,11 +115,11 @@ RecordingConfiguration RecordingConfiguration::fromJson(const QJsonValue& json) 
     configuration.microphoneDeviceID = json::optionalUInt32(object, u"microphoneDeviceID");
     configuration.format = json::requiredField(object, u"format", [](const QJsonValue& value) {
         const QString raw = json::toString(value);
-        const auto format = audioOutputFormatFromRawValue(raw);
-        if (!format) {
+        const auto decoded = audioOutputFormatFromRawValue(raw);
+        if (!decoded) {
             throw JsonDecodingError(QStringLiteral("「%1」不是音檔格式。").arg(raw));
         }
-        return *format;
+        return *decoded;
     });
     configuration.highQuality = json::requiredBool(object, u"highQuality");
     configuration.saveSeparateTracks = json::requiredBool(object, u"saveSeparateTracks");
