@@ -40,8 +40,8 @@ const QHash<QString, QStringList>& names() {
          {QStringLiteral("system-search"), QStringLiteral("edit-find")}},
         {QStringLiteral("lock"),
          {QStringLiteral("changes-prevent"), QStringLiteral("system-lock-screen")}},
-        // Drawn by Kivo: the naming specification has no level-bars waveform, no three-slider
-        // mixer and no plain dots ("circle", "circle.fill", "waveform", "slider.horizontal.3").
+        // Drawn by Kivo: icon themes have no level-bars waveform, no three-slider mixer and no
+        // plain dots ("circle", "circle.fill", "waveform", "slider.horizontal.3").
     };
     return table;
 }
