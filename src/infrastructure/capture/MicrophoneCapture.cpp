@@ -103,7 +103,7 @@ void MicrophoneCapture::start() {
                                 pulseError(kOpenFailed, error));
     }
     m_running = true;
-    m_reopened = false;
+    m_quiet.reset();
     m_watchdog = pa_context_rttime_new(m_connection->context(), pa_rtclock_now() + kWatchInterval,
                                        &MicrophoneCapture::watch, this);
 }
@@ -144,14 +144,11 @@ void MicrophoneCapture::checkStall() {
     if (!m_stream || !m_running) {
         return;
     }
-    if (!m_stream->hasBeenQuietFor(RecordStream::kMaxQuiet, hostNow())) {
-        if (m_stream->hasDelivered()) {
-            m_reopened = false;
-        }
+    const QuietWatch::Verdict verdict = m_quiet.check(*m_stream, hostNow());
+    if (verdict == QuietWatch::Verdict::fine) {
         return;
     }
-    if (!m_reopened) {
-        m_reopened = true;
+    if (verdict == QuietWatch::Verdict::reopen) {
         m_stream->handOnHeldBack();
         handOn();
         auto stream = makeStream(m_stream->settings());

@@ -81,7 +81,7 @@ private:
     quint64 m_listener = 0;
     bool m_running = false;              // start() succeeded; changes are reported only then
     pa_time_event* m_watchdog = nullptr; // checks for a stuck stream while running
-    bool m_reopened = false;             // the stuck stream was reopened and has not delivered
+    QuietWatch m_quiet;                  // whether the stuck stream was reopened
     // Fragments joined into buffers of about kFragmentFrames (a server may deliver a few frames
     // at a time): the channels so far and the stamp of their first frame.
     std::vector<float> m_left;

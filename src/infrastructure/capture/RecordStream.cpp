@@ -342,4 +342,18 @@ double RecordStream::stampOf(qint64 frame) const {
            static_cast<double>(frame - m_anchor->frame) / static_cast<double>(kSampleRate);
 }
 
+QuietWatch::Verdict QuietWatch::check(const RecordStream& stream, double now) {
+    if (!stream.hasBeenQuietFor(RecordStream::kMaxQuiet, now)) {
+        if (stream.hasDelivered()) {
+            m_reopened = false;
+        }
+        return Verdict::fine;
+    }
+    if (m_reopened) {
+        return Verdict::giveUp;
+    }
+    m_reopened = true;
+    return Verdict::reopen;
+}
+
 } // namespace kivo

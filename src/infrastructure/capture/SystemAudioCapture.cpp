@@ -225,17 +225,14 @@ private:
             return;
         }
         const auto& [id, source] = *m_sources.rbegin();
-        if (!source.stream->hasBeenQuietFor(RecordStream::kMaxQuiet, hostNow())) {
-            if (source.stream->hasDelivered()) {
-                m_reopened = false;
-            }
+        const QuietWatch::Verdict verdict = m_quiet.check(*source.stream, hostNow());
+        if (verdict == QuietWatch::Verdict::fine) {
             return;
         }
-        if (m_reopened) {
+        if (verdict == QuietWatch::Verdict::giveUp) {
             fail(CaptureFailureKind::sourceStalled, kOutputStalled);
             return;
         }
-        m_reopened = true;
         const auto sinkName = source.sinkName;
         const auto monitorName = source.stream->settings().sourceName;
         retire(id);
@@ -565,7 +562,7 @@ private:
     int m_firstError = PA_OK;
 
     QString m_pendingSink;        // whole system: the output being switched to
-    bool m_reopened = false;      // whole system: the stuck output's stream was reopened
+    QuietWatch m_quiet;           // whole system: whether the stuck output's stream was reopened
     std::deque<double> m_retries; // whole system: when the output's stream was reopened
 
     std::map<quint32, quint64> m_tracked; // application: sink input → mixer input
