@@ -81,7 +81,22 @@ public:
     QIconEngine* clone() const override { return new SymbolEngine(m_symbol, m_color); }
 
 private:
+    // Drawn once per size, pixel ratio and mode: buttons repaint their symbol often.
     QPixmap render(const QSize& size, qreal ratio, QIcon::Mode mode) const {
+        const QString key = QStringLiteral("%1x%2@%3/%4")
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(ratio)
+                                .arg(int(mode));
+        if (const auto found = m_drawn.constFind(key); found != m_drawn.constEnd()) {
+            return *found;
+        }
+        QPixmap image = draw(size, ratio, mode);
+        m_drawn.insert(key, image);
+        return image;
+    }
+
+    QPixmap draw(const QSize& size, qreal ratio, QIcon::Mode mode) const {
         QPixmap image(size * ratio);
         image.setDevicePixelRatio(ratio);
         image.fill(Qt::transparent);
@@ -106,6 +121,7 @@ private:
     QString m_symbol;
     QColor m_color;
     QIcon m_theme;
+    mutable QHash<QString, QPixmap> m_drawn;
 };
 
 } // namespace
@@ -119,7 +135,15 @@ bool fromTheme(const QString& symbol) {
 }
 
 QIcon icon(const QString& symbol, const QColor& color) {
-    return QIcon(new SymbolEngine(symbol, color));
+    // Looking the symbol up in the theme touches the disk: once per symbol and colour. Never
+    // destroyed: pixmaps must not outlive the application object, and these would.
+    static auto* const icons = new QHash<QString, QIcon>;
+    const QString key = symbol + QLatin1Char('/') + QString::number(color.rgba(), 16);
+    auto found = icons->find(key);
+    if (found == icons->end()) {
+        found = icons->insert(key, QIcon(new SymbolEngine(symbol, color)));
+    }
+    return *found;
 }
 
 void paintFallback(QPainter& painter, const QString& symbol, const QRectF& rect,

@@ -17,7 +17,7 @@ namespace kivo::KivoSymbols {
 
 // The freedesktop icon names tried, in order, for a symbol; empty for an unknown symbol.
 QStringList themeNames(const QString& symbol);
-// The symbol in `color`.
+// The symbol in `color`. Main thread only.
 QIcon icon(const QString& symbol, const QColor& color);
 // Kivo's own drawing of the symbol into `rect` (every symbol used has one).
 void paintFallback(QPainter& painter, const QString& symbol, const QRectF& rect,

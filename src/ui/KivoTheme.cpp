@@ -14,4 +14,10 @@ QFont spaced(QFont font, qreal spacing) {
     return font;
 }
 
+QString fieldStyleSheet() {
+    return QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 8px; "
+                          "padding: 7px 10px; background: white; }")
+        .arg(line.name());
+}
+
 } // namespace kivo::KivoTheme

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QString>
 
 namespace kivo::KivoTheme {
 
@@ -29,5 +30,7 @@ inline constexpr const char* kFontFamily = "Noto Sans CJK TC";
 QFont font(qreal pixels, QFont::Weight weight = QFont::Normal);
 // Letter spacing in pixels, for the small spaced-out labels.
 QFont spaced(QFont font, qreal spacing);
+// The style sheet of a text field: white, outlined in the line colour, rounded.
+QString fieldStyleSheet();
 
 } // namespace kivo::KivoTheme

@@ -70,9 +70,7 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
                         QLineEdit::LeadingPosition);
     m_search->setClearButtonEnabled(true);
     m_search->setFont(KivoTheme::font(12));
-    m_search->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 8px; "
-                                           "padding: 6px 10px; background: white; }")
-                                .arg(KivoTheme::line.name()));
+    m_search->setStyleSheet(KivoTheme::fieldStyleSheet());
     m_source->setAccessibleName(QStringLiteral("來源"));
     m_order->setAccessibleName(QStringLiteral("排序"));
     m_source->addItem(QStringLiteral("全部來源"), QStringLiteral("all"));

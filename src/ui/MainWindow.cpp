@@ -3,7 +3,6 @@
 #include "ui/BrandMark.h"
 #include "ui/DateText.h"
 #include "ui/KivoButton.h"
-#include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/LibraryPage.h"
 #include "ui/NameSheet.h"
@@ -13,6 +12,7 @@
 #include "ui/SettingsPage.h"
 #include "ui/SidebarButton.h"
 #include "ui/StudioPage.h"
+#include "ui/SymbolView.h"
 #include "ui/WindowFitting.h"
 
 #include <QCloseEvent>
@@ -58,13 +58,6 @@ QString utf8(const char* text) {
     return QString::fromUtf8(text);
 }
 
-QWidget* symbolLabel(const QString& symbol, const QColor& color, int size) {
-    auto* label = new QLabel;
-    label->setPixmap(KivoSymbols::icon(symbol, color).pixmap(size, size));
-    label->setFixedSize(size, size);
-    return label;
-}
-
 // A widget painted in one colour, for the sidebar and the page background.
 class Backdrop : public QWidget {
 public:
@@ -108,7 +101,7 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     auto* recoveryTitle = new QHBoxLayout;
     recoveryTitle->setSpacing(8);
     recoveryTitle->addWidget(
-        symbolLabel(QStringLiteral("arrow.clockwise.circle"), KivoTheme::accent, 16));
+        new SymbolView(QStringLiteral("arrow.clockwise.circle"), KivoTheme::accent, 16));
     recoveryTitle->addWidget(
         makeLabel(QStringLiteral("找到未完成保存的錄音"), 13, KivoTheme::ink, QFont::DemiBold));
     recoveryTitle->addStretch();
@@ -147,12 +140,7 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     main->addWidget(m_scroll, 1);
 
     m_controls = new RecordingControlsView(m_model);
-    m_controlsBar = new QWidget;
-    auto* barLayout = new QVBoxLayout(m_controlsBar);
-    barLayout->setContentsMargins(0, 0, 0, 0);
-    barLayout->setSpacing(0);
-    barLayout->addWidget(m_controls);
-    main->addWidget(m_controlsBar);
+    main->addWidget(m_controls);
     main->addWidget(buildNoticeLine());
     columns->addLayout(main, 1);
 
@@ -205,7 +193,7 @@ QWidget* MainWindow::buildSidebar() {
     auto* cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(14, 14, 14, 14);
     cardLayout->setSpacing(6);
-    cardLayout->addWidget(symbolLabel(QStringLiteral("waveform"), KivoTheme::brand, 20));
+    cardLayout->addWidget(new SymbolView(QStringLiteral("waveform"), KivoTheme::brand, 20));
     QLabel* line =
         makeLabel(QStringLiteral("想留的聲音，隨手錄下。"), 12, Qt::white, QFont::Medium);
     line->setWordWrap(true);
@@ -277,7 +265,7 @@ QWidget* MainWindow::buildNoticeLine() {
     auto* layout = new QHBoxLayout(m_noticeLine);
     layout->setContentsMargins(34, 8, 26, 8);
     layout->setSpacing(8);
-    layout->addWidget(symbolLabel(QStringLiteral("checkmark.circle"), KivoTheme::green, 16));
+    layout->addWidget(new SymbolView(QStringLiteral("checkmark.circle"), KivoTheme::green, 16));
     m_noticeText = makeLabel(QString(), 12, KivoTheme::ink);
     m_noticeText->setObjectName(QStringLiteral("notice"));
     m_noticeText->setWordWrap(true);
@@ -332,7 +320,7 @@ void MainWindow::refresh() {
 
     refreshHeading();
     refreshRecoveries();
-    m_controlsBar->setVisible(current == KivoPage::studio || state != RecordingState::idle);
+    m_controls->setVisible(current == KivoPage::studio || state != RecordingState::idle);
 
     const auto& notice = m_model.notice();
     m_noticeLine->setVisible(notice.has_value());

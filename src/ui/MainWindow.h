@@ -52,7 +52,6 @@ public:
     SidebarButton* pageButton(KivoPage page) const;
     KivoButton* headingButton() const { return m_headingButton; }
     RecordingControlsView* controls() const { return m_controls; }
-    QWidget* controlsBar() const { return m_controlsBar; }
     Panel* recoveryPanel() const { return m_recoveryPanel; }
     QWidget* noticeLine() const { return m_noticeLine; }
     QWidget* page(KivoPage page) const;
@@ -102,8 +101,6 @@ private:
     SettingsPage* m_settings = nullptr;
     std::array<std::function<void()>, 4> m_refreshPage;
     RecordingControlsView* m_controls = nullptr;
-    // The controls with the line above them.
-    QWidget* m_controlsBar = nullptr;
     QWidget* m_noticeLine = nullptr;
     QLabel* m_noticeText = nullptr;
     QPointer<QMessageBox> m_alert;

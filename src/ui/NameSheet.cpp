@@ -27,9 +27,7 @@ NameSheet::NameSheet(const QString& title, const QString& name, std::function<vo
     layout->addWidget(makeLabel(title, 15, KivoTheme::ink, QFont::DemiBold));
     m_field->setPlaceholderText(QStringLiteral("名稱"));
     m_field->setFont(KivoTheme::font(13));
-    m_field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 8px; "
-                                          "padding: 7px 10px; background: white; }")
-                               .arg(KivoTheme::line.name()));
+    m_field->setStyleSheet(KivoTheme::fieldStyleSheet());
     layout->addWidget(m_field);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

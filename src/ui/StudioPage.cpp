@@ -5,11 +5,11 @@
 #include "ui/GainRow.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoSwitch.h"
-#include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
 #include "ui/SegmentedChoice.h"
 #include "ui/SourceCard.h"
+#include "ui/SymbolView.h"
 #include "ui/WaveformView.h"
 
 #include <QComboBox>
@@ -54,13 +54,6 @@ QString folderText(const QUrl& folder) {
         path = QLatin1Char('~') + path.mid(home.size());
     }
     return path;
-}
-
-QLabel* symbolLabel(const QString& symbol, const QColor& color, int size, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(KivoSymbols::icon(symbol, color).pixmap(QSize(size, size)));
-    label->setFixedSize(size, size);
-    return label;
 }
 
 // A title above a smaller line at the left, `control` at the right.
@@ -355,7 +348,7 @@ QWidget* StudioPage::buildSaving() {
     auto* folderLine = new QHBoxLayout;
     folderLine->setSpacing(6);
     folderLine->addWidget(
-        symbolLabel(QStringLiteral("folder"), KivoTheme::muted, 16, m_savingPanel));
+        new SymbolView(QStringLiteral("folder"), KivoTheme::muted, 16, m_savingPanel));
     m_folder = makeLabel(QString(), 12, KivoTheme::ink, QFont::Normal, m_savingPanel);
     m_folder->setObjectName(QStringLiteral("folderLabel"));
     folderLine->addWidget(m_folder, 1);
@@ -382,7 +375,7 @@ QWidget* StudioPage::buildSaving() {
     auto* summaryLine = new QHBoxLayout;
     summaryLine->setSpacing(6);
     summaryLine->addWidget(
-        symbolLabel(QStringLiteral("checkmark"), KivoTheme::green, 14, m_savingPanel));
+        new SymbolView(QStringLiteral("checkmark"), KivoTheme::green, 14, m_savingPanel));
     m_summary = makeLabel(QString(), 12, KivoTheme::green, QFont::Medium, m_savingPanel);
     m_summary->setObjectName(QStringLiteral("summaryLabel"));
     summaryLine->addWidget(m_summary, 1);
@@ -396,7 +389,7 @@ QWidget* StudioPage::buildHeadphoneTip() {
     auto* layout = new QHBoxLayout(tip);
     layout->setContentsMargins(16, 14, 16, 14);
     layout->setSpacing(12);
-    layout->addWidget(symbolLabel(QStringLiteral("headphones"), KivoTheme::green, 20, tip), 0,
+    layout->addWidget(new SymbolView(QStringLiteral("headphones"), KivoTheme::green, 20, tip), 0,
                       Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
@@ -573,7 +566,7 @@ void StudioPage::showRecent() {
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(10);
-        layout->addWidget(symbolLabel(QStringLiteral("waveform"), KivoTheme::green, 18, row));
+        layout->addWidget(new SymbolView(QStringLiteral("waveform"), KivoTheme::green, 18, row));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
         QLabel* name = makeLabel(QString(), 12.5, KivoTheme::ink, QFont::Medium, row);

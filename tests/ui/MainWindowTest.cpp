@@ -7,6 +7,7 @@
 #include "ui/KivoButton.h"
 #include "ui/NameSheet.h"
 #include "ui/Panel.h"
+#include "ui/RecordingControlsView.h"
 #include "ui/SidebarButton.h"
 #include "ui/WindowFitting.h"
 
@@ -112,9 +113,9 @@ private slots:
         }
         model->setPage(KivoPage::library);
         QVERIFY(window.headingButton()->isEnabled());
-        QCOMPARE(window.controlsBar()->isVisibleTo(&window), barOnLibrary);
+        QCOMPARE(window.controls()->isVisibleTo(&window), barOnLibrary);
         model->setPage(KivoPage::studio);
-        QVERIFY(window.controlsBar()->isVisibleTo(&window));
+        QVERIFY(window.controls()->isVisibleTo(&window));
     }
 
     void presetSheetSavesTheTypedName() {
