@@ -2,11 +2,13 @@
 // places where samples are missing so that the tone's phase jumps. Used by scripts/soak to
 // compare Kivo's files with a reference recorder's.
 //
-//   kivo_gap_counter [--skip SECONDS] FILE...
+//   kivo_gap_counter [--skip SECONDS] [--list] FILE...
 //
 // Prints one line per file: `FILE<TAB>holes=N<TAB>longest_ms=X<TAB>seconds=S`, where
 // longest_ms is the longest silent stretch (a phase jump has no length of its own). SECONDS
-// (default 1) are left out at both ends, where recorders start and stop.
+// (default 1) are left out at both ends, where recorders start and stop. With --list, each hole
+// follows on a line of its own: `<TAB>at=SECONDS<TAB>silent_ms=X` (0 for a phase jump), so that
+// the holes of two recordings of the same sources can be matched by their spacing.
 
 #include <sndfile.h>
 
@@ -19,8 +21,14 @@
 
 namespace {
 
+struct Hole {
+    double at = 0;       // seconds from the file's start
+    double silentMs = 0; // 0: a phase jump
+};
+
 struct Holes {
     int count = 0;
+    std::vector<Hole> list;
     double longestMs = 0;
     double seconds = 0;
 };
@@ -82,17 +90,18 @@ Holes countHoles(const std::vector<float>& x, int rate, double skipSeconds) {
             ++silentEnd;
         }
         const bool silence = silentEnd - n >= minimumSilence;
-        const bool broken =
-            std::abs(double(x[n + 1]) - twoCos * x[n] + double(x[n - 1])) > jump;
+        const bool broken = std::abs(double(x[n + 1]) - twoCos * x[n] + double(x[n - 1])) > jump;
         if (silence || broken) {
             // The edges of one hole break the recurrence too: one hole, not three.
             if (!any || n > lastEvent + merge) {
                 ++holes.count;
+                holes.list.push_back({double(n) / rate, 0});
             }
             any = true;
             if (silence) {
-                holes.longestMs =
-                    std::max(holes.longestMs, double(silentEnd - n) * 1000.0 / rate);
+                const double ms = double(silentEnd - n) * 1000.0 / rate;
+                holes.longestMs = std::max(holes.longestMs, ms);
+                holes.list.back().silentMs = std::max(holes.list.back().silentMs, ms);
                 n = silentEnd;
             }
             lastEvent = n;
@@ -106,10 +115,15 @@ Holes countHoles(const std::vector<float>& x, int rate, double skipSeconds) {
 
 int main(int argc, char** argv) {
     double skip = 1.0;
+    bool list = false;
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--skip") == 0 && i + 1 < argc) {
             skip = std::atof(argv[++i]);
+            continue;
+        }
+        if (std::strcmp(argv[i], "--list") == 0) {
+            list = true;
             continue;
         }
         int rate = 0;
@@ -122,6 +136,9 @@ int main(int argc, char** argv) {
         const Holes holes = countHoles(samples, rate, skip);
         std::printf("%s\tholes=%d\tlongest_ms=%.1f\tseconds=%.1f\n", argv[i], holes.count,
                     holes.longestMs, holes.seconds);
+        for (const Hole& hole : list ? holes.list : std::vector<Hole>{}) {
+            std::printf("\tat=%.4f\tsilent_ms=%.1f\n", hole.at, hole.silentMs);
+        }
     }
     return status;
 }
