@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 namespace kivo {
 
@@ -258,6 +259,9 @@ void RecordStream::timingArrived(bool success) {
     // before now.
     const auto seconds = static_cast<double>(latency) / 1e6;
     const auto measured = now - (negative != 0 ? -seconds : seconds);
+    if (const auto* timing = pa_stream_get_timing_info(m_stream); timing != nullptr) {
+        noteServerWrite(timing->write_index / kBytesPerFrame);
+    }
 
     if (!m_anchor) {
         // Calibrating. The next report is asked for when the next fragment arrives: right after
@@ -294,7 +298,7 @@ void RecordStream::settleAnchor() {
     // graph cycle while the stream joins), and any report can be late.
     const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
     std::nth_element(estimates.begin(), middle, estimates.end());
-    m_anchor = Anchor{m_calibration.frame, *middle};
+    m_anchor = Anchor{m_calibration.frame, *middle + playedLater()};
     m_calibration = Calibration{};
     m_driftedBefore = false;
     m_lastCheck = hostNow();
@@ -326,7 +330,8 @@ std::optional<double> RecordStream::capturedUntil() const {
     }
     const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
     std::nth_element(estimates.begin(), middle, estimates.end());
-    return *middle + static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate;
+    return *middle + playedLater() +
+           static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate;
 }
 
 void RecordStream::loseAnchor() {
@@ -335,6 +340,19 @@ void RecordStream::loseAnchor() {
     m_calibration = Calibration{};
     m_calibration.frame = m_framesRead;
     requestTiming();
+}
+
+void RecordStream::noteServerWrite(qint64 writeIndex) {
+    if (m_lastWriteIndex && writeIndex > *m_lastWriteIndex) {
+        m_cycleFrames = std::gcd(m_cycleFrames, writeIndex - *m_lastWriteIndex);
+    }
+    m_lastWriteIndex = writeIndex;
+}
+
+double RecordStream::playedLater() const {
+    return m_settings.playedOneCycleLater && m_cycleFrames <= kMaxCycleFrames
+               ? static_cast<double>(m_cycleFrames) / kSampleRate
+               : 0.0;
 }
 
 double RecordStream::stampOf(qint64 frame) const {

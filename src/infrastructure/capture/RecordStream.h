@@ -40,6 +40,8 @@ public:
     static constexpr int kChannels = 2;
     // Largest accepted difference between the counted and the reported capture time, seconds.
     static constexpr double kMaxDrift = 0.050;
+    // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
+    static constexpr qint64 kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
     static constexpr double kMaxLateness = 0.5;
     // The anchor is the median estimate of at least this many reports over at least this long.
@@ -57,6 +59,11 @@ public:
         std::optional<quint32> monitoredSinkInput; // record only this playback stream
         qint64 fragmentFrames = 960;               // frames per delivered fragment (about)
         bool dontMove = false;                     // end instead of following a moved device
+        // The stream is taken one graph cycle before the output plays its audio (an
+        // application's own stream on PipeWire, whose output's monitor and the listeners of
+        // that output get the same audio a cycle later): the stamps move one cycle later, so
+        // that they agree with the output's monitor and with a microphone that hears it.
+        bool playedOneCycleLater = false;
     };
 
     enum class Change { moved, suspended, resumed };
@@ -112,6 +119,9 @@ private:
     void timingArrived(bool success);
     void settleAnchor();
     void loseAnchor();
+    void noteServerWrite(qint64 writeIndex);
+    // How much later than the stream delivers its audio is played, seconds.
+    double playedLater() const;
     double stampOf(qint64 frame) const;
 
     PulseConnection& m_connection;
@@ -145,7 +155,12 @@ private:
         qint64 frame = 0;           // its first frame's index
         std::vector<float> samples; // interleaved
     };
-    std::vector<Pending> m_pending; // fragments read while there is no anchor
+    // The server writes into the stream once per graph cycle, so the frames it has written
+    // advance by whole cycles between reports: the greatest common divisor of the advances is
+    // the cycle (the shortest one, when the server changed it).
+    std::optional<qint64> m_lastWriteIndex; // frames the server had written, at the last report
+    qint64 m_cycleFrames = 0;               // 0 until measured
+    std::vector<Pending> m_pending;         // fragments read while there is no anchor
     qint64 m_pendingFrames = 0;
     std::vector<float> m_scratch; // the fragment being handed on, reused
 };

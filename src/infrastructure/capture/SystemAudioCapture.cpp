@@ -51,10 +51,11 @@ std::optional<qint32> processIDOf(const pa_proplist* properties) {
 // the connection's lock or on the pulse thread.
 class SystemAudioCapture::Session {
 public:
-    Session(PulseConnection& connection, std::optional<qint32> applicationPID,
+    Session(PulseConnection& connection, std::optional<qint32> applicationPID, bool onPipeWire,
             BufferHandler onBuffer, FailureHandler onFailure)
         : m_connection(connection)
         , m_pid(applicationPID)
+        , m_onPipeWire(onPipeWire)
         , m_onBuffer(std::move(onBuffer))
         , m_onFailure(std::move(onFailure))
         , m_mixer([this](PcmBuffer buffer, double hostTime) {
@@ -538,6 +539,7 @@ private:
             // Without this, PipeWire moves the stream to the whole output's monitor when the
             // application's stream ends, and other programs' audio would be recorded.
             settings.dontMove = true;
+            settings.playedOneCycleLater = m_onPipeWire;
             Source source;
             source.sinkInput = index;
             if (const auto id = open(std::move(settings), std::move(source), false); id != 0) {
@@ -548,6 +550,7 @@ private:
 
     PulseConnection& m_connection;
     std::optional<qint32> m_pid;
+    bool m_onPipeWire = false;
     BufferHandler m_onBuffer;
     FailureHandler m_onFailure;
     CaptureMixer m_mixer;
@@ -589,8 +592,11 @@ void SystemAudioCapture::start() {
     }
     QString sinkName;
     QString monitorName;
+    bool onPipeWire = false;
     try {
-        sinkName = m_connection->serverInfo().defaultSinkName;
+        const auto server = m_connection->serverInfo();
+        sinkName = server.defaultSinkName;
+        onPipeWire = server.serverName.contains(u"PipeWire");
         if (!sinkName.isEmpty()) {
             for (const auto& sink : m_connection->sinks()) {
                 if (sink.name == sinkName) {
@@ -606,7 +612,8 @@ void SystemAudioCapture::start() {
     }
 
     PulseConnection::Lock lock(*m_connection);
-    m_session = std::make_unique<Session>(*m_connection, m_pid, m_onBuffer, m_onFailure);
+    m_session =
+        std::make_unique<Session>(*m_connection, m_pid, onPipeWire, m_onBuffer, m_onFailure);
     try {
         if (m_pid) {
             m_session->beginApplication();

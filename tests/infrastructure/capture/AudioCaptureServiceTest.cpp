@@ -266,17 +266,28 @@ private slots:
         QCOMPARE_LT(merged.amplitude(1320, 0, 1e9), 0.003); // the paused stretch's audio
     }
 
+    void playedAndMicrophoneTracksLineUp_data() {
+        QTest::addColumn<RecordingMode>("mode");
+        QTest::newRow("system") << RecordingMode::system;
+        QTest::newRow("application") << RecordingMode::application;
+    }
     // A microphone that hears exactly what the default output plays: every click lands within
-    // 5 ms in both tracks.
-    void systemAndMicrophoneTracksLineUp() {
+    // 5 ms in both tracks, whether the output is recorded whole or through the application's
+    // own stream.
+    void playedAndMicrophoneTracksLineUp() {
+        QFETCH(RecordingMode, mode);
         const test::LoadedModule loop(
             u"module-remap-source"_s,
             {u"source_name=kivo_test_loop"_s, u"master=kivo_test_output.monitor"_s});
-        auto c = configuration(RecordingMode::system, true);
+        auto c = configuration(mode, true);
         c.microphoneDeviceID = test::sourceIndex(u"kivo_test_loop"_s);
         QVERIFY(c.microphoneDeviceID);
+        TestPlayer clicks({u"default,clicks,3000,0.8,0,2.5"_s});
+        QVERIFY(clicks.waitPlaying(0));
+        if (mode == RecordingMode::application) {
+            c.applicationPID = clicks.pid();
+        }
         QVERIFY2(start(c), qPrintable(error()));
-        TestPlayer clicks({u"default,clicks,3000,0.8,0,1.6"_s});
         QVERIFY(clicks.waitDone(0));
         QVERIFY(stop());
         const auto system = heard(track("system.caf"));
