@@ -115,11 +115,19 @@ void AudioRecordingWriter::activate(double at) {
     m_queue->sync([this, at] {
         m_timeline.start(at);
         m_active = true;
+        const bool oneSource =
+            m_configuration.capturesSystem() != m_configuration.capturesMicrophone();
+        if (oneSource && m_configuration.mode != RecordingMode::application) {
+            m_startsAtFirstFrameFrom = at;
+        }
     });
 }
 
 void AudioRecordingWriter::pause(double at) {
-    m_queue->sync([this, at] { m_timeline.pause(at); });
+    m_queue->sync([this, at] {
+        m_timeline.pause(at);
+        m_startsAtFirstFrameFrom.reset();
+    });
 }
 
 void AudioRecordingWriter::resume(double at) {
@@ -142,6 +150,10 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
     Q_ASSERT(m_queue->isCurrent());
     if (!m_active || m_failure || !std::isfinite(hostTime)) {
         return;
+    }
+    if (const auto from = std::exchange(m_startsAtFirstFrameFrom, std::nullopt);
+        from && hostTime > *from && hostTime - *from <= kMaxStartShift) {
+        m_timeline.start(hostTime);
     }
     const auto position = m_timeline.position(hostTime);
     if (!position) {

@@ -112,6 +112,9 @@ public:
     // crosses to the main thread and redraws what shows it, so a hundred are enough.
     static constexpr double kExportProgressStep = 0.01;
 
+    // The longest start a one-source recording moves to its first captured frame, seconds.
+    static constexpr double kMaxStartShift = 2.5;
+
     // How often track data is forced to disk while recording, in seconds.
     static constexpr double kDiskFlushInterval = 2.0;
     // Minimum host time between two level reports, in seconds.
@@ -135,6 +138,11 @@ private:
     double m_lastLevelTime = 0.0;
     std::exception_ptr m_failure;
     bool m_active = false;
+    // The activation moment while a recording of one source that delivers continuously (the
+    // whole output, or the microphone) has had no audio and no pause yet: such a recording has
+    // nothing to line up with, so it begins at its first captured frame instead, unless that
+    // lies more than kMaxStartShift later (then the stretch before it is silence as usual).
+    std::optional<double> m_startsAtFirstFrameFrom;
 
     // The flusher thread forces track data to disk every kDiskFlushInterval seconds, off the
     // queue so that appends never wait for the disk. It is stopped before any track closes.

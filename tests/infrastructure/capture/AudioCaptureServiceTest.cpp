@@ -155,7 +155,7 @@ private slots:
                          microphone.amplitude(440, 0.3, 1.3)) > 40);
     }
 
-    void aRecordingHoldsTheToneToItsLastMoment_data() {
+    void aRecordingOfOneSourceHoldsTheToneFromFirstToLastMoment_data() {
         QTest::addColumn<RecordingMode>("mode");
         QTest::addColumn<int>("recordedMs");
         // Right after the start: the streams still measure their clocks and hold back what came.
@@ -164,7 +164,7 @@ private slots:
         QTest::newRow("system") << RecordingMode::system << 600;
         QTest::newRow("microphone") << RecordingMode::microphone << 600;
     }
-    void aRecordingHoldsTheToneToItsLastMoment() {
+    void aRecordingOfOneSourceHoldsTheToneFromFirstToLastMoment() {
         QFETCH(RecordingMode, mode);
         QFETCH(int, recordedMs);
         TestPlayer player(
@@ -177,6 +177,11 @@ private slots:
         const auto merged = heard(record->files().front().toLocalFile());
         const auto end = seconds(merged);
         QVERIFY2(merged.firstAbove(0.1F, end - 0.005), "the last 5 ms are silent");
+        // One source, nothing to line up with: the file begins at its first captured frame.
+        // PipeWire gives a newly linked stream a cycle or two of zeros first (parec gets them
+        // too); PulseAudio does not.
+        const bool pipeWire = qEnvironmentVariable("KIVO_TEST_SOUND_SERVER") == u"pipewire";
+        QCOMPARE_LE(merged.firstAbove(0.1F, 0).value_or(1.0), pipeWire ? 0.025 : 0.001);
     }
 
     void aSourceThatDeliversNothingIsReopenedOnceThenGivenUp_data() {
