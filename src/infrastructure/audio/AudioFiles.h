@@ -10,6 +10,8 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace kivo::AudioFiles {
 
@@ -33,5 +35,35 @@ inline constexpr qint64 kExportChunkFrames = 4096;
 void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
                   AudioOutputFormat format, bool highQuality,
                   const std::function<void(qint64 framesWritten)>& progress = {});
+
+// The mix of exportTracks() done a stretch at a time, also while the track files are still
+// being written: each stretch is summed and clipped as exportTracks() does, so the file written
+// is the same however the frames are cut into stretches. Not thread-safe; any one thread.
+class TrackMix {
+public:
+    // Opens the tracks and creates `destination` (see AudioFileWriter::create; 0 expected
+    // frames when the length is not known yet). Throws PlatformError.
+    TrackMix(const QStringList& tracks, const QString& destination, AudioOutputFormat format,
+             bool highQuality, qint64 expectedFrames);
+    ~TrackMix();
+    TrackMix(const TrackMix&) = delete;
+    TrackMix& operator=(const TrackMix&) = delete;
+
+    // Mixes and writes the frames from written() up to `frame`. `trackEnds`, when given, holds
+    // per track the frames its file holds (for files still being written: frames in place);
+    // without it, a track ends where its file ends. A track contributes silence after its end.
+    // Throws PlatformError; `progress` as in exportTracks().
+    void mixUpTo(qint64 frame, const std::vector<qint64>& trackEnds = {},
+                 const std::function<void(qint64 framesWritten)>& progress = {});
+    // Completes the file. Throws PlatformError.
+    void finish();
+
+    qint64 written() const { return m_written; }
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m_parts;
+    qint64 m_written = 0;
+};
 
 } // namespace kivo::AudioFiles

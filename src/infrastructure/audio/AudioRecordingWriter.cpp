@@ -7,6 +7,7 @@
 #include "infrastructure/audio/AudioFiles.h"
 #include "infrastructure/audio/AudioTrack.h"
 #include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/ExportFiles.h"
 #include "infrastructure/audio/WorkingFormat.h"
 #include "infrastructure/storage/FileOperations.h"
 
@@ -15,6 +16,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include <sys/statvfs.h>
@@ -26,8 +28,6 @@ namespace {
 constexpr std::uint64_t kMinimumFreeBytes = 100'000'000;
 
 const QString kManifestFileName = QStringLiteral("session.json");
-const QString kSystemSuffix = QStringLiteral("_電腦聲音");
-const QString kMicrophoneSuffix = QStringLiteral("_麥克風");
 
 // 0 bytes free counts as full: statvfs always gives a figure.
 bool tooFull(const std::optional<std::uint64_t>& available) {
@@ -48,10 +48,6 @@ float clampedGain(float gain) {
 // A folder URL's path without its trailing "/", so that names can be joined to it.
 QString localFolder(const QUrl& folder) {
     return QDir::cleanPath(folder.toLocalFile());
-}
-
-QString newUuidText() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
 } // namespace
@@ -312,104 +308,126 @@ RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& mani
                                                     const QString& directory,
                                                     std::optional<qint64> frames,
                                                     const std::function<void(double)>& progress,
-                                                    const FolderSync& syncFolder) {
-    QStringList sources;
-    std::vector<AudioSource> sourceKinds;
-    for (const auto source : kAllAudioSources) {
-        const QString path = directory + QLatin1Char('/') + trackFileName(source);
-        if (QFileInfo::exists(path)) {
-            sources.append(path);
-            sourceKinds.push_back(source);
-        }
-    }
-
+                                                    const FolderSync& syncFolder, int threads) {
+    const auto outputs = ExportFiles::outputs(manifest.configuration, directory);
     qint64 frameCount = 0;
     if (frames) {
         frameCount = *frames;
     } else {
-        for (const auto& path : sources) {
+        for (const auto& path : outputs.empty() ? QStringList() : outputs.front().tracks) {
             frameCount = std::max(frameCount, CafReader(path).length());
         }
     }
-    if (frameCount < 1) {
+    if (outputs.empty() && frames) {
+        throw KivoError::message(QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
+    }
+    if (frameCount < 1 || outputs.empty()) {
         throw KivoError(QStringLiteral("暫存錄音沒有音訊內容。"));
     }
 
     const RecordingConfiguration& configuration = manifest.configuration;
-    const QString outputFolder = localFolder(configuration.outputDirectory);
+    const QString outputFolder = ExportFiles::outputFolder(configuration);
     FileOperations::makeFolder(outputFolder);
+    // What a recording cut short left of the files it wrote while it ran.
+    ExportFiles::removeLiveLeftovers(manifest);
 
-    const QString extension = fileExtension(configuration.format);
-    const QString stamp =
-        QLatin1Char('_') +
-        manifest.startedAt.toDateTime().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) +
-        QLatin1Char('_') + newUuidText().left(8);
-    // The name is cut further where the longest file name of the export would not fit.
-    const qsizetype reservedBytes =
-        (stamp + QLatin1Char('.') + extension).toUtf8().size() +
-        std::max(kSystemSuffix.toUtf8().size(), kMicrophoneSuffix.toUtf8().size());
-    const QString name =
-        firstCharactersWithinBytes(RecordingNames::safeComponent(configuration.name),
-                                   RecordingNames::kMaximumFileNameBytes - reservedBytes);
-    // Only a single character heavier than the whole allowance (a letter under a hundred marks)
-    // leaves nothing.
-    const QString baseName = (name.isEmpty() ? QStringLiteral("錄音") : name) + stamp;
-
-    const bool separateFiles = configuration.saveSeparateTracks && sources.size() >= 2;
-    const double totalFrames = static_cast<double>(frameCount) *
-                               static_cast<double>(separateFiles ? 1 + sources.size() : 1);
-    qint64 framesOfEarlierFiles = 0;
+    // Each file has an encoder of its own; they run side by side, up to `threads` at once, and
+    // this thread reports their progress.
+    const std::size_t count = outputs.size();
+    const auto parallel = static_cast<std::size_t>(
+        std::max(1, threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency())));
+    QStringList temporaryPaths;
+    for (std::size_t i = 0; i < count; ++i) {
+        temporaryPaths.append(ExportFiles::temporaryPath(configuration));
+    }
+    std::vector<std::atomic<qint64>> written(count);
+    std::vector<std::exception_ptr> failures(count);
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::size_t next = 0;
+    std::size_t finished = 0;
+    bool reportInline = false;
+    // Each file wakes the reporter at every hundredth of its frames.
+    const qint64 step = std::max<qint64>(1, frameCount / 100);
+    std::function<void()> report;
+    const auto work = [&] {
+        for (;;) {
+            std::size_t i = 0;
+            {
+                std::lock_guard lock(mutex);
+                if (next == count) {
+                    return;
+                }
+                i = next++;
+            }
+            try {
+                AudioFiles::exportTracks(
+                    outputs[i].tracks, temporaryPaths[static_cast<qsizetype>(i)], frameCount,
+                    configuration.format, configuration.highQuality, [&, i](qint64 done) {
+                        const auto before = written[i].exchange(done, std::memory_order_relaxed);
+                        if (reportInline) {
+                            report();
+                        } else if (done / step != before / step) {
+                            wake.notify_one();
+                        }
+                    });
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex);
+                ++finished;
+            }
+            wake.notify_all();
+        }
+    };
     double reported = 0.0;
-    const auto reportWritten = [&](qint64 framesWritten) {
-        const double fraction =
-            std::min(1.0, static_cast<double>(framesOfEarlierFiles + framesWritten) / totalFrames);
+    const double totalFrames = static_cast<double>(frameCount) * static_cast<double>(count);
+    report = [&] {
+        qint64 sum = 0;
+        for (const auto& done : written) {
+            sum += done.load(std::memory_order_relaxed);
+        }
+        const double fraction = std::min(1.0, static_cast<double>(sum) / totalFrames);
         if (progress &&
             (fraction >= reported + kExportProgressStep || (fraction == 1.0 && reported < 1.0))) {
             reported = fraction;
             progress(fraction);
         }
     };
-
-    QList<QUrl> files;
-    const auto save = [&](const QStringList& tracks, const QString& suffix) {
-        const QString finalPath =
-            outputFolder + QLatin1Char('/') + baseName + suffix + QLatin1Char('.') + extension;
-        const QString temporaryPath =
-            outputFolder + QStringLiteral("/.kivo-") + newUuidText() + QLatin1Char('.') + extension;
-        try {
-            AudioFiles::exportTracks(tracks, temporaryPath, frameCount, configuration.format,
-                                     configuration.highQuality, reportWritten);
-            // The session folder goes once the record is stored: the file must be on disk first.
-            FileOperations::syncFile(temporaryPath);
-            FileOperations::moveWithoutReplacing(temporaryPath, finalPath);
-        } catch (...) {
-            QFile::remove(temporaryPath);
-            throw;
+    std::vector<std::thread> workers;
+    if (std::min(parallel, count) == 1) {
+        // One at a time on this thread, reporting as it goes.
+        reportInline = true;
+        work();
+    } else {
+        for (std::size_t t = 0; t < std::min(parallel, count); ++t) {
+            workers.emplace_back(work);
         }
-        // Under its final name the file is whole: leaving it out of the record would have
-        // recovery write a second copy beside it.
-        files.append(QUrl::fromLocalFile(finalPath));
-        framesOfEarlierFiles += frameCount;
-        try {
-            syncFolder(outputFolder);
-        } catch (const PlatformError&) {
-            // Only the new name may be lost in a crash; the next save forces the folder again.
-        }
-    };
-
-    save(sources, QString());
-    if (separateFiles) {
-        for (qsizetype i = 0; i < sources.size(); ++i) {
-            const QString suffix = sourceKinds[static_cast<std::size_t>(i)] == AudioSource::system
-                                       ? kSystemSuffix
-                                       : kMicrophoneSuffix;
-            save({sources[i]}, suffix);
+        std::unique_lock lock(mutex);
+        while (finished < count) {
+            wake.wait_for(lock, std::chrono::milliseconds(50));
+            lock.unlock();
+            report();
+            lock.lock();
         }
     }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (failures[i]) {
+            for (const auto& path : temporaryPaths) {
+                QFile::remove(path);
+            }
+            std::rethrow_exception(failures[i]);
+        }
+    }
+    report();
 
-    return RecordingRecord(manifest.id, configuration.name, manifest.startedAt,
-                           static_cast<double>(frameCount) / kWorkingSampleRate, configuration,
-                           files);
+    const QList<QUrl> files = ExportFiles::place(
+        temporaryPaths, ExportFiles::finalPaths(manifest, outputs), outputFolder, syncFolder);
+    return ExportFiles::record(manifest, frameCount, files);
 }
 
 } // namespace kivo

@@ -368,6 +368,12 @@ CafReader::~CafReader() {
     ::close(m_fd);
 }
 
+void CafReader::extendTo(qint64 frames) {
+    if (!m_complete) {
+        m_length = std::max(m_length, frames);
+    }
+}
+
 qint64 CafReader::read(float* left, float* right, qint64 maxFrames) {
     constexpr qint64 kChunkFrames = 4096;
     qint64 done = 0;

@@ -80,6 +80,11 @@ public:
     bool isComplete() const { return m_complete; }
     const QString& path() const { return m_path; }
 
+    // For a file still being written (its data chunk of unknown size): the writer has put
+    // `frames` frames in place, so they may be read although the file held fewer when it was
+    // opened. Does nothing for a closed file or a smaller count.
+    void extendTo(qint64 frames);
+
     // Reads up to maxFrames frames at the read position into two channel arrays and returns the
     // frames read, 0 at the end. Throws PlatformError on a read error.
     qint64 read(float* left, float* right, qint64 maxFrames);
