@@ -108,6 +108,11 @@ private slots:
         running.start();
         QTest::qWait(1500);
         const double elapsed = 1.0 + static_cast<double>(running.elapsed()) / 1000.0;
+        // The files written while recording go with the recovery.
+        const auto unfinished = [&] {
+            return QDir(folders.outputPath()).entryList({u".kivo-*"_s}, QDir::Files | QDir::Hidden);
+        };
+        QCOMPARE(unfinished().size(), 1);
         ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
         killed->waitForFinished();
         const Run listed = cli.run(u"recover"_s);
@@ -116,6 +121,7 @@ private slots:
         QVERIFY2(recovered.code == 0, qPrintable(recovered.err));
         QVERIFY(recovered.err.contains(u"已復原「會議」。"_s));
         QVERIFY(cli.run(u"recover"_s).out.isEmpty());
+        QVERIFY(unfinished().isEmpty());
 
         // Every frame older than a second before the kill is in the file.
         const QJsonObject record = cli.listed()[0].toObject();

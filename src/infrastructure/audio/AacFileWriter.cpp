@@ -56,7 +56,8 @@ AacFileWriter::AacFileWriter(const QString& path, qint64 bitRate, qint64 expecte
         fail(creating, result);
     }
     m_frameSize = m_codec->frame_size;
-    if (m_frameSize < 1 || m_codec->extradata == nullptr || m_codec->extradata_size < 1) {
+    if (m_frameSize != kFrameSamples || m_codec->extradata == nullptr ||
+        m_codec->extradata_size < 1) {
         fail(creating, AVERROR(EINVAL));
     }
 

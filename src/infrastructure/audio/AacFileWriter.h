@@ -21,6 +21,9 @@ class AacFileWriter final : public AudioFileWriter {
 public:
     static constexpr qint64 kStandardBitRate = 128000; // bit/s
     static constexpr qint64 kHighBitRate = 256000;     // bit/s
+    // Samples per frame of FFmpeg's AAC-LC encoder. Audio of a whole number of frames needs no
+    // padding at either end, so its length does not depend on `expectedFrames`.
+    static constexpr qint64 kFrameSamples = 1024;
 
     // Creates (or truncates) the file at `path` and writes its header. `bitRate` in bit/s.
     // `expectedFrames` is the number of frames that will be written: silence is put before the

@@ -4,10 +4,12 @@
 #include "domain/RecordingNames.h"
 #include "domain/Text.h"
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/audio/AacFileWriter.h"
 #include "infrastructure/audio/AudioFiles.h"
 #include "infrastructure/audio/AudioTrack.h"
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/ExportFiles.h"
+#include "infrastructure/audio/LiveExport.h"
 #include "infrastructure/audio/WorkingFormat.h"
 #include "infrastructure/storage/FileOperations.h"
 
@@ -111,6 +113,11 @@ void AudioRecordingWriter::activate(double at) {
     m_queue->sync([this, at] {
         m_timeline.start(at);
         m_active = true;
+        try {
+            m_live = std::make_unique<LiveExport>(m_manifest, m_directory);
+        } catch (const std::exception&) {
+            // The stop exports from the tracks, as it would after a failure later on.
+        }
         const bool oneSource =
             m_configuration.capturesSystem() != m_configuration.capturesMicrophone();
         if (oneSource && m_configuration.mode != RecordingMode::application) {
@@ -162,6 +169,7 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
 
     try {
         m_levels[index(source)] = track->append(buffer, *position, m_gains[index(source)]);
+        keepTracksTogether(source);
     } catch (...) {
         m_failure = std::current_exception();
         if (onFailure) {
@@ -180,6 +188,28 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
     }
 }
 
+void AudioRecordingWriter::keepTracksTogether(AudioSource source) {
+    const qint64 lead = m_tracks[index(source)]->position() - framesForSeconds(kMaxTrackLead);
+    for (const auto& track : m_tracks) {
+        if (track && track->position() < lead) {
+            track->pad(lead);
+        }
+    }
+    if (m_live) {
+        m_live->advance(trackEnds());
+    }
+}
+
+std::vector<qint64> AudioRecordingWriter::trackEnds() const {
+    std::vector<qint64> ends;
+    for (const auto source : kAllAudioSources) {
+        if (const auto& track = m_tracks[index(source)]) {
+            ends.push_back(track->position());
+        }
+    }
+    return ends;
+}
+
 void AudioRecordingWriter::abandonEmptySession() {
     m_queue->sync([this] {
         m_active = false;
@@ -187,6 +217,8 @@ void AudioRecordingWriter::abandonEmptySession() {
             return t && t->receivedFrames() > 0;
         });
         closeTracks();
+        // Abandoned, the session is either gone or left to recovery, which exports it whole.
+        m_live.reset();
         if (!receivedAudio) {
             try {
                 FileOperations::removeFolder(m_directory);
@@ -207,24 +239,59 @@ void AudioRecordingWriter::finish(double at,
     });
 }
 
+qint64 AudioRecordingWriter::framesOfRecording(double at) const {
+    const qint64 frames = framesForSeconds(m_timeline.elapsed(at));
+    if (m_configuration.format != AudioOutputFormat::aac) {
+        return frames;
+    }
+    const qint64 size = AacFileWriter::kFrameSamples;
+    return (frames + size - 1) / size * size;
+}
+
+double AudioRecordingWriter::endOfRecording(double at) {
+    double end = at;
+    m_queue->sync([&] {
+        const qint64 extra = framesOfRecording(at) - framesForSeconds(m_timeline.elapsed(at));
+        if (!m_timeline.isPaused()) {
+            end += static_cast<double>(extra) / kWorkingSampleRate;
+        }
+    });
+    return end;
+}
+
 RecordingRecord AudioRecordingWriter::finishOnQueue(double at) {
     m_active = false;
-    const double elapsed = m_timeline.elapsed(at);
-    const qint64 frames = framesForSeconds(elapsed);
+    const qint64 frames = framesOfRecording(at);
     qint64 received = 0;
     for (const auto& track : m_tracks) {
         if (track) {
             received += track->receivedFrames();
         }
     }
+    const auto ends = trackEnds();
     closeTracks();
+    auto live = std::move(m_live);
 
     try {
         if (received < 1) {
             throw KivoError(QStringLiteral("沒有收到音訊。請確認來源與權限；暫存資料保留在 ") +
                             QDir::toNativeSeparators(m_directory) + QStringLiteral("。"));
         }
-        RecordingRecord record = exportSession(m_manifest, m_directory, frames, onExportProgress);
+        std::optional<RecordingRecord> finished;
+        if (live) {
+            try {
+                finished = live->finish(frames, ends, FileOperations::syncFolder);
+                if (onExportProgress) {
+                    onExportProgress(1.0);
+                }
+            } catch (const std::exception&) {
+                // The tracks hold everything: they are exported as a whole below.
+            }
+            live.reset();
+        }
+        RecordingRecord record =
+            finished ? std::move(*finished)
+                     : exportSession(m_manifest, m_directory, frames, onExportProgress);
         m_manifest.exported = record;
         try {
             writeManifest(m_manifest, m_directory);

@@ -31,6 +31,7 @@
 namespace kivo {
 
 class AudioTrack;
+class LiveExport;
 
 class AudioRecordingWriter {
 public:
@@ -84,10 +85,18 @@ public:
     // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
     void setGains(float system, float microphone);
 
+    // The end of a recording stopped at host time `at`: `at`, or for AAC the end of the encoder
+    // frame it falls in, so that the files need no padding after the audio (an AAC recording's
+    // length is a whole number of encoder frames, at most 21 ms more than was asked for). Waits
+    // for the queue; never call it from the queue.
+    double endOfRecording(double at);
+
     // Ends the recording at host time `at` once every buffer queued before has been written,
-    // closes the tracks and exports. `completion` runs on the writer queue with the record, or
-    // with a KivoError naming the session folder, which then stays on disk. Once the files are
-    // saved, a manifest that cannot be rewritten no longer fails the finish.
+    // closes the tracks and exports. The files written while recording are completed and put in
+    // place; when they failed, the tracks are exported as a whole. `completion` runs on the writer
+    // queue with the record, or with a KivoError naming the session folder, which then stays on
+    // disk. Once the files are saved, a manifest that cannot be rewritten no longer fails the
+    // finish.
     void finish(double at, std::function<void(Result<RecordingRecord>)> completion);
 
     // Caller's thread, after a finish has completed: removes the session folder when the export
@@ -116,6 +125,12 @@ public:
     // crosses to the main thread and redraws what shows it, so a hundred are enough.
     static constexpr double kExportProgressStep = 0.01;
 
+    // How far one track may run ahead of the other, seconds: the one behind is filled with
+    // silence up to there, and audio that arrives later for that stretch is dropped. This bounds
+    // how far the files written while recording stay behind (they mix what both tracks hold)
+    // when one source has nothing to deliver, as an application that plays nothing.
+    static constexpr double kMaxTrackLead = 5.0;
+
     // The longest start a one-source recording moves to its first captured frame, seconds.
     static constexpr double kMaxStartShift = 2.5;
 
@@ -129,6 +144,9 @@ private:
     void startFlusher();
     void stopFlusher();
     RecordingRecord finishOnQueue(double at);
+    qint64 framesOfRecording(double at) const;
+    std::vector<qint64> trackEnds() const;
+    void keepTracksTogether(AudioSource source);
 
     RecordingConfiguration m_configuration;
     RecoveryManifest m_manifest;
@@ -147,6 +165,9 @@ private:
     // nothing to line up with, so it begins at its first captured frame instead, unless that
     // lies more than kMaxStartShift later (then the stretch before it is silence as usual).
     std::optional<double> m_startsAtFirstFrameFrom;
+    // The output files written while recording; none when they could not be started or once
+    // finished.
+    std::unique_ptr<LiveExport> m_live;
 
     // The flusher thread forces track data to disk every kDiskFlushInterval seconds, off the
     // queue so that appends never wait for the disk. It is stopped before any track closes.

@@ -286,7 +286,7 @@ void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> comp
     }
     // The end of the recording is now, before any source stops: audio that still arrives while
     // the sources close is cut there by the writer.
-    const double end = hostNow();
+    const double end = m_writer->endOfRecording(hostNow());
     m_stopping->store(true);
     finishAfterTail(end, end + kTailWait, std::move(completion));
 }
