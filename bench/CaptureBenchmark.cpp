@@ -1,11 +1,14 @@
-// What recording costs: the process CPU time of a system-plus-microphone recording, and the time
+// What recording costs: the process CPU time of a system-plus-microphone recording (into one WAV
+// file, and into three AAC files written as it runs), and the time
 // from starting a recording to its first written frame. Needs a sound server (scripts/bench
 // starts a private PulseAudio). Each figure has a reference measured in the same run: the sound
-// server's own recorder, parec, recording the same two sources.
+// server's own recorder, parec, recording the same two sources; for the AAC recording, the WAV
+// recording plus FFmpeg's AAC encoder alone encoding as much audio as the three files hold.
 //
 //   kivo_bench_capture [--seconds N]   (default 60)
 
 #include "application/RecordingCoordinator.h"
+#include "infrastructure/audio/AacFileWriter.h"
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/capture/AudioCaptureService.h"
 
@@ -20,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -86,12 +90,14 @@ struct Recording {
     std::vector<double> startLatenciesMs;
 };
 
-// Kivo: `rounds` short recordings for the start latency, then one of `seconds` for the CPU.
-Recording measureKivo(const QString& folder, int rounds, double seconds) {
+// Kivo: `rounds` short recordings for the start latency, then one of `seconds` for the CPU, into
+// one WAV file, or into three AAC files (merged and one per source) with `aac`.
+Recording measureKivo(const QString& folder, int rounds, double seconds, bool aac = false) {
     Recording result;
     RecordingConfiguration configuration(QUrl::fromLocalFile(folder + QStringLiteral("/out/")));
     configuration.includesMicrophone = true;
-    configuration.format = AudioOutputFormat::wav;
+    configuration.format = aac ? AudioOutputFormat::aac : AudioOutputFormat::wav;
+    configuration.saveSeparateTracks = aac;
 
     const auto record = [&](double length, bool timeStart) {
         const QString captures = folder + QStringLiteral("/Captures");
@@ -165,6 +171,26 @@ Recording measureParec(int rounds, double seconds) {
     return result;
 }
 
+// FFmpeg's AAC encoder alone, as Kivo runs it, on `seconds` of a tone: CPU seconds.
+double encoderSeconds(const QString& folder, double seconds) {
+    constexpr qint64 kChunk = 4096;
+    std::vector<float> tone(kChunk);
+    for (qint64 i = 0; i < kChunk; ++i) {
+        tone[static_cast<std::size_t>(i)] =
+            0.3F *
+            static_cast<float>(std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / 48000.0));
+    }
+    const auto frames = static_cast<qint64>(seconds * 48000.0);
+    const double before = cpuSeconds(RUSAGE_THREAD);
+    AacFileWriter writer(folder + QStringLiteral("/alone.m4a"), AacFileWriter::kStandardBitRate,
+                         frames);
+    for (qint64 done = 0; done < frames; done += kChunk) {
+        writer.write(tone.data(), tone.data(), std::min(kChunk, frames - done));
+    }
+    writer.finish();
+    return cpuSeconds(RUSAGE_THREAD) - before;
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0.0 : values[values.size() / 2];
@@ -220,6 +246,8 @@ int main(int argc, char** argv) {
     constexpr int kRounds = 5;
     const Recording reference = measureParec(kRounds, seconds);
     const Recording kivo = measureKivo(dir.path(), kRounds, seconds);
+    const Recording live = measureKivo(dir.path(), 0, seconds, true);
+    const double encoderPercent = 3.0 * encoderSeconds(dir.path(), seconds) / seconds * 100.0;
 
     for (QProcess* process : {&outputSource, &microphoneSource, &output, &microphone}) {
         process->kill();
@@ -230,6 +258,13 @@ int main(int argc, char** argv) {
     std::printf("capture_cpu_parec_percent: %.3f\n", reference.cpuPercent);
     std::printf("capture_cpu_vs_parec: %.3f\n",
                 kivo.cpuPercent / std::max(reference.cpuPercent, 1e-9));
+    // Recording into three AAC files written as the audio arrives, against the recording into
+    // one WAV file plus what FFmpeg's encoder alone needs for three files of the same audio.
+    const double liveReference = kivo.cpuPercent + encoderPercent;
+    std::printf("recording_cpu_live_percent: %.3f\n", live.cpuPercent);
+    std::printf("recording_cpu_reference_percent: %.3f (wav %.3f + encoder %.3f)\n", liveReference,
+                kivo.cpuPercent, encoderPercent);
+    std::printf("recording_cpu_live_vs_reference: %.3f\n", live.cpuPercent / liveReference);
     for (const double ms : kivo.startLatenciesMs) {
         std::fprintf(stderr, "start latency: %.1f ms\n", ms);
     }

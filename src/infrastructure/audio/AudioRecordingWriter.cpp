@@ -200,6 +200,13 @@ void AudioRecordingWriter::keepTracksTogether(AudioSource source) {
     }
 }
 
+std::optional<qint64> AudioRecordingWriter::framesSavedWhileRecording() const {
+    if (!m_live || m_live->hasFailed()) {
+        return std::nullopt;
+    }
+    return m_live->mixedFrames();
+}
+
 std::vector<qint64> AudioRecordingWriter::trackEnds() const {
     std::vector<qint64> ends;
     for (const auto source : kAllAudioSources) {

@@ -78,6 +78,10 @@ public:
     // Closes every track and removes the session folder if no track received audio.
     void abandonEmptySession();
 
+    // How far the files written while recording have got, in frames of the recording; none
+    // when they are not written (they failed, or could not be started). Writer queue.
+    std::optional<qint64> framesSavedWhileRecording() const;
+
     // Writer queue only.
     void append(const PcmBuffer& buffer, AudioSource source, double hostTime);
     // Any thread, never waits: hands the buffer to the queue.

@@ -110,6 +110,7 @@ void LiveExport::run() {
             return;
         }
         mixed = target;
+        m_mixed.store(mixed, std::memory_order_relaxed);
         lock.lock();
         if (last) {
             m_done = true;

@@ -18,6 +18,7 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -55,6 +56,8 @@ public:
 
     // Whether an output failed; the temporary files are then gone or going.
     bool hasFailed() const;
+    // Frames of every output written so far.
+    qint64 mixedFrames() const { return m_mixed.load(std::memory_order_relaxed); }
 
     // After the tracks are closed: mixes what is left up to `frames` (the tracks holding
     // `trackEnds`), completes the files and renames them to their final names. Throws (the
@@ -80,6 +83,7 @@ private:
     bool m_stopping = false;             // m_mutex
     bool m_done = false;                 // the thread has nothing more to do; m_mutex
     std::exception_ptr m_failure;        // m_mutex
+    std::atomic<qint64> m_mixed{0};
     bool m_placed = false;
     std::thread m_thread;
 };
