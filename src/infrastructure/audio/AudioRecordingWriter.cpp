@@ -155,7 +155,7 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
         return;
     }
     if (const auto from = std::exchange(m_startsAtFirstFrameFrom, std::nullopt);
-        from && hostTime > *from && hostTime - *from <= kMaxStartShift) {
+        from && std::abs(hostTime - *from) <= kMaxStartShift) {
         m_timeline.start(hostTime);
     }
     const auto position = m_timeline.position(hostTime);

@@ -135,7 +135,7 @@ public:
     // when one source has nothing to deliver, as an application that plays nothing.
     static constexpr double kMaxTrackLead = 5.0;
 
-    // The longest start a one-source recording moves to its first captured frame, seconds.
+    // The furthest a one-source recording's start moves to its first captured frame, seconds.
     static constexpr double kMaxStartShift = 2.5;
 
     // How often track data is forced to disk while recording, in seconds.
@@ -166,8 +166,9 @@ private:
     bool m_active = false;
     // The activation moment while a recording of one source that delivers continuously (the
     // whole output, or the microphone) has had no audio and no pause yet: such a recording has
-    // nothing to line up with, so it begins at its first captured frame instead, unless that
-    // lies more than kMaxStartShift later (then the stretch before it is silence as usual).
+    // nothing to line up with, so it begins at the first captured frame of its first buffer
+    // instead (a little later, or, for a buffer that began before the activation, a little
+    // earlier), unless that lies more than kMaxStartShift away.
     std::optional<double> m_startsAtFirstFrameFrom;
     // The output files written while recording; none when they could not be started or once
     // finished.

@@ -178,8 +178,7 @@ private slots:
         const auto end = seconds(merged);
         QVERIFY2(merged.firstAbove(0.1F, end - 0.005), "the last 5 ms are silent");
         // One source, nothing to line up with: the file begins at its first captured frame.
-        // PipeWire gives a newly linked stream a cycle or two of zeros first (parec gets them
-        // too); PulseAudio does not.
+        // PipeWire gives a newly linked monitor stream a graph cycle of zeros first.
         const bool pipeWire = qEnvironmentVariable("KIVO_TEST_SOUND_SERVER") == u"pipewire";
         QCOMPARE_LE(merged.firstAbove(0.1F, 0).value_or(1.0), pipeWire ? 0.025 : 0.001);
     }
