@@ -206,13 +206,11 @@ void RecordStream::readAvailable() {
 void RecordStream::accept(const float* interleaved, qint64 frames) {
     const auto now = hostNow();
     if (m_anchor) {
-        const auto stamp = stampOf(m_framesRead);
-        const auto lateness = now - stampOf(m_framesRead + frames);
+        const auto lateness =
+            now - m_clock.nextInputTime() - static_cast<double>(frames) / kSampleRate;
         if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
             m_framesRead += frames;
-            if (m_onAudio) {
-                m_onAudio(interleaved, frames, stamp);
-            }
+            m_clock.push(interleaved, frames, m_onAudio);
             if (now - m_lastCheck >= kCheckInterval) {
                 requestTiming();
             }
@@ -278,14 +276,17 @@ void RecordStream::timingArrived(bool success) {
         return;
     }
 
-    const auto drifted = std::abs(measured - stampOf(m_framesRead)) > kMaxDrift;
+    const auto error = measured - m_clock.nextInputTime();
+    const auto drifted = std::abs(error) > kMaxDrift;
     if (drifted && m_driftedBefore) {
-        // Twice in a row: the stream's clock and the monotonic clock have parted (a drifting
-        // device clock, or a discontinuity the server did not report).
+        // Twice in a row: a discontinuity the server did not report.
         loseAnchor();
         return;
     }
     m_driftedBefore = drifted;
+    if (!drifted) {
+        m_clock.steer(error, now);
+    }
 }
 
 void RecordStream::settleAnchor() {
@@ -306,11 +307,17 @@ void RecordStream::settleAnchor() {
     auto pending = std::move(m_pending);
     m_pending.clear();
     m_pendingFrames = 0;
+    m_clock.restart(stampOf(pending.empty() ? m_framesRead : pending.front().frame));
+    qint64 next = pending.empty() ? m_framesRead : pending.front().frame;
     for (const auto& [frame, samples] : pending) {
-        if (m_onAudio) {
-            m_onAudio(samples.data(), static_cast<qint64>(samples.size()) / kChannels,
-                      stampOf(frame));
+        if (frame != next) {
+            // A hole while the clock was measured: the audio after it starts a new run.
+            m_clock.flush(m_onAudio);
+            m_clock.restart(stampOf(frame));
         }
+        const auto frames = static_cast<qint64>(samples.size()) / kChannels;
+        m_clock.push(samples.data(), frames, m_onAudio);
+        next = frame + frames;
     }
 }
 
@@ -318,11 +325,14 @@ void RecordStream::handOnHeldBack() {
     if (!m_pending.empty()) {
         settleAnchor();
     }
+    if (m_anchor) {
+        m_clock.flush(m_onAudio);
+    }
 }
 
 std::optional<double> RecordStream::capturedUntil() const {
     if (m_anchor) {
-        return stampOf(m_framesRead);
+        return m_clock.nextInputTime();
     }
     auto estimates = m_calibration.estimates;
     if (estimates.empty()) {
@@ -335,6 +345,10 @@ std::optional<double> RecordStream::capturedUntil() const {
 }
 
 void RecordStream::loseAnchor() {
+    if (m_anchor) {
+        // What the resampler holds belongs to the clock that is being given up.
+        m_clock.flush(m_onAudio);
+    }
     m_anchor.reset();
     m_driftedBefore = false;
     m_calibration = Calibration{};

@@ -7,20 +7,22 @@
 // Time stamps: each stream is anchored from the server's latency reports (the frame at the read
 // position was captured `latency` seconds before the report arrived) and every fragment is then
 // stamped by counting frames from that anchor, so consecutive fragments join without gaps or
-// overlaps. Single reports can be off by some milliseconds (late by the time since the server
-// last wrote, up to a PipeWire graph cycle; off either way while a new PipeWire stream joins the
-// graph), so the anchor is the median estimate over a short calibration window (kCalibrationTime
-// and kCalibrationReports); fragments that arrive meanwhile are held back and stamped when it
-// ends. The anchor is measured again after a discontinuity: a hole in the data, a suspend, a move
-// to another device, a fragment that arrives more than kMaxLateness later or earlier after its
-// capture than fragments did when the anchor was taken (the stream stalled, as a paused
-// application's stream does), or a count that is off by more than kMaxDrift from the reports in
-// two checks in a row (one check about every kCheckInterval; this also bounds the drift of a
-// device clock against the monotonic clock).
+// overlaps; a ClockFollower resamples the audio ever so slightly so that the count keeps up with
+// the reports when the device's clock runs faster or slower than the monotonic clock. Single
+// reports can be off by some milliseconds (late by the time since the server last wrote, up to a
+// PipeWire graph cycle; off either way while a new PipeWire stream joins the graph), so the anchor
+// is the median estimate over a short calibration window (kCalibrationTime and
+// kCalibrationReports); fragments that arrive meanwhile are held back and stamped when it ends. The
+// anchor is measured again after a discontinuity: a hole in the data, a suspend, a move to another
+// device, a fragment that arrives more than kMaxLateness later or earlier after its capture than
+// fragments did when the anchor was taken (the stream stalled, as a paused application's stream
+// does), or a count that is off by more than kMaxDrift from the reports in two checks in a row (one
+// check about every kCheckInterval; each check within it steers the ClockFollower).
 //
 // Pulse thread only (or under PulseConnection::Lock): construction, every member, destruction.
 // The handlers run on the pulse thread; they must not block and must not destroy the stream.
 
+#include "infrastructure/capture/ClockFollower.h"
 #include "infrastructure/capture/PulseConnection.h"
 
 #include <QString>
@@ -163,6 +165,7 @@ private:
     std::vector<Pending> m_pending;         // fragments read while there is no anchor
     qint64 m_pendingFrames = 0;
     std::vector<float> m_scratch; // the fragment being handed on, reused
+    ClockFollower m_clock;        // stamps and hands on the audio while there is an anchor
 };
 
 // Decides what to do about a stream that may be stuck: nothing, reopen it (once), or give up

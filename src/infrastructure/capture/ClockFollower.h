@@ -1,0 +1,78 @@
+#pragma once
+
+// Carries one record stream's audio from its device's clock onto the monotonic clock. A device
+// clock runs a little fast or slow against the monotonic clock (tens of parts per million are
+// common; 116 on the test server), so counting frames drifts apart from the server's reports by
+// seconds in a day. Stepping the stamps back into line would drop or repeat a stretch of audio
+// each time; instead the audio goes through a variable-rate resampler whose ratio is steered by
+// the reports, so the stamps stay contiguous and follow the reports within milliseconds. Two
+// sources of different devices thus stay aligned for as long as the recording runs.
+//
+// The steering is a proportional-integral control of the error between the reported capture
+// time and the stamp of the same frame, over the median of the last few reports (single reports
+// are off by up to a server cycle), with a time constant of kTimeConstant and the correction
+// limited to kMaxCorrection (a pitch change far below what anyone hears).
+//
+// Not thread-safe: the thread of the record stream that owns it.
+
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct soxr;
+
+namespace kivo {
+
+class ClockFollower {
+public:
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kChannels = 2;
+    static constexpr double kTimeConstant = 10.0;  // seconds
+    static constexpr double kMaxCorrection = 1e-3; // relative rate
+    static constexpr int kErrorsKept = 5;          // reports the median is taken over
+
+    // `interleaved` holds frames × 2 samples; `time` is the capture time of the first one.
+    using Output = std::function<void(const float* interleaved, qint64 frames, double time)>;
+
+    // Throws PlatformError when the resampler cannot be set up.
+    ClockFollower();
+    ~ClockFollower();
+    ClockFollower(const ClockFollower&) = delete;
+    ClockFollower& operator=(const ClockFollower&) = delete;
+
+    // Begins again: the next frame pushed was captured at `time`; nothing is held and there is
+    // no correction. Call flush() first to keep what is held.
+    void restart(double time);
+    // Resamples `frames` frames and hands on what comes out, stamped contiguously.
+    void push(const float* interleaved, qint64 frames, const Output& output);
+    // Hands on what the resampler still holds.
+    void flush(const Output& output);
+
+    // The stamp the next frame pushed will get.
+    double nextInputTime() const;
+    // A report at host time `now`: the next frame to be pushed was captured `error` seconds
+    // after nextInputTime().
+    void steer(double error, double now);
+    // The current correction: output frames per input frame, minus 1.
+    double correction() const { return m_correction; }
+
+private:
+    struct Deleter {
+        void operator()(soxr* resampler) const;
+    };
+    void handOn(qint64 frames, const Output& output);
+
+    std::unique_ptr<soxr, Deleter> m_resampler;
+    double m_start = 0.0;         // capture time of the first frame out after the restart
+    qint64 m_handedOn = 0;        // frames out since the restart
+    double m_expectedOut = 0.0;   // frames out the frames pushed since the restart amount to
+    double m_correction = 0.0;    // relative rate now set
+    double m_integral = 0.0;      // the integral part of the correction
+    double m_lastSteer = -1.0;    // host time of the last report, -1 before the first
+    std::vector<double> m_errors; // the last kErrorsKept errors
+    std::vector<float> m_out;     // resampled frames, reused
+};
+
+} // namespace kivo
