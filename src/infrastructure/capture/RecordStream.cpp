@@ -276,7 +276,7 @@ void RecordStream::timingArrived(bool success) {
         return;
     }
 
-    const auto error = measured - m_clock.nextInputTime();
+    const auto error = measured + playedLater() - m_clock.nextInputTime();
     const auto drifted = std::abs(error) > kMaxDrift;
     if (drifted && m_driftedBefore) {
         // Twice in a row: a discontinuity the server did not report.

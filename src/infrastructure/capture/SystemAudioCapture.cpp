@@ -325,7 +325,11 @@ private:
         if (found == m_sources.end()) {
             return;
         }
-        // Never destroyed here: this may run inside the stream's own callback.
+        // What a stream that has delivered holds back goes to the mixer first. Never destroyed
+        // here: this may run inside the stream's own callback.
+        if (found->second.delivered) {
+            found->second.stream->handOnHeldBack();
+        }
         m_retired.push_back(std::move(found->second.stream));
         m_sources.erase(found);
         m_mixer.removeInput(id);
