@@ -24,12 +24,6 @@ QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-Result<RecordingRecord> finishAndWait(AudioRecordingWriter& writer, double at) {
-    std::promise<Result<RecordingRecord>> promise;
-    writer.finish(at, [&promise](Result<RecordingRecord> result) { promise.set_value(result); });
-    return promise.get_future().get();
-}
-
 const QString kKept = u"無法完成音檔保存，原始錄音保留在 "_s;
 
 using Bytes = std::optional<std::uint64_t>;
@@ -172,7 +166,7 @@ private slots:
                 writer.append(test::stereoBuffer(480, value, value), AudioSource::microphone, at);
             });
         }
-        const auto result = finishAndWait(writer, 103.5);
+        const auto result = test::finishAndWait(writer, 103.5);
         QVERIFY(result.ok());
         QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{{103.0, 0.25F, 0.0F},
                                                                         {103.09, 0.5F, 0.0F}}));
@@ -196,7 +190,7 @@ private slots:
         }
         writer->appendAsync(test::stereoBuffer(4800, 0.5F, 0.5F), AudioSource::microphone, 0.2);
         writer->appendAsync(test::stereoBuffer(4800, 0.5F, 0.5F), AudioSource::system, 0.3);
-        const auto result = finishAndWait(*writer, 0.4);
+        const auto result = test::finishAndWait(*writer, 0.4);
         QCOMPARE(failures.size(), 1);
         QVERIFY(failures[0].startsWith(u"錄音寫入中斷，將嘗試保存已錄製內容。\n"_s));
         QVERIFY(result.ok());
@@ -213,7 +207,7 @@ private slots:
         writer.appendAsync(test::stereoBuffer(24000, 0.5F, 0.5F), AudioSource::microphone, 10.0);
         writer.pause(11.0);
         writer.resume(11.5);
-        const auto result = finishAndWait(writer, 12.0);
+        const auto result = test::finishAndWait(writer, 12.0);
         QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
         const RecordingRecord& record = result.value();
         QCOMPARE(record.id(), writer.manifest().id);
@@ -238,7 +232,7 @@ private slots:
 
     void finishWithoutAudioKeepsTheSession() {
         const auto writer = recording(0);
-        const auto result = finishAndWait(*writer, 5.0);
+        const auto result = test::finishAndWait(*writer, 5.0);
         const QString folder = writer->directory();
         QCOMPARE(result.errorDescription(),
                  kKept + folder + u"。\n沒有收到音訊。請確認來源與權限；暫存資料保留在 "_s +
@@ -253,7 +247,7 @@ private slots:
         const auto writer = recording(4800);
         QVERIFY(QFile::remove(track(*writer, "session.json")));
         QVERIFY(QDir().mkpath(track(*writer, "session.json/inside")));
-        const auto result = finishAndWait(*writer, 0.1);
+        const auto result = test::finishAndWait(*writer, 0.1);
         QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
         QCOMPARE(filesIn(m_output), QStringList{result.value().files()[0].fileName()});
         QVERIFY(QFileInfo::exists(track(*writer, "system.caf")));
@@ -298,7 +292,7 @@ private slots:
         AudioRecordingWriter writer(c, m_root);
         writer.activate(0.0);
         writer.appendAsync(test::stereoBuffer(480, 0.5F, 0.5F), AudioSource::system, 0.0);
-        const auto result = finishAndWait(writer, 0.01);
+        const auto result = test::finishAndWait(writer, 0.01);
         QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
         const QString system = result.value().files().value(1).fileName();
         QVERIFY2(system.startsWith(kept + u'_') && system.endsWith(u"_電腦聲音.wav"_s),
@@ -315,7 +309,7 @@ private slots:
         QVERIFY(QFile::remove(track(*writer, "microphone.caf")));
         QVERIFY(QDir(m_output).removeRecursively());
         QVERIFY(QFile(m_output).open(QIODevice::WriteOnly));
-        QVERIFY(!finishAndWait(*writer, 0.1).ok());
+        QVERIFY(!test::finishAndWait(*writer, 0.1).ok());
         QVERIFY(QFileInfo::exists(track(*writer, "system.caf")));
         QVERIFY(QFileInfo(m_output).isFile());
         QVERIFY(QFile::remove(m_output));
@@ -332,7 +326,7 @@ private slots:
         const auto writer = recording(48000);
         const auto result = [&] {
             const test::FileSizeLimit fullDisk(100'000);
-            return finishAndWait(*writer, 1.0);
+            return test::finishAndWait(*writer, 1.0);
         }();
         QVERIFY(!result.ok());
         QVERIFY(filesIn(m_output).isEmpty());

@@ -2,6 +2,7 @@
 
 // Buffers, track files, decoded exports and measurements shared by the audio and capture tests.
 
+#include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
@@ -15,6 +16,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <future>
 #include <numbers>
 #include <random>
 #include <span>
@@ -219,5 +221,12 @@ public:
 private:
     rlimit m_previous{};
 };
+
+// Finishes the recording at host time `at` and waits for the result.
+inline Result<RecordingRecord> finishAndWait(AudioRecordingWriter& writer, double at) {
+    std::promise<Result<RecordingRecord>> promise;
+    writer.finish(at, [&promise](Result<RecordingRecord> result) { promise.set_value(result); });
+    return promise.get_future().get();
+}
 
 } // namespace kivo::test

@@ -32,12 +32,6 @@ QByteArray contents(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-Result<RecordingRecord> finishAndWait(AudioRecordingWriter& writer, double at) {
-    std::promise<Result<RecordingRecord>> promise;
-    writer.finish(at, [&promise](Result<RecordingRecord> result) { promise.set_value(result); });
-    return promise.get_future().get();
-}
-
 const AudioRecordingWriter::AvailableCapacity plenty = [](const QString&) {
     return std::optional<std::uint64_t>(1'000'000'000);
 };
@@ -132,7 +126,7 @@ private slots:
         };
         QTRY_VERIFY(format == AudioOutputFormat::aac || written() > 100000);
         const auto merged = inode(QDir(m_output).filePath(unfinished(m_output).value(0)));
-        const auto live = finishAndWait(writer, end);
+        const auto live = test::finishAndWait(writer, end);
         QVERIFY2(live.ok(), qPrintable(live.errorDescription()));
         QVERIFY(unfinished(m_output).isEmpty());
         // The stop put the file written while recording in place; it did not export again.
@@ -193,7 +187,7 @@ private slots:
             QTRY_VERIFY(unfinished(m_output).isEmpty());
             QVERIFY(QFile::remove(filler));
         }
-        const auto result = finishAndWait(writer, end);
+        const auto result = test::finishAndWait(writer, end);
         QVERIFY2(result.ok(), qPrintable(result.errorDescription()));
         QVERIFY(unfinished(m_output).isEmpty());
         const auto heard = test::decodeFile(result.value().files()[0].toLocalFile());
