@@ -47,11 +47,6 @@ float clampedGain(float gain) {
     return std::clamp(gain, 0.0F, 1.0F);
 }
 
-// A folder URL's path without its trailing "/", so that names can be joined to it.
-QString localFolder(const QUrl& folder) {
-    return QDir::cleanPath(folder.toLocalFile());
-}
-
 } // namespace
 
 std::optional<std::uint64_t> AudioRecordingWriter::volumeAvailableCapacity(const QString& path) {
@@ -73,7 +68,7 @@ AudioRecordingWriter::AudioRecordingWriter(const RecordingConfiguration& configu
     m_gains[index(AudioSource::system)] = clampedGain(m_configuration.systemGain);
     m_gains[index(AudioSource::microphone)] = clampedGain(m_configuration.microphoneGain);
 
-    const QString outputFolder = localFolder(m_configuration.outputDirectory);
+    const QString outputFolder = ExportFiles::outputFolder(m_configuration);
     FileOperations::makeFolder(outputFolder);
     // A folder that takes no files would otherwise be found only when the recording is saved.
     FileOperations::checkCanCreateFiles(outputFolder);
@@ -207,14 +202,15 @@ std::optional<qint64> AudioRecordingWriter::framesSavedWhileRecording() const {
     return m_live->mixedFrames();
 }
 
-std::vector<qint64> AudioRecordingWriter::trackEnds() const {
-    std::vector<qint64> ends;
+const std::vector<qint64>& AudioRecordingWriter::trackEnds() {
+    // Filled in place: this runs after every append.
+    m_trackEnds.clear();
     for (const auto source : kAllAudioSources) {
         if (const auto& track = m_tracks[index(source)]) {
-            ends.push_back(track->position());
+            m_trackEnds.push_back(track->position());
         }
     }
-    return ends;
+    return m_trackEnds;
 }
 
 void AudioRecordingWriter::abandonEmptySession() {

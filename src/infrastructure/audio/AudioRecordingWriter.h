@@ -149,7 +149,8 @@ private:
     void stopFlusher();
     RecordingRecord finishOnQueue(double at);
     qint64 framesOfRecording(double at) const;
-    std::vector<qint64> trackEnds() const;
+    // The frames in each open track file, system first.
+    const std::vector<qint64>& trackEnds();
     void keepTracksTogether(AudioSource source);
 
     RecordingConfiguration m_configuration;
@@ -173,6 +174,7 @@ private:
     // The output files written while recording; none when they could not be started or once
     // finished.
     std::unique_ptr<LiveExport> m_live;
+    std::vector<qint64> m_trackEnds; // what trackEnds() returns, reused
 
     // The flusher thread forces track data to disk every kDiskFlushInterval seconds, off the
     // queue so that appends never wait for the disk. It is stopped before any track closes.
