@@ -77,13 +77,14 @@ AudioRecordingWriter::AudioRecordingWriter(const RecordingConfiguration& configu
     }
 
     // The tracks grow on the sessions volume, which may be another, smaller one.
+    // The sessions hold raw recordings of meetings and calls: only the user may read them.
     const QString sessionsRoot = QDir::cleanPath(root);
-    FileOperations::makeFolder(sessionsRoot);
+    FileOperations::makePrivateFolder(sessionsRoot);
     if (tooFull(availableCapacity(sessionsRoot))) {
         throw KivoError(QStringLiteral("暫存磁碟剩餘空間不足 100 MB，請先清出空間。"));
     }
 
-    FileOperations::makeFolder(m_directory);
+    FileOperations::makePrivateFolder(m_directory);
     writeManifest(m_manifest, m_directory);
 
     if (m_configuration.capturesSystem()) {

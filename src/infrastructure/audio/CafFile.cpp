@@ -180,12 +180,17 @@ PlatformError notATrackFile(const QString& path, const QString& why) {
 CafWriter::CafWriter(const QString& path)
     : m_path(path) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // A track is a raw recording: readable by its owner only, whatever the umask.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         throw PlatformError::fromErrno(QStringLiteral("無法建立音軌檔 ") + path, errno);
     }
     const auto header = headerBytes();
-    if (const int error = writeAll(fd, header.data(), header.size(), 0); error != 0) {
+    int error = ::fchmod(fd, 0600) != 0 ? errno : 0;
+    if (error == 0) {
+        error = writeAll(fd, header.data(), header.size(), 0);
+    }
+    if (error != 0) {
         ::close(fd);
         ::unlink(name.constData());
         throw PlatformError::fromErrno(QStringLiteral("無法建立音軌檔 ") + path, error);

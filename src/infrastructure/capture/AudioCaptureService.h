@@ -25,7 +25,7 @@ class SystemAudioCapture;
 
 class AudioCaptureService final : public RecordingBackend {
 public:
-    // `capturesRoot` holds the session folders (KivoFolders::captures() in the program).
+    // `capturesRoot` holds the session folders (the library folder's "Captures" in the program).
     explicit AudioCaptureService(QString capturesRoot);
     ~AudioCaptureService() override;
 

@@ -77,6 +77,25 @@ void makeFolder(const QString& path) {
     }
 }
 
+void makePrivateFolder(const QString& path) {
+    const QString what = QStringLiteral("無法建立資料夾「%1」").arg(nativePath(path));
+    makeFolder(QFileInfo(path).absolutePath());
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+        throw PlatformError::fromErrno(what, errno);
+    }
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) {
+        throw PlatformError::fromErrno(what, errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        throw PlatformError::fromErrno(what, ENOTDIR);
+    }
+    if ((info.st_mode & 07777) != 0700 && ::chmod(name.constData(), 0700) != 0) {
+        throw PlatformError::fromErrno(what, errno);
+    }
+}
+
 void checkCanCreateFiles(const QString& path) {
     const QByteArray probe = QFile::encodeName(path + QStringLiteral("/.kivo-") +
                                                QUuid::createUuid().toString(QUuid::WithoutBraces) +
@@ -98,7 +117,8 @@ void removeFolder(const QString& path) {
     }
 }
 
-void writeAtomically(const QString& path, const QByteArray& contents) {
+void writeAtomically(const QString& path, const QByteArray& contents,
+                     const FolderSync& syncFolder) {
     const QString what = QStringLiteral("無法寫入「%1」").arg(nativePath(path));
     const QFileInfo info(path);
     const QString temporaryPath =
@@ -107,7 +127,7 @@ void writeAtomically(const QString& path, const QByteArray& contents) {
     const QByteArray temporaryName = QFile::encodeName(temporaryPath);
 
     FileDescriptor fd(
-        ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         throw PlatformError::fromErrno(what, errno);
     }
@@ -115,6 +135,10 @@ void writeAtomically(const QString& path, const QByteArray& contents) {
         ::unlink(temporaryName.constData());
         throw PlatformError::fromErrno(what, errnum);
     };
+    // The umask may have taken more than the group's and others' rights away.
+    if (::fchmod(fd.get(), 0600) != 0) {
+        fail(errno);
+    }
 
     const char* data = contents.constData();
     qsizetype remaining = contents.size();
@@ -138,7 +162,12 @@ void writeAtomically(const QString& path, const QByteArray& contents) {
     if (::rename(temporaryName.constData(), QFile::encodeName(path).constData()) != 0) {
         fail(errno);
     }
-    syncFolder(info.absolutePath());
+    try {
+        syncFolder(info.absolutePath());
+    } catch (const PlatformError&) {
+        // The new document is in place: reporting a failure now would have the caller believe
+        // the old one still is.
+    }
 }
 
 void moveWithoutReplacing(const QString& from, const QString& to) {

@@ -7,9 +7,8 @@
 namespace kivo::KivoFolders {
 
 // $XDG_DATA_HOME/Kivo (default ~/.local/share/Kivo): the library document and the sessions.
+// Throws KivoError when neither variable holds an absolute path.
 QString applicationSupport();
-// applicationSupport()/Captures: one folder per running or interrupted recording.
-QString captures();
 // The XDG music folder (default ~/Music) + /Kivo: where recordings are exported unless the user
 // chooses another folder.
 QString defaultOutput();

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <optional>
@@ -80,6 +81,14 @@ QString LibraryStore::backupPath() const {
 
 KivoLibrary LibraryStore::load() {
     const QString path = libraryPath();
+    const QFileInfo folder(m_directory);
+    if (folder.exists() && !folder.isDir()) {
+        // Not a damaged document: there is none, and nothing could be saved either.
+        throw KivoError(
+            QStringLiteral("無法使用錄音資料庫：「%1」是一個檔案，不是資料夾。請移走或改名"
+                           "這個檔案，再重新開啟 Kivo。")
+                .arg(QDir::toNativeSeparators(m_directory)));
+    }
     try {
         const std::optional<QByteArray> contents = readIfPresent(path);
         if (!contents) {
@@ -93,7 +102,7 @@ KivoLibrary LibraryStore::load() {
 }
 
 void LibraryStore::save(const KivoLibrary& library) {
-    FileOperations::makeFolder(m_directory);
+    FileOperations::makePrivateFolder(m_directory);
     const QByteArray document = library.encoded();
     if (const std::optional<QByteArray> previous = readIfPresent(libraryPath())) {
         FileOperations::writeAtomically(backupPath(), *previous);
@@ -105,7 +114,7 @@ bool LibraryStore::lockForWriting() {
     if (m_lockFd >= 0) {
         return true;
     }
-    FileOperations::makeFolder(m_directory);
+    FileOperations::makePrivateFolder(m_directory);
     const QString what =
         QStringLiteral("無法鎖定資料夾「%1」").arg(QDir::toNativeSeparators(m_directory));
     const int fd =

@@ -32,12 +32,13 @@ public:
 
     // The defaults when "library.json" does not exist, without writing anything. Throws
     // KivoError "無法讀取錄音紀錄。原始檔案已保留，請先檢查 <path>。\n<why>" when it cannot be read
-    // or is not a library document (an empty file included); the file stays as it is.
+    // or is not a library document (an empty file included); the file stays as it is. A plain
+    // file where the folder should be is said to be one.
     KivoLibrary load() override;
-    // Makes the folder, copies the current "library.json" byte for byte to "library.backup.json"
-    // and then replaces "library.json", each file atomically. The first failure is thrown
-    // unchanged (PlatformError, or JsonEncodingError for a value JSON cannot hold); the files
-    // not yet replaced stay as they were.
+    // Makes the folder (private to the user), copies the current "library.json" byte for byte to
+    // "library.backup.json" and then replaces "library.json", each file atomically. The first
+    // failure is thrown unchanged (PlatformError, or JsonEncodingError for a value JSON cannot
+    // hold); the files not yet replaced stay as they were.
     void save(const KivoLibrary& library) override;
     // An exclusive flock() on the folder itself (made first if missing), held until this object
     // is destroyed. False when another open of the folder holds it; true again once taken.

@@ -6,6 +6,7 @@
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace kivo::test {
 
@@ -220,6 +222,25 @@ public:
 
 private:
     rlimit m_previous{};
+};
+
+// The permission bits of a file or folder (0700…), or -1 when it cannot be read.
+inline int permissionsOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// Sets the process's umask while it lives.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask)
+        : m_previous(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(m_previous); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t m_previous;
 };
 
 // Finishes the recording at host time `at` and waits for the result.

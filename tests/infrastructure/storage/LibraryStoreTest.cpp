@@ -3,6 +3,7 @@
 
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
+#include "infrastructure/storage/FileOperations.h"
 #include "infrastructure/storage/LibraryStore.h"
 
 #include <QDir>
@@ -72,7 +73,12 @@ private slots:
     void firstSaveWritesTheDocumentAndEachNextOneKeepsTheReplacedBytes() {
         QCOMPARE(store()->load(), KivoLibrary(kOutput)); // first run: defaults, nothing made
         QCOMPARE(entries(m_temporary->path()), QStringList());
-        store()->save(m_sample);
+        {
+            const test::ScopedUmask umask(0); // private whatever the umask
+            store()->save(m_sample);
+        }
+        QCOMPARE(test::permissionsOf(m_folder), 0700);
+        QCOMPARE(test::permissionsOf(libraryPath()), 0600);
         QCOMPARE(entries(m_folder), QStringList{u"library.json"_s});
         QCOMPARE(store()->load(), m_sample);
         const QByteArray ours = contents(libraryPath());
@@ -168,6 +174,17 @@ private slots:
         }
     }
 
+    // Once renamed into place the document is saved: some file systems cannot sync a folder.
+    void aFolderThatCannotBeSyncedStillTakesTheDocument() {
+        QVERIFY(QDir().mkpath(m_folder));
+        QVERIFY(writeFile(libraryPath(), "old"));
+        FileOperations::writeAtomically(libraryPath(), "new", [](const QString& folder) {
+            throw PlatformError::fromErrno(folder, EINVAL);
+        });
+        QCOMPARE(contents(libraryPath()), QByteArray("new"));
+        QCOMPARE(entries(m_folder), QStringList{u"library.json"_s});
+    }
+
     void onlyOneStoreAtATimeHoldsTheWriterLock() {
         auto first = store();
         QVERIFY(first->lockForWriting()); // makes the missing folder
@@ -182,7 +199,8 @@ private slots:
     void aPlainFileInPlaceOfTheFolderFailsAndStays() {
         QVERIFY(QDir().mkpath(m_temporary->filePath(u"share"_s)));
         QVERIFY(writeFile(m_folder, "mine"));
-        QVERIFY_THROWS_EXCEPTION(KivoError, store()->load()); // not absent: unreadable
+        // Not absent, not a damaged document: a file where the folder belongs.
+        QVERIFY(test::thrownText([&] { store()->load(); }).contains(u"是一個檔案，不是資料夾"_s));
         QVERIFY_THROWS_EXCEPTION(PlatformError, store()->save(m_sample));
         QVERIFY_THROWS_EXCEPTION(PlatformError, store()->lockForWriting());
         QCOMPARE(contents(m_folder), QByteArray("mine"));
