@@ -4,6 +4,7 @@
 #include "app/FirstPaintReport.h"
 #include "application/AppModel.h"
 #include "application/KivoAppDelegate.h"
+#include "domain/KivoError.h"
 #include "infrastructure/capture/SoundServerProbe.h"
 #include "infrastructure/system/LinuxServices.h"
 #include "infrastructure/system/StopSignals.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
 
@@ -113,7 +115,14 @@ int main(int argc, char** argv) {
 
     LinuxServices::Options options;
     options.folderChooser = std::make_shared<DialogFolderChooser>();
-    AppModel model(LinuxServices::make(options));
+    AppServices services;
+    try {
+        services = LinuxServices::make(options);
+    } catch (const KivoError& error) {
+        QMessageBox::critical(nullptr, QStringLiteral("Kivo"), error.text());
+        return 1;
+    }
+    AppModel model(std::move(services));
     KivoAppDelegate delegate(std::make_shared<MessageBoxQuitQuestion>());
     delegate.setModel(&model);
     LinuxDesktopActions desktop(soundServerState);
@@ -122,8 +131,16 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &DesktopShell::showWindow);
     // `kill`, or a logout without a session manager, asks with SIGTERM: no one is there to answer
-    // the quit question, so the recording is stopped and saved, then the program ends.
-    const StopSignals stopSignals([&model] { model.stop([] { QCoreApplication::exit(0); }); });
+    // the quit question, so the recording is stopped and saved (a start or a recovery in progress
+    // is let finish first), then the program ends.
+    const StopSignals stopSignals([&model] {
+        model.settle([](bool settled) {
+            if (!settled) {
+                StopSignals::endNow(0);
+            }
+            QCoreApplication::exit(0);
+        });
+    });
     shell.showWindow();
     return QApplication::exec();
 }

@@ -43,6 +43,8 @@ bool allFilesExist(const RecordingRecord& record) {
 
 const QString AppModel::kLockedMessage =
     QStringLiteral("另一個 Kivo 正在使用錄音資料庫，目前只能檢視。請先結束另一個 Kivo。");
+const QString AppModel::kLockFailedMessage =
+    QStringLiteral("無法鎖定錄音資料庫。為了不和另一個 Kivo 同時寫入，目前只能檢視。\n");
 
 AppModel::AppModel(AppServices services, QObject* parent)
     : QObject(parent)
@@ -55,35 +57,32 @@ AppModel::AppModel(AppServices services, QObject* parent)
         m_services.backend, m_services.clock ? m_services.clock : monotonicSeconds);
 
     // One process at a time writes the library and the sessions; the others only look.
-    bool lockedByAnother = false;
-    try {
-        lockedByAnother = !m_services.viewOnly && !m_services.storage->lockForWriting();
-    } catch (const std::exception&) {
-        // A folder that cannot even be opened cannot be locked by anyone else either; the save
-        // reports what is wrong with it.
-    }
-    m_holdsWriterLock = !lockedByAnother && !m_services.viewOnly;
-    m_storageAvailable = m_holdsWriterLock;
-
+    takeWriterLock();
     try {
         m_library = m_services.storage->load();
         m_configuration = m_library.settings;
         m_defaultConfiguration = m_library.settings;
+        m_storageAvailable = m_writerLock == WriterLock::held;
+        if (!m_storageAvailable && m_writerLock != WriterLock::notWanted) {
+            m_alertMessage = m_readOnlyReason;
+        }
     } catch (const std::exception& error) {
         m_storageAvailable = false;
-        m_alertMessage = describe(error);
+        m_readOnlyReason = describe(error);
+        m_alertMessage = m_readOnlyReason;
     }
-    if (lockedByAnother) {
-        m_storageAvailable = false;
-        if (!m_alertMessage) {
-            m_alertMessage = kLockedMessage;
-        }
+    m_lockRetry.setInterval(kLockRetryMilliseconds);
+    connect(&m_lockRetry, &QTimer::timeout, this, &AppModel::retryWriterLock);
+    if (m_writerLock == WriterLock::heldByAnother) {
+        m_lockRetry.start();
     }
 
     refreshSources();
     scanRecoveries();
 
     connect(m_coordinator.get(), &RecordingCoordinator::changed, this, &AppModel::changed);
+    connect(m_coordinator.get(), &RecordingCoordinator::stateChanged, this,
+            &AppModel::followRecordingState);
 
     // The stop triggers only queue their work: it runs on a later turn of the event loop.
     const QPointer<AppModel> self(this);
@@ -116,6 +115,9 @@ AppModel::AppModel(AppServices services, QObject* parent)
         m_services.sources->onClientRemoved = [self] {
             if (self) {
                 self->refreshSources();
+                if (self->m_services.processes) {
+                    self->m_services.processes->soundServerClientRemoved();
+                }
             }
         };
     }
@@ -140,6 +142,58 @@ AppModel::~AppModel() {
     if (m_services.sleep) {
         m_services.sleep->releaseSleep();
     }
+}
+
+void AppModel::takeWriterLock() {
+    if (m_services.viewOnly) {
+        m_writerLock = WriterLock::notWanted;
+        m_readOnlyReason = QStringLiteral("目前只能檢視錄音資料庫。");
+        return;
+    }
+    try {
+        m_writerLock =
+            m_services.storage->lockForWriting() ? WriterLock::held : WriterLock::heldByAnother;
+        m_readOnlyReason = kLockedMessage;
+    } catch (const std::exception& error) {
+        // Writing without the lock could overwrite what another Kivo has just saved.
+        m_writerLock = WriterLock::failed;
+        m_readOnlyReason = kLockFailedMessage + describe(error);
+    }
+}
+
+void AppModel::retryWriterLock() {
+    try {
+        if (!m_services.storage->lockForWriting()) {
+            return;
+        }
+    } catch (const std::exception&) {
+        return; // asked again at the next retry
+    }
+    m_lockRetry.stop();
+    m_writerLock = WriterLock::held;
+    const bool showingReason = m_alertMessage == m_readOnlyReason;
+    try {
+        // The other Kivo may have changed it. The studio keeps what the user set up.
+        m_library = m_services.storage->load();
+        m_defaultConfiguration = m_library.settings;
+        m_storageAvailable = true;
+        if (showingReason) {
+            m_alertMessage.reset();
+        }
+    } catch (const std::exception& error) {
+        m_readOnlyReason = describe(error);
+        m_alertMessage = m_readOnlyReason;
+    }
+    scanRecoveries();
+    emit changed();
+}
+
+bool AppModel::refusedWhileReadOnly() {
+    if (m_storageAvailable) {
+        return false;
+    }
+    setAlertMessage(m_readOnlyReason);
+    return true;
 }
 
 // --- Fields ---
@@ -304,7 +358,7 @@ void AppModel::updateGains() {
 }
 
 void AppModel::start(std::function<void()> done) {
-    if (!canRecord()) {
+    if (!canRecord() || m_settling) {
         if (done) {
             done();
         }
@@ -322,8 +376,12 @@ void AppModel::start(std::function<void()> done) {
     if (m_services.sleep) {
         m_services.sleep->holdSleep();
     }
+    // The exit of this process ends the recording, whatever the lists say of it meanwhile.
+    const std::optional<qint32> recorded = m_configuration.mode == RecordingMode::application
+                                               ? m_configuration.applicationPID
+                                               : std::nullopt;
     const QPointer<AppModel> self(this);
-    m_coordinator->start(m_configuration, [self, done = std::move(done)] {
+    m_coordinator->start(m_configuration, [self, recorded, done = std::move(done)] {
         if (!self) {
             return;
         }
@@ -331,15 +389,21 @@ void AppModel::start(std::function<void()> done) {
             self->setAlertMessage(*error);
         }
         if (isOpen(self->m_coordinator->state())) {
-            if (self->m_services.processes &&
-                self->m_configuration.mode == RecordingMode::application) {
-                self->m_services.processes->watch(self->m_configuration.applicationPID);
+            self->m_recordedProcess = recorded;
+            if (self->m_services.processes && recorded) {
+                self->m_services.processes->watch(recorded);
+            }
+            if (self->m_settling) {
+                self->stop(); // the program is ending
             }
         } else if (self->m_services.sleep) {
             self->m_services.sleep->releaseSleep();
         }
         if (done) {
             done();
+        }
+        if (self) {
+            self->checkSettled();
         }
     });
 }
@@ -381,14 +445,20 @@ void AppModel::finishStop(const std::optional<RecordingRecord>& record) {
     if (m_services.processes) {
         m_services.processes->watch(std::nullopt);
     }
+    m_recordedProcess.reset();
+    findChosenSources();
     scanRecoveries();
     emit changed();
     emit recordingFinished(record);
     if (m_services.sleep) {
         m_services.sleep->releaseSleep();
     }
+    if (m_services.idle) {
+        m_services.idle->releaseIdle();
+    }
     --m_stopsInProgress;
     settleStops();
+    checkSettled();
 }
 
 void AppModel::storeRecord(const RecordingRecord& record) {
@@ -435,9 +505,42 @@ void AppModel::onWillSleep() {
     }
 }
 
+void AppModel::followRecordingState() {
+    // The desktop stays awake while audio is being recorded, and until it is saved.
+    if (!m_services.idle) {
+        return;
+    }
+    const RecordingState state = m_coordinator->state();
+    if (state == RecordingState::recording) {
+        m_services.idle->inhibitIdle();
+    } else if (state == RecordingState::paused) {
+        m_services.idle->releaseIdle();
+    }
+}
+
+void AppModel::settle(std::function<void(bool settled)> done) {
+    m_settling = true;
+    m_whenSettled.push_back(std::move(done));
+    QTimer::singleShot(kSettleLimitMilliseconds, this, [this] { finishSettling(false); });
+    stop();
+    checkSettled();
+}
+
+void AppModel::checkSettled() {
+    if (!m_whenSettled.empty() && m_coordinator->state() == RecordingState::idle && !m_recovering &&
+        m_stopsInProgress == 0) {
+        finishSettling(true);
+    }
+}
+
+void AppModel::finishSettling(bool settled) {
+    for (auto& done : std::exchange(m_whenSettled, {})) {
+        done(settled);
+    }
+}
+
 void AppModel::onProcessExit(qint32 pid) {
-    if (m_configuration.mode == RecordingMode::application &&
-        m_configuration.applicationPID == pid && isOpen(m_coordinator->state())) {
+    if (m_recordedProcess == pid && isOpen(m_coordinator->state())) {
         setNotice(kApplicationEndedNotice);
         stop();
     }
@@ -450,7 +553,14 @@ void AppModel::refreshSources() {
     m_applications =
         m_services.sources ? m_services.sources->applications() : std::vector<RunningAudioApp>{};
     m_devices = m_services.sources ? m_services.sources->inputs() : std::vector<AudioInputDevice>{};
+    findChosenSources();
+    emit changed();
+}
 
+void AppModel::findChosenSources() {
+    if (m_coordinator->state() != RecordingState::idle) {
+        return;
+    }
     RecordingConfiguration& configuration = m_configuration;
     const auto hasPid = [&](qint32 pid) {
         return std::any_of(m_applications.begin(), m_applications.end(),
@@ -472,7 +582,6 @@ void AppModel::refreshSources() {
         })) {
         configuration.microphoneDeviceID.reset();
     }
-    emit changed();
 }
 
 // --- Recovery ---
@@ -480,7 +589,7 @@ void AppModel::refreshSources() {
 void AppModel::scanRecoveries() {
     QList<RecoveryItem> items;
     // Another process's sessions may be recording right now: they are not ours to offer.
-    if (m_holdsWriterLock) {
+    if (m_writerLock == WriterLock::held) {
         const QDir root(capturesRoot());
         const QStringList entries = root.entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
@@ -514,7 +623,8 @@ void AppModel::scanRecoveries() {
 }
 
 void AppModel::recover(const RecoveryItem& item, std::function<void()> done) {
-    if (m_coordinator->state() != RecordingState::idle || m_recovering || !m_storageAvailable) {
+    if (m_coordinator->state() != RecordingState::idle || m_recovering || m_settling ||
+        refusedWhileReadOnly()) {
         if (done) {
             done();
         }
@@ -531,24 +641,41 @@ void AppModel::recover(const RecoveryItem& item, std::function<void()> done) {
         }
         return;
     }
+    if (!m_services.sessions) {
+        finishRecovery(item, Result<RecordingRecord>::failure(
+                                 KivoError(QStringLiteral("這個程式無法匯出暫存錄音。"))));
+        if (done) {
+            done();
+        }
+        return;
+    }
     setExportProgress(0.0);
     const QPointer<AppModel> self(this);
-    m_services.sessions->exportSession(
-        item,
-        [self](double progress) {
-            if (self && self->m_recovering) {
-                self->setExportProgress(progress);
-            }
-        },
-        [self, item, done = std::move(done)](Result<RecordingRecord> result) {
-            if (!self) {
-                return;
-            }
-            self->finishRecovery(item, result);
-            if (done) {
-                done();
-            }
-        });
+    // `done` is shared: a failure to begin (no thread to export on) finishes here instead.
+    auto finished = std::make_shared<std::function<void()>>(std::move(done));
+    try {
+        m_services.sessions->exportSession(
+            item,
+            [self](double progress) {
+                if (self && self->m_recovering) {
+                    self->setExportProgress(progress);
+                }
+            },
+            [self, item, finished](Result<RecordingRecord> result) {
+                if (!self) {
+                    return;
+                }
+                self->finishRecovery(item, result);
+                if (*finished) {
+                    (*finished)();
+                }
+            });
+    } catch (const std::exception&) {
+        finishRecovery(item, Result<RecordingRecord>::failure(std::current_exception()));
+        if (*finished) {
+            (*finished)();
+        }
+    }
 }
 
 void AppModel::finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result) {
@@ -566,6 +693,7 @@ void AppModel::finishRecovery(const RecoveryItem& item, const Result<RecordingRe
     m_recovering = false;
     scanRecoveries();
     emit changed();
+    checkSettled();
 }
 
 // --- Library ---
@@ -611,7 +739,7 @@ bool AppModel::persistLibrary() {
 }
 
 void AppModel::saveDefaults() {
-    if (busy()) {
+    if (busy() || refusedWhileReadOnly()) {
         return;
     }
     m_library.settings = m_defaultConfiguration;
@@ -623,7 +751,7 @@ void AppModel::saveDefaults() {
 }
 
 void AppModel::savePreset(const QString& name) {
-    if (busy() || trimmedWhitespace(name).isEmpty()) {
+    if (busy() || trimmedWhitespace(name).isEmpty() || refusedWhileReadOnly()) {
         return;
     }
     m_library.presets.append(RecordingPreset(name, m_configuration));
@@ -642,6 +770,9 @@ void AppModel::applyPreset(const RecordingPreset& preset) {
 }
 
 void AppModel::removePreset(const RecordingPreset& preset) {
+    if (refusedWhileReadOnly()) {
+        return;
+    }
     m_library.presets.removeIf(
         [&](const RecordingPreset& stored) { return stored.id == preset.id; });
     persistLibrary();
@@ -649,7 +780,7 @@ void AppModel::removePreset(const RecordingPreset& preset) {
 
 void AppModel::rename(const RecordingRecord& record, const QString& name) {
     const QString trimmed = trimmedWhitespace(name);
-    if (trimmed.isEmpty()) {
+    if (trimmed.isEmpty() || refusedWhileReadOnly()) {
         return;
     }
     const auto found =
@@ -663,6 +794,10 @@ void AppModel::rename(const RecordingRecord& record, const QString& name) {
 }
 
 void AppModel::trash(const RecordingRecord& record) {
+    // Another Kivo may have saved a newer library: ours must not overwrite it.
+    if (refusedWhileReadOnly()) {
+        return;
+    }
     if (m_playbackID == record.id()) {
         stopPlayback();
     }
@@ -705,10 +840,10 @@ void AppModel::play(const RecordingRecord& record) {
         return;
     }
     stopPlayback();
-    if (record.files().isEmpty()) {
-        return;
-    }
     try {
+        if (record.files().isEmpty()) {
+            throw KivoError(QStringLiteral("這筆錄音沒有音檔。"));
+        }
         if (!m_services.players) {
             throw KivoError(QStringLiteral("這個程式無法播放音檔。"));
         }
@@ -718,10 +853,20 @@ void AppModel::play(const RecordingRecord& record) {
         return;
     }
     const QPointer<AppModel> self(this);
-    m_player->onFinished = [self](bool successfully) {
-        if (self) {
-            self->audioPlayerDidFinishPlaying(successfully);
+    m_player->onFinished = [self, player = m_player.get()](const std::optional<QString>& failure) {
+        if (!self) {
+            return;
         }
+        if (!failure) {
+            self->audioPlayerDidFinishPlaying(true);
+            return;
+        }
+        // Not from within the player's own notice: the player goes.
+        QTimer::singleShot(0, self, [self, player, why = *failure] {
+            if (self && self->m_player.get() == player) {
+                self->playbackFailed(why);
+            }
+        });
     };
     m_playbackID = record.id();
     m_playbackDuration = m_player->duration();
@@ -744,6 +889,12 @@ void AppModel::stopPlayback() {
     if (hadPlayback) {
         emit changed();
     }
+}
+
+void AppModel::playbackFailed(const QString& why) {
+    // A player that broke off plays no more: the next press opens the file afresh.
+    stopPlayback();
+    setAlertMessage(kPlaybackFailed + why);
 }
 
 void AppModel::audioPlayerDidFinishPlaying(bool /*successfully*/) {

@@ -39,10 +39,21 @@ public:
     // The one timer of the model, for the waveform and the playback position.
     static constexpr int kTickMilliseconds = 150;
 
+    // While another process holds the library's writer lock, it is asked for again this often.
+    static constexpr int kLockRetryMilliseconds = 2000;
+    // settle() waits at most this long.
+    static constexpr int kSettleLimitMilliseconds = 30000;
+
+    // Why nothing may be changed: another Kivo writes the library, or its lock could not be
+    // taken at all ("\n" and the reason follow).
     static const QString kLockedMessage;
+    static const QString kLockFailedMessage;
 
     // Runs the start-up: takes the library's writer lock, loads the library, lists the sources,
-    // scans the sessions, installs the stop triggers and starts the timer.
+    // scans the sessions, installs the stop triggers and starts the timer. Without the writer
+    // lock the library is only shown: every change is refused with the reason as the alert, and
+    // the lock is asked for again until the other process lets it go; then the library is
+    // loaded again and everything works.
     explicit AppModel(AppServices services, QObject* parent = nullptr);
     ~AppModel() override;
 
@@ -104,6 +115,10 @@ public:
     void stop(std::function<void()> done = {});
     // A stop is saving (exporting, storing the record) and has not finished yet.
     bool stopInProgress() const { return m_stopsInProgress > 0; }
+    // Before the program ends: stops and saves a running recording, lets a start in progress (and
+    // then stops what it started) or a recovery finish, and starts nothing new. `done` runs once
+    // all of that is over (true), or after kSettleLimitMilliseconds at the latest (false).
+    void settle(std::function<void(bool settled)> done);
 
     // --- Sources ---
     void refreshSources();
@@ -138,7 +153,18 @@ signals:
 
 private:
     bool busy() const;
+    // False, after showing why, when the library may be changed.
+    bool refusedWhileReadOnly();
+    void takeWriterLock();
+    void retryWriterLock();
     void tick();
+    void followRecordingState();
+    void checkSettled();
+    void finishSettling(bool settled);
+    void playbackFailed(const QString& why);
+    // Finds the chosen application and microphone in the lists again; never while a recording
+    // runs, whose configuration is fixed.
+    void findChosenSources();
     void finishStop(const std::optional<RecordingRecord>& record);
     void finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result);
     void storeRecord(const RecordingRecord& record);
@@ -165,8 +191,14 @@ private:
     QList<RecoveryItem> m_recoveries;
     bool m_recovering = false;
     bool m_storageAvailable = true;
-    // False when another process is the library's writer: its sessions are not ours to list.
-    bool m_holdsWriterLock = false;
+    // notWanted: a view-only model. Only with `held` are the sessions ours to list.
+    enum class WriterLock { notWanted, held, heldByAnother, failed };
+    WriterLock m_writerLock = WriterLock::notWanted;
+    // Shown when a change is refused while the library cannot be written.
+    QString m_readOnlyReason;
+    QTimer m_lockRetry;
+    // The process an application recording records, from its start to the end of its stop.
+    std::optional<qint32> m_recordedProcess;
     std::unique_ptr<AudioPlayer> m_player;
     std::optional<QUuid> m_playbackID;
     bool m_playing = false;
@@ -178,6 +210,8 @@ private:
 
     int m_stopsInProgress = 0;
     std::vector<std::function<void()>> m_afterStops;
+    bool m_settling = false;
+    std::vector<std::function<void(bool)>> m_whenSettled;
     QTimer m_timer;
 };
 

@@ -32,7 +32,8 @@ TerminateReply KivoAppDelegate::applicationShouldTerminate(std::function<void(bo
     const RecordingState state = m_model->coordinator().state();
     if (state != RecordingState::recording && state != RecordingState::paused) {
         if (idle()) {
-            return TerminateReply::now;
+            // A stop that failed while the question was open: its alert must be read first.
+            return m_model->alertMessage() ? TerminateReply::cancel : TerminateReply::now;
         }
         m_model->setAlertMessage(kBusyMessage);
         return TerminateReply::cancel;

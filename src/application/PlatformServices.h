@@ -38,8 +38,9 @@ public:
     // platform's error.
     virtual void save(const KivoLibrary& library) = 0;
     // Takes the exclusive writer lock on the folder for the life of this object, without
-    // waiting. False when another process holds it. Throws PlatformError when the folder cannot
-    // be made or opened.
+    // waiting; true at once when held already. False when another process holds it. Throws
+    // PlatformError when it cannot be taken for another reason (the folder cannot be made or
+    // opened, or its file system has no locks).
     virtual bool lockForWriting() = 0;
 };
 
@@ -73,6 +74,9 @@ public:
     virtual ~ProcessExitWatcher() = default;
     // Watches `pid` instead of any process watched before; absent stops watching.
     virtual void watch(std::optional<qint32> pid) = 0;
+    // A client of the sound server went away, which may have been the watched process ending:
+    // a watcher that cannot be told of the exit itself looks now whether the process is there.
+    virtual void soundServerClientRemoved() {}
     // The watched process has exited; called once per watch.
     std::function<void(qint32 pid)> onExit;
 };
@@ -86,6 +90,16 @@ public:
     virtual void releaseSleep() = 0;
     // The computer is about to sleep.
     std::function<void()> onWillSleep;
+};
+
+// Keeps the desktop from suspending or blanking the screen for idleness, as a video player
+// does while it plays. Without a desktop service to ask, nothing happens and nothing fails.
+class IdleInhibitor {
+public:
+    virtual ~IdleInhibitor() = default;
+    // Idempotent; the answer may come later.
+    virtual void inhibitIdle() = 0;
+    virtual void releaseIdle() = 0;
 };
 
 class Trash {
@@ -107,8 +121,8 @@ public:
     virtual double currentTime() const = 0;
     virtual void setCurrentTime(double seconds) = 0;
     virtual double duration() const = 0;
-    // Playback reached the end (true) or broke off (false).
-    std::function<void(bool successfully)> onFinished;
+    // Playback reached the end (no argument) or broke off (why, for the user).
+    std::function<void(std::optional<QString> failure)> onFinished;
 };
 
 class AudioPlayerFactory {
@@ -142,6 +156,7 @@ struct AppServices {
     std::unique_ptr<SourceCatalog> sources;
     std::unique_ptr<ProcessExitWatcher> processes;
     std::unique_ptr<SleepMonitor> sleep;
+    std::unique_ptr<IdleInhibitor> idle;
     std::unique_ptr<Trash> trash;
     std::unique_ptr<AudioPlayerFactory> players;
     std::shared_ptr<FolderChooser> folderChooser;
@@ -150,7 +165,7 @@ struct AppServices {
     // Seconds of a monotonic clock, for the coordinator.
     std::function<double()> clock;
     // Only looks: takes no writer lock, so it never keeps another Kivo from writing; the library
-    // is loaded for viewing, nothing is written and no session is listed.
+    // is loaded for viewing, every change is refused and no session is listed.
     bool viewOnly = false;
 };
 

@@ -44,11 +44,14 @@ QUrl folderUrl(const QString& path) {
     return QUrl::fromLocalFile(absolute);
 }
 
-Invocation parseRecord(const QStringList& arguments, const QString& defaultOutput) {
-    RecordingConfiguration configuration(folderUrl(defaultOutput));
+Invocation parseRecord(const QStringList& arguments) {
     Invocation invocation;
     invocation.command = Command::record;
     bool modeGiven = false;
+    bool applicationGiven = false;
+    const auto change = [&](std::function<void(RecordingConfiguration&)> setter) {
+        invocation.changes.push_back(std::move(setter));
+    };
 
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& option = arguments[i];
@@ -59,7 +62,7 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
                 reject(QStringLiteral("未知的錄音模式：%1（可用 system、application、microphone）")
                            .arg(mode));
             }
-            configuration.mode = *parsed;
+            change([mode = *parsed](RecordingConfiguration& c) { c.mode = mode; });
             modeGiven = true;
         } else if (option == u"--app") {
             const QString text = valueOf(arguments, i);
@@ -68,9 +71,12 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
             if (!ok || pid <= 0) {
                 reject(QStringLiteral("選項 --app 需要一個行程編號：%1").arg(text));
             }
-            configuration.applicationPID = pid;
-        } else if (option == u"--no-mic") {
-            configuration.includesMicrophone = false;
+            change([pid](RecordingConfiguration& c) { c.applicationPID = pid; });
+            applicationGiven = true;
+        } else if (option == u"--mic" || option == u"--no-mic") {
+            change([on = option == u"--mic"](RecordingConfiguration& c) {
+                c.includesMicrophone = on;
+            });
         } else if (option == u"--device") {
             const QString text = valueOf(arguments, i);
             bool ok = false;
@@ -78,32 +84,37 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
             if (!ok) {
                 reject(QStringLiteral("選項 --device 需要一個裝置編號：%1").arg(text));
             }
-            configuration.microphoneDeviceID = id;
+            change([id](RecordingConfiguration& c) { c.microphoneDeviceID = id; });
         } else if (option == u"--format") {
-            const QString format = valueOf(arguments, i);
-            if (format == u"aac") {
-                configuration.format = AudioOutputFormat::aac;
-            } else if (format == u"wav") {
-                configuration.format = AudioOutputFormat::wav;
-            } else {
-                reject(QStringLiteral("未知的格式：%1（可用 aac、wav）").arg(format));
+            const QString text = valueOf(arguments, i);
+            if (text != u"aac" && text != u"wav") {
+                reject(QStringLiteral("未知的格式：%1（可用 aac、wav）").arg(text));
             }
-        } else if (option == u"--high-quality") {
-            configuration.highQuality = true;
-        } else if (option == u"--separate-tracks") {
-            configuration.saveSeparateTracks = true;
+            const auto format = text == u"aac" ? AudioOutputFormat::aac : AudioOutputFormat::wav;
+            change([format](RecordingConfiguration& c) { c.format = format; });
+        } else if (option == u"--high-quality" || option == u"--standard-quality") {
+            change([on = option == u"--high-quality"](RecordingConfiguration& c) {
+                c.highQuality = on;
+            });
+        } else if (option == u"--separate-tracks" || option == u"--no-separate-tracks") {
+            change([on = option == u"--separate-tracks"](RecordingConfiguration& c) {
+                c.saveSeparateTracks = on;
+            });
         } else if (option == u"--system-gain") {
-            configuration.systemGain = gainOf(option, valueOf(arguments, i));
+            const float gain = gainOf(option, valueOf(arguments, i));
+            change([gain](RecordingConfiguration& c) { c.systemGain = gain; });
         } else if (option == u"--mic-gain") {
-            configuration.microphoneGain = gainOf(option, valueOf(arguments, i));
+            const float gain = gainOf(option, valueOf(arguments, i));
+            change([gain](RecordingConfiguration& c) { c.microphoneGain = gain; });
         } else if (option == u"--name") {
-            configuration.name = valueOf(arguments, i);
+            change([name = valueOf(arguments, i)](RecordingConfiguration& c) { c.name = name; });
         } else if (option == u"--output") {
             const QString folder = valueOf(arguments, i);
             if (folder.isEmpty()) {
                 reject(QStringLiteral("選項 --output 需要一個資料夾。"));
             }
-            configuration.outputDirectory = folderUrl(folder);
+            change(
+                [url = folderUrl(folder)](RecordingConfiguration& c) { c.outputDirectory = url; });
         } else if (option == u"--seconds") {
             const QString text = valueOf(arguments, i);
             bool ok = false;
@@ -118,10 +129,9 @@ Invocation parseRecord(const QStringList& arguments, const QString& defaultOutpu
         }
     }
     // Naming an application implies recording it.
-    if (configuration.applicationPID && !modeGiven) {
-        configuration.mode = RecordingMode::application;
+    if (applicationGiven && !modeGiven) {
+        change([](RecordingConfiguration& c) { c.mode = RecordingMode::application; });
     }
-    invocation.configuration = configuration;
     return invocation;
 }
 
@@ -193,11 +203,12 @@ Invocation parseRecover(const QStringList& arguments) {
 QString usage() {
     return QStringLiteral(
         "用法：\n"
-        "  kivo-cli record [--mode system|application|microphone] [--app PID] [--no-mic]\n"
-        "                  [--device ID] [--format aac|wav] [--high-quality] [--separate-tracks]\n"
-        "                  [--system-gain G] [--mic-gain G] [--name NAME] [--output DIR]\n"
-        "                  [--seconds N]\n"
+        "  kivo-cli record [--mode system|application|microphone] [--app PID] [--mic|--no-mic]\n"
+        "                  [--device ID] [--format aac|wav] [--high-quality|--standard-quality]\n"
+        "                  [--separate-tracks|--no-separate-tracks] [--system-gain G]\n"
+        "                  [--mic-gain G] [--name NAME] [--output DIR] [--seconds N]\n"
         "      錄音，直到 N 秒過去，或按下 Ctrl+C。結束時在標準輸出印出錄音紀錄（JSON）。\n"
+        "      從 Kivo 設定頁儲存的預設值開始，每個選項只改它那一項設定。\n"
         "      錄音中來源中斷時，會保存已錄製的內容並以代碼 3 結束。\n"
         "      錄音會保存到錄音資料庫，與 Kivo 視窗共用。\n"
         "  kivo-cli devices   列出可用的麥克風：編號<TAB>名稱\n"
@@ -217,14 +228,21 @@ QString usage() {
         "正在使用，或無法讀取）\n");
 }
 
-Invocation parse(const QStringList& arguments, const QString& defaultOutput) {
+RecordingConfiguration Invocation::recordingFrom(RecordingConfiguration defaults) const {
+    for (const auto& change : changes) {
+        change(defaults);
+    }
+    return defaults;
+}
+
+Invocation parse(const QStringList& arguments) {
     if (arguments.isEmpty() || arguments.front() == u"help" || arguments.front() == u"--help" ||
         arguments.front() == u"-h") {
         return {};
     }
     const QString& command = arguments.front();
     if (command == u"record") {
-        return parseRecord(arguments, defaultOutput);
+        return parseRecord(arguments);
     }
     if (arguments.size() > 1 && (command == u"devices" || command == u"apps")) {
         reject(QStringLiteral("%1 不接受選項：%2").arg(command, arguments[1]));

@@ -8,7 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace kivo::cli {
 
@@ -29,8 +31,8 @@ inline constexpr double kMaximumSeconds = 2147483.0;
 
 struct Invocation {
     Command command = Command::help;
-    // For record: the configuration to record with (not yet validated) and how long to record.
-    std::optional<RecordingConfiguration> configuration;
+    // For record: what the options change in the stored defaults, one field each, in order.
+    std::vector<std::function<void(RecordingConfiguration&)>> changes;
     std::optional<double> seconds; // absent: until Ctrl+C or SIGTERM
     // For list.
     QString search;
@@ -41,13 +43,17 @@ struct Invocation {
     std::optional<QString> id;
     bool all = false; // recover --all
     QString name;     // rename
+
+    // For record: the configuration to record with (not yet validated), `defaults` changed by
+    // the options.
+    RecordingConfiguration recordingFrom(RecordingConfiguration defaults) const;
 };
 
 // The usage text, in Traditional Chinese.
 QString usage();
 
-// `arguments` without the program name. `defaultOutput` is the folder recordings go to unless
-// --output names another. Throws KivoError with a message for the user on bad input.
-Invocation parse(const QStringList& arguments, const QString& defaultOutput);
+// `arguments` without the program name. Throws KivoError with a message for the user on bad
+// input.
+Invocation parse(const QStringList& arguments);
 
 } // namespace kivo::cli

@@ -153,8 +153,22 @@ int recoverSessions(AppModel& model, const Invocation& invocation) {
     if (stderrIsTerminal()) {
         progress.start();
     }
+    // Ended by a signal: the recovery under way finishes (its files must not be left half
+    // written), the others wait for the next time.
+    bool interrupted = false;
+    const StopSignals stopSignals([&] {
+        interrupted = true;
+        model.settle([](bool settled) {
+            if (!settled) {
+                StopSignals::endNow(kExitFailed);
+            }
+        });
+    });
     int code = kExitOk;
     for (const RecoveryItem& item : items) {
+        if (interrupted) {
+            return kExitFailed;
+        }
         model.setAlertMessage(std::nullopt);
         model.setNotice(std::nullopt);
         waitFor([&](std::function<void()> finished) { model.recover(item, finished); });

@@ -11,7 +11,6 @@
 #include "infrastructure/capture/AudioDevices.h"
 #include "infrastructure/capture/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
-#include "infrastructure/storage/KivoFolders.h"
 #include "infrastructure/system/LinuxServices.h"
 #include "infrastructure/system/PulseSourceCatalog.h"
 
@@ -57,7 +56,7 @@ int main(int argc, char** argv) {
 
     cli::Invocation invocation;
     try {
-        invocation = cli::parse(app.arguments().mid(1), KivoFolders::defaultOutput());
+        invocation = cli::parse(app.arguments().mid(1));
     } catch (const KivoError& error) {
         cli::printError(error.text());
         cli::printError(cli::usage());
@@ -90,7 +89,14 @@ int main(int argc, char** argv) {
         break;
     }
 
-    AppModel model(LinuxServices::make(options));
+    AppServices services;
+    try {
+        services = LinuxServices::make(options);
+    } catch (const KivoError& error) {
+        cli::printError(error.text());
+        return cli::kExitLibraryUnavailable;
+    }
+    AppModel model(std::move(services));
     switch (invocation.command) {
     case cli::Command::record: {
         cli::ModelMessages messages(model);
@@ -98,7 +104,9 @@ int main(int argc, char** argv) {
             messages.flush();
             return cli::kExitLibraryUnavailable;
         }
-        cli::Recorder recorder(model, *invocation.configuration, invocation.seconds);
+        // The defaults stored in the window's settings, changed by the options given.
+        cli::Recorder recorder(model, invocation.recordingFrom(model.configuration()),
+                               invocation.seconds);
         return recorder.run();
     }
     case cli::Command::list:

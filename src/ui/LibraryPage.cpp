@@ -209,6 +209,7 @@ void LibraryPage::refresh() {
     for (LibraryRow* row : std::as_const(m_rows)) {
         const bool playing = m_model.playing() && m_model.playbackID() == row->record().id();
         row->setPlayback(playing, idle);
+        row->setChangesAllowed(m_model.storageAvailable());
     }
     m_player->refresh();
 }

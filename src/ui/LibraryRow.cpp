@@ -148,6 +148,11 @@ void LibraryRow::setPlayback(bool playing, bool canPlay) {
     m_play->setEnabled(canPlay && m_firstFileExists);
 }
 
+void LibraryRow::setChangesAllowed(bool allowed) {
+    m_rename->setEnabled(allowed);
+    m_trash->setEnabled(allowed);
+}
+
 void LibraryRow::paintEvent(QPaintEvent*) {
     // The line above each row separates it from the header or the row before.
     QPainter painter(this);

@@ -34,6 +34,8 @@ public:
 
     // "pause.circle" while this record plays; play is offered only when `canPlay`.
     void setPlayback(bool playing, bool canPlay);
+    // Renaming and moving to the trash change the library: offered only when `allowed`.
+    void setChangesAllowed(bool allowed);
     // The play button's symbol now.
     const QString& playSymbol() const { return m_playSymbol; }
 

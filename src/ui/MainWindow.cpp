@@ -391,8 +391,8 @@ void MainWindow::refreshRecoveries() {
             row->show();
         }
     }
-    const bool enabled =
-        m_model.coordinator().state() == RecordingState::idle && !m_model.recovering();
+    const bool enabled = m_model.coordinator().state() == RecordingState::idle &&
+                         !m_model.recovering() && m_model.storageAvailable();
     for (KivoButton* button : m_recoverButtons) {
         button->setEnabled(enabled);
     }

@@ -88,8 +88,12 @@ void PresetsPage::refresh() {
     }
     const bool idle =
         m_model.coordinator().state() == RecordingState::idle && !m_model.recovering();
-    for (KivoButton* action : std::as_const(m_actions)) {
-        action->setEnabled(idle);
+    for (KivoButton* apply : std::as_const(m_applyButtons)) {
+        apply->setEnabled(idle);
+    }
+    // Deleting changes the library, which a Kivo that only looks may not.
+    for (KivoButton* remove : std::as_const(m_deleteButtons)) {
+        remove->setEnabled(idle && m_model.storageAvailable());
     }
 }
 
@@ -102,7 +106,8 @@ void PresetsPage::rebuild(const QList<RecordingPreset>& presets) {
         card->deleteLater();
     }
     m_cards.clear();
-    m_actions.clear();
+    m_applyButtons.clear();
+    m_deleteButtons.clear();
     for (const RecordingPreset& preset : presets) {
         QWidget* card = presetPanel(preset);
         m_list->addWidget(card);
@@ -140,7 +145,8 @@ QWidget* PresetsPage::presetPanel(const RecordingPreset& preset) {
     auto* apply = new KivoButton(QStringLiteral("套用方案 →"), KivoButton::Kind::prominent, panel);
     connect(apply, &QPushButton::clicked, this, [this, preset] { m_model.applyPreset(preset); });
     row->addWidget(apply);
-    m_actions << remove << apply;
+    m_deleteButtons << remove;
+    m_applyButtons << apply;
     return panel;
 }
 

@@ -49,7 +49,8 @@ private:
     Panel* m_empty = nullptr;
     QVBoxLayout* m_list = nullptr;
     QList<QWidget*> m_cards;
-    QList<KivoButton*> m_actions;
+    QList<KivoButton*> m_applyButtons;
+    QList<KivoButton*> m_deleteButtons;
     QLabel* m_note = nullptr;
 };
 

@@ -20,11 +20,11 @@ private slots:
         const auto row = [](const char* line, const char* expected) {
             QTest::newRow(line) << QString::fromUtf8(line) << QString::fromUtf8(expected);
         };
-        row("record", "record 我的錄音 system mic aac /m/Kivo/ -");
-        row("record --app 42 --no-mic --format wav --name 週會 --output /tmp/x --seconds 2.5",
-            "record 週會 application nomic wav /tmp/x/ 2.5");
-        row("record --mode microphone --seconds 2147483",
-            "record 我的錄音 microphone mic aac /m/Kivo/ 2147483");
+        row("record", "record 我的錄音 system mic wav /m/Kivo/ -");
+        row("record --app 42 --no-mic --format aac --name 週會 --output /tmp/x --seconds 2.5",
+            "record 週會 application nomic aac /tmp/x/ 2.5");
+        row("record --mode microphone --no-mic --mic --seconds 2147483",
+            "record 我的錄音 microphone mic wav /m/Kivo/ 2147483");
         row("list --search ab --source microphone --oldest-first --json",
             "list ab microphone old json");
         row("recover", "recover - -");
@@ -56,15 +56,19 @@ private slots:
         QFETCH(QString, expected);
         QString got;
         try {
-            const Invocation i = parse(line.split(u' '), u"/m/Kivo"_s);
+            const Invocation i = parse(line.split(u' '));
             const QStringList commands =
                 u"record devices apps list recover rename trash presets play help"_s.split(u' ');
             QStringList parts{commands[static_cast<int>(i.command)]};
-            if (const auto& c = i.configuration) {
-                parts << c->name << rawValue(c->mode)
-                      << (c->includesMicrophone ? u"mic"_s : u"nomic"_s)
-                      << fileExtension(c->format).replace(u"m4a"_s, u"aac"_s)
-                      << c->outputDirectory.toLocalFile()
+            if (i.command == Command::record) {
+                // Options change the stored defaults, one field each.
+                RecordingConfiguration defaults(QUrl::fromLocalFile(u"/m/Kivo/"_s));
+                defaults.format = AudioOutputFormat::wav;
+                const RecordingConfiguration c = i.recordingFrom(defaults);
+                parts << c.name << rawValue(c.mode)
+                      << (c.includesMicrophone ? u"mic"_s : u"nomic"_s)
+                      << fileExtension(c.format).replace(u"m4a"_s, u"aac"_s)
+                      << c.outputDirectory.toLocalFile()
                       << (i.seconds ? QString::number(*i.seconds, 'g', 10) : u"-"_s);
             } else if (i.command == Command::list) {
                 parts << i.search << i.source << (i.oldestFirst ? u"old"_s : QString())

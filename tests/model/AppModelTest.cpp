@@ -1,13 +1,16 @@
 #include "CaptureTestSupport.h"
-#include "MockLogind.h"
+#include "MockBus.h"
 #include "ModelTestSupport.h"
 #include "TestMain.h"
 
+#include "infrastructure/PlatformError.h"
 #include "infrastructure/storage/LibraryStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <system_error>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -27,6 +30,21 @@ void saveLibrary(const UserFolders& folders, const KivoLibrary& library) {
     LibraryStore(folders.library(), folders.output()).save(library);
 }
 
+// A file system without locks (an NFS home without a lock daemon): no Kivo gets the lock.
+struct LocklessStore : LibraryStore {
+    using LibraryStore::LibraryStore;
+    bool lockForWriting() override { throw PlatformError::fromErrno(u"無法鎖定"_s, ENOLCK); }
+};
+
+// An export that cannot begin: no thread is left to run it on.
+struct ThreadlessSessions : SessionFolders {
+    void exportSession(const RecoveryItem&, std::function<void(double)>,
+                       std::function<void(Result<RecordingRecord>)>) override {
+        throw std::system_error(EAGAIN, std::generic_category(), "thread");
+    }
+    void remove(const QString&) override {}
+};
+
 } // namespace
 
 class AppModelTest : public QObject {
@@ -37,7 +55,8 @@ private slots:
 
     void startUpFollowsTheLibraryFolder_data() {
         QTest::addColumn<QString>("situation");
-        for (const char* row : {"first run", "stored settings", "unreadable", "locked"}) {
+        for (const char* row :
+             {"first run", "stored settings", "unreadable", "locked", "lock fails"}) {
             QTest::newRow(row) << QString::fromLatin1(row);
         }
     }
@@ -48,6 +67,7 @@ private slots:
         KivoLibrary stored(folders.output());
         stored.settings.name = u"週會"_s;
         stored.recordings.append(storedRecord(folders, u"舊的"_s, RecordingMode::system, 100));
+        stored.presets.append(RecordingPreset(u"方案"_s, stored.settings));
         std::unique_ptr<LibraryStore> otherWriter;
         if (situation != u"first run") {
             saveLibrary(folders, stored);
@@ -64,7 +84,11 @@ private slots:
         QFile before(document);
         const QByteArray bytes = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
 
-        auto model = folders.model();
+        AppServices services = LinuxServices::make(folders.options());
+        if (situation == u"lock fails") {
+            services.storage = std::make_unique<LocklessStore>(folders.library(), folders.output());
+        }
+        auto model = std::make_unique<AppModel>(std::move(services));
         if (situation == u"first run") {
             QCOMPARE(model->configuration(), RecordingConfiguration(folders.output()));
             QVERIFY(model->library().recordings.isEmpty() && !model->alertMessage());
@@ -80,14 +104,35 @@ private slots:
             QVERIFY(!model->persistLibrary());
             model->start();
             QCOMPARE(model->coordinator().state(), RecordingState::idle);
+            const QString reason = *model->alertMessage();
             if (situation == u"unreadable") {
-                QVERIFY(model->alertMessage()->startsWith(
-                    u"無法讀取錄音紀錄。原始檔案已保留，請先檢查 "_s + document));
+                QVERIFY(
+                    reason.startsWith(u"無法讀取錄音紀錄。原始檔案已保留，請先檢查 "_s + document));
             } else {
-                QCOMPARE(*model->alertMessage(), AppModel::kLockedMessage);
+                QVERIFY2(situation == u"locked" ? reason == AppModel::kLockedMessage
+                                                : reason == AppModel::kLockFailedMessage +
+                                                                u"無法鎖定：No locks available"_s,
+                         qPrintable(reason));
                 QCOMPARE(model->library(), stored); // still there to look at
                 // The other writer's sessions may be recording: they are not offered.
                 QVERIFY(model->recoveries().isEmpty());
+                // Nothing may change, on disk or in memory: the reason is said each time.
+                const RecordingRecord record = stored.recordings.front();
+                model->savePreset(u"新方案"_s);
+                model->rename(record, u"新名字"_s);
+                model->trash(record);
+                model->removePreset(stored.presets.front());
+                model->saveDefaults();
+                QCOMPARE(model->library(), stored);
+                QCOMPARE(model->alertMessage(), std::optional(reason));
+                QVERIFY(!model->notice());
+            }
+            if (situation == u"locked") {
+                // The other writer ends: this one takes over without a restart.
+                otherWriter.reset();
+                QTRY_VERIFY_WITH_TIMEOUT(model->storageAvailable(), 5000);
+                QVERIFY(!model->alertMessage() && model->canRecord());
+                QCOMPARE(model->recoveries().size(), 1);
             }
             model.reset();
             QFile after(document);
@@ -154,6 +199,9 @@ private slots:
         QTest::newRow("stop") << u"stop"_s << QString() << QString();
         QTest::newRow("application exit")
             << u"application"_s << u"選定 App 已結束，正在保存錄音。"_s << QString();
+        // Its last stream closed first, so the lists lost it before it ended.
+        QTest::newRow("application exit after its streams")
+            << u"streams first"_s << u"選定 App 已結束，正在保存錄音。"_s << QString();
         QTest::newRow("sleep") << u"sleep"_s << u"電腦即將睡眠，正在保存錄音。"_s << QString();
         QTest::newRow("capture failure")
             << u"failure"_s << QString() << u"麥克風裝置或音訊格式已改變，將保存目前錄音。"_s;
@@ -163,8 +211,15 @@ private slots:
         QFETCH(QString, notice);
         QFETCH(QString, alert);
         UserFolders folders;
-        auto player =
-            std::make_unique<TestPlayer>(QStringList{u"default,tone,440,0.3,0,forever"_s});
+        // What Kivo keeps of a recording is the user's alone, whatever the umask.
+        std::optional<ScopedUmask> umask;
+        if (trigger == u"stop") {
+            umask.emplace(0);
+        }
+        auto player = std::make_unique<TestPlayer>(
+            trigger == u"streams first"
+                ? QStringList{u"default,tone,440,0.3,0,2"_s, u"default,tone,440,0.3,3.5,0.5"_s}
+                : QStringList{u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player->waitPlaying(0));
         MockLogind logind;
         QVERIFY(logind.running);
@@ -207,7 +262,20 @@ private slots:
         QCOMPARE(model->waveHistory().size(), AppModel::kWaveHistoryLength);
         QVERIFY(trigger == u"failure" || model->waveHistory().back() > 0.1F);
         if (trigger == u"stop") {
+            const QString session = QDir(folders.captures())
+                                        .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                        .constFirst()
+                                        .filePath();
+            for (const auto& [path, mode] : {std::pair{folders.captures(), 0700},
+                                             {session, 0700},
+                                             {session + u"/system.caf"_s, 0600},
+                                             {session + u"/session.json"_s, 0600},
+                                             {folders.library(), 0700}}) {
+                QCOMPARE(permissionsOf(path), mode);
+            }
             model->stop();
+        } else if (trigger == u"streams first") {
+            QVERIFY(player->waitDone(1));
         } else if (trigger == u"application") {
             player.reset();
         } else if (trigger == u"sleep") {
@@ -228,11 +296,139 @@ private slots:
         const StereoSamples audio =
             decodeFile(model->library().recordings.front().files().front().toLocalFile());
         QVERIFY(audio.frames() > 24000);
-        QVERIFY(trigger == u"failure" ||
-                toneAmplitude(window(audio.left, 4800, audio.frames() - 4800), 440) > 0.2);
-        if (trigger == u"application") {
+        QVERIFY(trigger == u"failure" || toneAmplitude(window(audio.left, 4800, 24000), 440) > 0.2);
+        if (umask) {
+            QCOMPARE(permissionsOf(folders.library() + u"/library.json"_s), 0600);
+            // The exported file is the user's document: the umask decides.
+            const QString file = model->library().recordings.front().files().front().toLocalFile();
+            QCOMPARE(permissionsOf(file) & 0044, 0044);
+        }
+        if (trigger == u"application" || trigger == u"streams first") {
             // The sound server's news of the ended client refreshes the list.
             QTRY_VERIFY(!model->configuration().applicationPID);
+        }
+    }
+
+    // Held while audio is recorded: one request per stretch of recording, with the reason; let
+    // go while paused and once saved. Without any service the recording works as ever.
+    void recordingKeepsTheDesktopAwake_data() {
+        QTest::addColumn<QString>("service");
+        for (const char* service : {"portal", "screen saver", "logind", "none"}) {
+            QTest::newRow(service) << QString::fromLatin1(service);
+        }
+    }
+    void recordingKeepsTheDesktopAwake() {
+        QFETCH(QString, service);
+        UserFolders folders;
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0));
+        MockBus bus;
+        const QString portal = u"org.freedesktop.portal.Desktop"_s;
+        const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
+        const QString saver = u"org.freedesktop.ScreenSaver"_s;
+        const QString saverPath = u"/org/freedesktop/ScreenSaver"_s;
+        const QString addMethod = u"org.freedesktop.DBus.Mock.AddMethod"_s;
+        // The reasons of what is held, as gdbus prints them.
+        std::function<QString()> held = [] { return QString(); };
+        if (service == u"portal") {
+            QVERIFY(bus.mock({portal, portalPath, u"org.freedesktop.portal.Inhibit"_s}, portal));
+            bus.call(portal, portalPath, addMethod,
+                     {QString(), u"Inhibit"_s, u"sua{sv}"_s, u"o"_s,
+                      u"p = '/org/freedesktop/portal/desktop/request/%d' % len(self.call_log); "
+                      "self.held = getattr(self, 'held', {}); self.held[p] = args[2]['reason']; "
+                      "self.AddObject(p, 'org.freedesktop.portal.Request', {}, [('Close', '', '', "
+                      "'objects[\"/org/freedesktop/portal/desktop\"].held.pop(self.path)')]); "
+                      "ret = dbus.ObjectPath(p)"_s});
+            held = [&] {
+                return bus.call(portal, portalPath, u"org.freedesktop.portal.Inhibit.Held"_s);
+            };
+        } else if (service == u"screen saver") {
+            QVERIFY(bus.mock({saver, saverPath, saver}, saver));
+            bus.call(saver, saverPath, addMethod,
+                     {QString(), u"Inhibit"_s, u"ss"_s, u"u"_s,
+                      u"self.held = getattr(self, 'held', {}); n = len(self.call_log); "
+                      "self.held[n] = args[1]; ret = n"_s});
+            bus.call(saver, saverPath, addMethod,
+                     {QString(), u"UnInhibit"_s, u"u"_s, QString(), u"self.held.pop(args[0])"_s});
+            held = [&] {
+                return bus.call(saver, saverPath, u"org.freedesktop.ScreenSaver.Held"_s);
+            };
+        } else if (service == u"logind") {
+            QVERIFY(bus.mock({u"--system"_s, u"--template"_s, u"logind"_s},
+                             u"org.freedesktop.login1"_s));
+            held = [&] {
+                return bus.call(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s,
+                                u"org.freedesktop.login1.Manager.ListInhibitors"_s);
+            };
+        }
+        for (const QString& name : {portal, saver}) {
+            bus.call(name, name == portal ? portalPath : saverPath, addMethod,
+                     {QString(), u"Held"_s, QString(), u"as"_s,
+                      u"ret = list(getattr(self, 'held', {}).values())"_s});
+        }
+        const auto holds = [&] { return static_cast<int>(held().count(u"Kivo 正在錄音"_s)); };
+        const int whileRecording = service == u"none" ? 0 : 1;
+        LinuxServices::Options options = folders.options();
+        options.sessionBusAddress = options.systemBusAddress = bus.address;
+        auto model = std::make_unique<AppModel>(LinuxServices::make(options));
+        model->setConfiguration(folders.configuration());
+
+        QVERIFY(startRecording(*model));
+        QTRY_COMPARE(holds(), whileRecording);
+        model->coordinator().togglePause();
+        QTRY_COMPARE(holds(), 0);
+        model->coordinator().togglePause();
+        QTRY_COMPARE(holds(), whileRecording);
+        QTest::qWait(300); // no second request
+        QCOMPARE(holds(), whileRecording);
+        QVERIFY(await([&](auto done) { model->stop(done); }));
+        QCOMPARE(model->library().recordings.size(), 1);
+        QVERIFY(!model->alertMessage());
+        QTRY_COMPARE(holds(), 0);
+    }
+
+    // A player that broke off is dropped with the reason; the next press plays afresh. A
+    // recovery that cannot begin says why and leaves nothing stuck.
+    void brokenPartsSayWhyAndLeaveNothingStuck() {
+        UserFolders folders;
+        const QString file = folders.outputPath() + u"/tone.caf"_s;
+        QVERIFY(QDir().mkpath(folders.outputPath()));
+        writeTrackFile(file, silentSamples(48000 * 10));
+        const RecordingRecord record =
+            storedRecord(folders, u"播放"_s, RecordingMode::system, 1, {QUrl::fromLocalFile(file)});
+        auto model = folders.model();
+        PrivateServer server;
+        QVERIFY(server.started());
+        {
+            const ScopedPulseServer elsewhere(server.address());
+            model->play(record);
+        }
+        QVERIFY(model->playing());
+        server.stop();
+        QTRY_VERIFY(model->alertMessage().has_value());
+        QVERIFY(model->alertMessage()->startsWith(u"無法播放音檔，檔案可能已移動。\n"_s));
+        QVERIFY(!model->playbackID() && !model->playing());
+        model->setAlertMessage(std::nullopt);
+        model->play(record);
+        QVERIFY(model->playing() && !model->alertMessage());
+        model->stopPlayback();
+
+        model.reset(); // its writer lock goes to the next one
+        leftSession(folders, 0, 1);
+        for (const bool threadless : {false, true}) {
+            AppServices services = LinuxServices::make(folders.options());
+            services.sessions.reset();
+            if (threadless) {
+                services.sessions = std::make_unique<ThreadlessSessions>();
+            }
+            AppModel recovering(std::move(services));
+            QCOMPARE(recovering.recoveries().size(), 1);
+            bool done = false;
+            recovering.recover(recovering.recoveries().front(), [&] { done = true; });
+            QVERIFY(done && !recovering.recovering() && recovering.canRecord());
+            QVERIFY(recovering.alertMessage().value_or(QString()).startsWith(
+                u"無法復原，暫存資料已保留。\n"_s));
+            QCOMPARE(recovering.recoveries().size(), 1);
         }
     }
 

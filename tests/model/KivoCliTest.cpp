@@ -2,6 +2,9 @@
 #include "ModelTestSupport.h"
 #include "TestMain.h"
 
+#include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/storage/LibraryStore.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -67,10 +70,18 @@ private slots:
         const Cli cli{folders.environment()};
         TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
-        const Run record = cli.run(u"record --no-mic --seconds 1 --name 會議"_s);
+        // The defaults stored in the window, changed only where an option says so.
+        KivoLibrary library(folders.output());
+        library.settings = folders.configuration();
+        library.settings.name = u"預設"_s;
+        LibraryStore(folders.library(), folders.output()).save(library);
+        const Run record = cli.run(u"record --seconds 1 --name 會議"_s);
         QVERIFY2(record.code == 0, qPrintable(record.err));
         QVERIFY(record.err.contains(u"已保存「會議」。"_s));
         const QJsonObject printed = QJsonDocument::fromJson(record.out.toUtf8()).object();
+        RecordingConfiguration expected = library.settings;
+        expected.name = u"會議"_s;
+        QCOMPARE(RecordingConfiguration::fromJson(printed.value(u"configuration")), expected);
         const QString id = printed.value(u"id").toString();
 
         QCOMPARE(cli.listed(), QJsonArray{printed}); // the stored form, as printed
@@ -92,16 +103,33 @@ private slots:
         const Cli cli{folders.environment()};
         TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
+        QVERIFY(QDir().mkpath(folders.outputPath()));
+        const QString oldFile = folders.outputPath() + u"/舊.wav"_s;
+        QVERIFY(QFile(oldFile).open(QIODevice::WriteOnly));
+        KivoLibrary library(folders.output());
+        library.recordings.append(RecordingRecord(QUuid::createUuid(), u"舊"_s, Date{1}, 1,
+                                                  folders.configuration(),
+                                                  {QUrl::fromLocalFile(oldFile)}));
+        LibraryStore(folders.library(), folders.output()).save(library);
         const auto first = cli.startRecording(folders);
         const Run second = cli.run(u"record --seconds 1"_s);
         QCOMPARE(second.code, 5);
         QVERIFY(second.err.contains(AppModel::kLockedMessage));
         QCOMPARE(cli.run(u"rename "_s + QUuid::createUuid().toString() + u" x"_s).code, 5);
         QCOMPARE(cli.run(u"list"_s).code, 0); // looking needs no lock
+        // A window opened meanwhile only looks: trashing is refused and changes nothing.
+        auto viewer = folders.model();
+        viewer->trash(library.recordings.front());
+        QCOMPARE(viewer->alertMessage(), std::optional(AppModel::kLockedMessage));
+        QVERIFY(QFile::exists(oldFile));
         // A closed terminal saves, as Ctrl+C does.
         ::kill(static_cast<pid_t>(first->processId()), SIGHUP);
         const Run firstRun = Cli::finish(*first);
         QVERIFY2(firstRun.code == 0, qPrintable(firstRun.err));
+        // Then the window takes over, with both records.
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->storageAvailable(), 5000);
+        QCOMPARE(viewer->library().recordings.size(), 2);
+        viewer.reset();
 
         const auto killed = cli.startRecording(folders);
         QElapsedTimer running;
@@ -133,6 +161,26 @@ private slots:
         QVERIFY(toneAmplitude(window(audio.left, 9600, frames), 440) > 0.2);
     }
 
+    // Stopped by a signal, a recovery under way still completes its files.
+    void aSignalLetsTheRecoveryUnderWayFinish() {
+        UserFolders folders;
+        const Cli cli{folders.environment()};
+        RecoveryItem item = leftSession(folders, 0, 120);
+        item.manifest.configuration.format = AudioOutputFormat::aac; // a while to encode
+        AudioRecordingWriter::writeManifest(item.manifest, item.directory);
+        const auto recovering = cli.start(u"recover --all"_s);
+        const QDir output(folders.outputPath());
+        QVERIFY(waitUntil(
+            [&] { return !output.entryList({u".kivo-*"_s}, QDir::Files | QDir::Hidden).isEmpty(); },
+            20000));
+        ::kill(static_cast<pid_t>(recovering->processId()), SIGTERM);
+        const Run run = Cli::finish(*recovering);
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+        QCOMPARE(output.entryList(QDir::Files | QDir::Hidden).size(), 1);
+        QCOMPARE(cli.listed().size(), 1);
+        QVERIFY(!QFileInfo::exists(item.directory));
+    }
+
     void failuresSayWhyAndExitNonZero_data() {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("setting");
@@ -148,6 +196,8 @@ private slots:
         row("recover --all", "unreadable", 5, "無法讀取錄音紀錄。");
         row("record --seconds --name x", "", 2, "選項 --seconds 需要一個值。");
         row("recover 1B4E28BA-2FA1-11D2-883F-0016D3CCA427", "", 4, "找不到編號為");
+        row("play 1B4E28BA-2FA1-11D2-883F-0016D3CCA427", "no files", 1, "這筆錄音沒有音檔。");
+        row("list --json", "no home", 5, "找不到保存錄音資料的資料夾");
     }
     void failuresSayWhyAndExitNonZero() {
         QFETCH(QString, line);
@@ -158,6 +208,15 @@ private slots:
         Cli cli{folders.environment()};
         if (setting == u"no server") {
             cli.environment.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent/native"_s);
+        } else if (setting == u"no home") {
+            cli.environment.remove(u"HOME"_s);
+            cli.environment.remove(u"XDG_DATA_HOME"_s);
+        } else if (setting == u"no files") {
+            KivoLibrary library(folders.output());
+            library.recordings.append(
+                RecordingRecord(QUuid(u"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"_s), u"無檔"_s,
+                                Date{1}, 1, folders.configuration(), {}));
+            LibraryStore(folders.library(), folders.output()).save(library);
         } else if (setting == u"unreadable") {
             QDir().mkpath(folders.library());
             QFile document(folders.library() + u"/library.json"_s);

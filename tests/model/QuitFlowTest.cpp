@@ -50,6 +50,9 @@ private slots:
         QTest::newRow("second request") << "twice" << true << 2 << true << 1 << QString();
         QTest::newRow("stop begun elsewhere") << "elsewhere" << true << 2 << true << 1 << QString();
         QTest::newRow("saving when answered") << "saving" << true << 0 << false << 1 << busy;
+        // The alert of a stop that failed while the question was open is read before anything.
+        QTest::newRow("failed while asking")
+            << "failed" << true << 0 << false << 1 << u"無法完成音檔保存，原始錄音保留在 "_s;
         QTest::newRow("recovering") << "recovering" << true << 0 << false << 1 << busy;
         QTest::newRow("library not saved")
             << "unsaved" << true << 2 << false << 1
@@ -81,6 +84,13 @@ private slots:
             model->coordinator().togglePause();
         } else if (situation == u"saving") {
             answer->whileAsking = [&] { model->stop(); };
+        } else if (situation == u"failed") {
+            answer->whileAsking = [&] {
+                // Nowhere to save to: the output folder is a file now.
+                QDir().rename(folders.outputPath(), folders.outputPath() + u"-moved"_s);
+                QFile(folders.outputPath()).open(QIODevice::WriteOnly);
+                QVERIFY(await([&](auto done) { model->stop(done); }));
+            };
         } else if (situation == u"unsaved") {
             QDir().mkpath(folders.library() + u"/library.json"_s);
         } else if (situation == u"recovering") {

@@ -59,7 +59,7 @@ private slots:
     void editingOnlyWhileIdle_data() {
         QTest::addColumn<QString>("state");
         QTest::addColumn<bool>("presetsEditable");
-        QTest::addColumn<bool>("defaultsEditable");
+        QTest::addColumn<bool>("libraryWritable"); // deleting a preset, storing the defaults
         QTest::newRow("idle") << u"idle"_s << true << true;
         QTest::newRow("recording") << u"recording"_s << false << false;
         QTest::newRow("saving") << u"saving"_s << false << false;
@@ -69,7 +69,7 @@ private slots:
     void editingOnlyWhileIdle() {
         QFETCH(QString, state);
         QFETCH(bool, presetsEditable);
-        QFETCH(bool, defaultsEditable);
+        QFETCH(bool, libraryWritable);
         UiFixture fixture;
         savePreset(fixture.model(), u"會議"_s, u"WAV"_s);
         // The fixture's model holds the library's writer lock: a second one cannot take it.
@@ -88,9 +88,9 @@ private slots:
         }
         auto* apply = buttonWithText(&presets, u"套用方案 →"_s);
         QCOMPARE(apply->isEnabled(), presetsEditable);
-        QCOMPARE(buttonWithText(&presets, u"刪除"_s)->isEnabled(), presetsEditable);
-        QCOMPARE(settings.findChild<QComboBox*>()->isEnabled(), defaultsEditable);
-        QCOMPARE(buttonWithText(&settings, u"選擇資料夾…"_s)->isEnabled(), defaultsEditable);
+        QCOMPARE(buttonWithText(&presets, u"刪除"_s)->isEnabled(), libraryWritable);
+        QCOMPARE(settings.findChild<QComboBox*>()->isEnabled(), libraryWritable);
+        QCOMPARE(buttonWithText(&settings, u"選擇資料夾…"_s)->isEnabled(), libraryWritable);
         if (state == u"saving"_s) {
             fixture.finishSaving(); // the same card, enabled again
             QVERIFY(apply->isEnabled());

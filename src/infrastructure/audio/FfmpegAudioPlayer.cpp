@@ -31,6 +31,7 @@ constexpr qint64 kBytesPerFrame = kChannels * static_cast<qint64>(sizeof(float))
 constexpr qint64 kUnknown = std::numeric_limits<qint64>::min();
 
 const QString kStreamFailed = QStringLiteral("無法開始播放音檔");
+const QString kPlaybackBroke = QStringLiteral("播放中斷");
 
 qint64 framesOf(double seconds) {
     return std::llround(seconds * kRate);
@@ -242,7 +243,9 @@ struct FfmpegAudioPlayerCallbacks {
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED:
-            player->postFinished(false);
+            player->postFinished(
+                pulseError(kPlaybackBroke, pa_context_errno(pa_stream_get_context(stream)))
+                    .description());
             break;
         default:
             break;
@@ -257,7 +260,7 @@ struct FfmpegAudioPlayerCallbacks {
     static void drained(pa_stream*, int success, void* userdata) {
         // An unsuccessful drain belongs to a stream that failed, which its state reports.
         if (success != 0) {
-            static_cast<FfmpegAudioPlayer*>(userdata)->postFinished(true);
+            static_cast<FfmpegAudioPlayer*>(userdata)->postFinished(std::nullopt);
         }
     }
 };
@@ -273,8 +276,9 @@ FfmpegAudioPlayer::FfmpegAudioPlayer(std::shared_ptr<PulseConnection> connection
         const int error = pa_context_errno(m_connection->context());
         throw pulseError(kStreamFailed, error == PA_OK ? PA_ERR_CONNECTIONTERMINATED : error);
     }
-    m_listener =
-        m_connection->addListener(nullptr, [this](const QString&) { postFinished(false); });
+    m_listener = m_connection->addListener(nullptr, [this](const QString& description) {
+        postFinished(kPlaybackBroke + QStringLiteral("：") + description);
+    });
     m_thread = std::thread([this] { decodeLoop(); });
 }
 
@@ -348,7 +352,8 @@ void FfmpegAudioPlayer::startSegment(double position) {
     m_segmentFrames = 0;
     m_segmentPlayed = m_playing;
     if (!openStream()) {
-        postFinished(false);
+        postFinished(
+            pulseError(kStreamFailed, pa_context_errno(m_connection->context())).description());
     }
     m_connection->signal();
 }
@@ -436,14 +441,16 @@ bool FfmpegAudioPlayer::writeSome(const float* samples, qint64 frames, qint64& w
     return true;
 }
 
-void FfmpegAudioPlayer::postFinished(bool successfully) {
+void FfmpegAudioPlayer::postFinished(std::optional<QString> failure) {
     QMetaObject::invokeMethod(
         m_context.get(),
-        [this, successfully, generation = m_generation] { finished(successfully, generation); },
+        [this, failure = std::move(failure), generation = m_generation] {
+            finished(failure, generation);
+        },
         Qt::QueuedConnection);
 }
 
-void FfmpegAudioPlayer::finished(bool successfully, quint64 generation) {
+void FfmpegAudioPlayer::finished(const std::optional<QString>& failure, quint64 generation) {
     // A seek or another end since then started a new segment, or the player failed already.
     if (generation != m_generation || m_failed) {
         return;
@@ -451,7 +458,7 @@ void FfmpegAudioPlayer::finished(bool successfully, quint64 generation) {
     {
         PulseConnection::Lock lock(*m_connection);
         m_playing = false;
-        if (successfully) {
+        if (!failure) {
             startSegment(0.0);
         } else {
             m_failed = true;
@@ -461,7 +468,7 @@ void FfmpegAudioPlayer::finished(bool successfully, quint64 generation) {
         }
     }
     if (onFinished) {
-        onFinished(successfully);
+        onFinished(failure);
     }
 }
 
@@ -483,15 +490,16 @@ void FfmpegAudioPlayer::decodeLoop() {
             more = true;
             draining = false;
             pa_threaded_mainloop_unlock(mainloop);
+            std::optional<QString> failure;
             try {
                 m_decoder->seek(target);
-                stalled = false;
-            } catch (const PlatformError&) {
-                stalled = true;
+            } catch (const PlatformError& error) {
+                failure = error.description();
             }
+            stalled = failure.has_value();
             pa_threaded_mainloop_lock(mainloop);
             if (stalled && generation == m_generation) {
-                postFinished(false);
+                postFinished(failure);
             }
             continue;
         }
@@ -507,16 +515,18 @@ void FfmpegAudioPlayer::decodeLoop() {
             }
         } else if (more) {
             pa_threaded_mainloop_unlock(mainloop);
+            std::optional<QString> failure;
             try {
                 more = m_decoder->produce(chunk);
-            } catch (const PlatformError&) {
+            } catch (const PlatformError& error) {
                 chunk.clear();
-                stalled = true;
+                failure = error.description();
             }
+            stalled = failure.has_value();
             done = 0;
             pa_threaded_mainloop_lock(mainloop);
             if (stalled && generation == m_generation) {
-                postFinished(false);
+                postFinished(failure);
             }
         } else if (!draining && m_stream != nullptr &&
                    pa_stream_get_state(m_stream) == PA_STREAM_READY) {

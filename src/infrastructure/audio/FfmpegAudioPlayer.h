@@ -10,9 +10,9 @@
 // the audio written. A seek starts a new playback stream at the chosen position: the decoder
 // seeks a little before it and drops what precedes it, so the audio starts at that sample.
 //
-// The end: once the last sample has been played, onFinished(true) is called and the player is
+// The end: once the last sample has been played, onFinished() is called and the player is
 // back at the start, paused: play() plays the file again from its beginning. A failure of the
-// stream, the server or the file calls onFinished(false); afterwards the player stays paused and
+// stream, the server or the file calls onFinished(why); afterwards the player stays paused and
 // play() and setCurrentTime() do nothing. onFinished is called on the main thread, at most once per
 // stretch of playback, and never after the player is destroyed.
 //
@@ -26,6 +26,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 #include <thread>
 
 class QObject;
@@ -76,11 +77,11 @@ private:
     double positionLocked() const;
     bool writeSome(const float* samples, qint64 frames, qint64& written);
     // Any thread, under the lock or on the pulse thread: hands the end of the current segment
-    // to the main thread.
-    void postFinished(bool successfully);
+    // to the main thread, with the failure's description when it broke off.
+    void postFinished(std::optional<QString> failure);
 
     void decodeLoop();
-    void finished(bool successfully, quint64 generation);
+    void finished(const std::optional<QString>& failure, quint64 generation);
 
     std::shared_ptr<PulseConnection> m_connection;
     std::unique_ptr<Decoder> m_decoder; // the decoder thread's, once it runs

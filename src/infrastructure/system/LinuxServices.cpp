@@ -6,6 +6,7 @@
 #include "infrastructure/storage/KivoFolders.h"
 #include "infrastructure/storage/LibraryStore.h"
 #include "infrastructure/storage/LinuxSessionFolders.h"
+#include "infrastructure/system/DesktopIdleInhibitor.h"
 #include "infrastructure/system/FreedesktopTrash.h"
 #include "infrastructure/system/LogindSleepMonitor.h"
 #include "infrastructure/system/PidfdProcessWatcher.h"
@@ -32,6 +33,8 @@ AppServices make(const Options& options) {
     if (options.systemEvents) {
         services.processes = std::make_unique<PidfdProcessWatcher>();
         services.sleep = std::make_unique<LogindSleepMonitor>(options.systemBusAddress);
+        services.idle = std::make_unique<DesktopIdleInhibitor>(options.sessionBusAddress,
+                                                               options.systemBusAddress);
     }
     services.folderChooser = options.folderChooser;
     services.defaultOutputFolder = output;

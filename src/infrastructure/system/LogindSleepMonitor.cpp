@@ -9,8 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-
 namespace kivo {
 
 namespace {
@@ -19,19 +17,11 @@ const QString kService = QStringLiteral("org.freedesktop.login1");
 const QString kPath = QStringLiteral("/org/freedesktop/login1");
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 
-QDBusConnection connectionNamed(const QString& name) {
-    return name.isEmpty() ? QDBusConnection::systemBus() : QDBusConnection(name);
-}
-
 } // namespace
 
-LogindSleepMonitor::LogindSleepMonitor(const QString& busAddress) {
-    if (!busAddress.isEmpty()) {
-        static std::atomic<int> next{0};
-        m_connectionName = QStringLiteral("kivo-sleep-%1").arg(next++);
-        QDBusConnection::connectToBus(busAddress, m_connectionName);
-    }
-    auto bus = connectionNamed(m_connectionName);
+LogindSleepMonitor::LogindSleepMonitor(const QString& busAddress)
+    : m_bus(BusConnection::Bus::system, busAddress) {
+    auto bus = m_bus.get();
     if (bus.isConnected()) {
         bus.connect(kService, kPath, kManager, QStringLiteral("PrepareForSleep"), this,
                     SLOT(prepareForSleep(bool)));
@@ -40,9 +30,6 @@ LogindSleepMonitor::LogindSleepMonitor(const QString& busAddress) {
 
 LogindSleepMonitor::~LogindSleepMonitor() {
     releaseSleep();
-    if (!m_connectionName.isEmpty()) {
-        QDBusConnection::disconnectFromBus(m_connectionName);
-    }
 }
 
 void LogindSleepMonitor::holdSleep() {
@@ -50,7 +37,7 @@ void LogindSleepMonitor::holdSleep() {
         return;
     }
     m_holding = true;
-    auto bus = connectionNamed(m_connectionName);
+    auto bus = m_bus.get();
     if (!bus.isConnected()) {
         return;
     }

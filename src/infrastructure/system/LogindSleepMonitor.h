@@ -8,6 +8,7 @@
 // Main thread only; `onWillSleep` is called on the main thread.
 
 #include "application/PlatformServices.h"
+#include "infrastructure/system/BusConnection.h"
 
 #include <QObject>
 #include <QString>
@@ -33,10 +34,10 @@ private slots:
     void prepareForSleep(bool start);
 
 private:
-    QString m_connectionName; // of the connection to `busAddress`; empty for the system bus
-    bool m_holding = false;   // between holdSleep and releaseSleep
-    quint64 m_request = 0;    // the latest lock request; older answers are dropped
-    int m_lock = -1;          // logind's lock: our copy of its file descriptor
+    BusConnection m_bus;
+    bool m_holding = false; // between holdSleep and releaseSleep
+    quint64 m_request = 0;  // the latest lock request; older answers are dropped
+    int m_lock = -1;        // logind's lock: our copy of its file descriptor
 };
 
 } // namespace kivo

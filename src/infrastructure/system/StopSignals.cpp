@@ -1,6 +1,8 @@
 #include "infrastructure/system/StopSignals.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,6 +56,11 @@ StopSignals::~StopSignals() {
             fd = -1;
         }
     }
+}
+
+void StopSignals::endNow(int code) {
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 } // namespace kivo

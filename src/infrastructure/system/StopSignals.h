@@ -19,6 +19,10 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
+    // Ends the program now with `code`, after flushing its output but without running any
+    // destructor: for when work that cannot be stopped (an export) still runs on a thread.
+    [[noreturn]] static void endNow(int code);
+
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::function<void()> m_handler;

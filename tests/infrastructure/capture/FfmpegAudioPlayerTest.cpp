@@ -76,7 +76,8 @@ private:
                                       AudioPlayerFactory* factory = nullptr) {
         auto player = (factory ? *factory : m_factory).open(writeTwoTones(m_folder, format));
         m_ends.clear();
-        player->onFinished = [this](bool successfully) {
+        player->onFinished = [this](const std::optional<QString>& failure) {
+            const bool successfully = !failure;
             m_ends << (QThread::currentThread() == qApp->thread() ? successfully : !successfully);
         };
         return player;

@@ -1,4 +1,4 @@
-#include "MockLogind.h"
+#include "MockBus.h"
 #include "TestMain.h"
 
 #include "infrastructure/PlatformError.h"
@@ -42,16 +42,22 @@ private slots:
                  u"無法將「%1」移至垃圾桶：檔案不存在"_s.arg(path));
     }
 
+    // Without pidfds, the sound server's news of a client gone stands in for the exit.
     void reportsTheExitOfTheProcessWatchedLastOnce_data() {
         QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("pidfd");
         QTest::addColumn<int>("reported"); // the process whose exit is reported; -1: none
-        QTest::newRow("the watched process") << QString() << 0;
-        QTest::newRow("one already gone") << u"gone"_s << 0;
-        QTest::newRow("another process instead") << u"second"_s << 1;
-        QTest::newRow("nothing any more") << u"absent"_s << -1;
+        for (const bool pidfd : {true, false}) {
+            const char* kind = pidfd ? "" : ", no pidfd";
+            QTest::addRow("the watched process%s", kind) << QString() << pidfd << 0;
+            QTest::addRow("one already gone%s", kind) << u"gone"_s << pidfd << 0;
+            QTest::addRow("another process instead%s", kind) << u"second"_s << pidfd << 1;
+        }
+        QTest::newRow("nothing any more") << u"absent"_s << true << -1;
     }
     void reportsTheExitOfTheProcessWatchedLastOnce() {
         QFETCH(QString, then);
+        QFETCH(bool, pidfd);
         QFETCH(int, reported);
         QProcess processes[2];
         QList<qint32> pids, exits;
@@ -61,7 +67,7 @@ private slots:
             pids << static_cast<qint32>(process.processId());
         }
         const auto end = [](QProcess& process) { process.kill(), process.waitForFinished(); };
-        PidfdProcessWatcher watcher;
+        PidfdProcessWatcher watcher(pidfd);
         watcher.onExit = [&](qint32 pid) { exits << pid; };
         if (then == u"gone"_s) {
             end(processes[0]);
@@ -71,8 +77,12 @@ private slots:
         if (then == u"second"_s || then == u"absent"_s) {
             watcher.watch(then == u"second"_s ? std::optional(pids[1]) : std::nullopt);
         }
+        watcher.soundServerClientRemoved(); // while the process lives: nothing
+        QTest::qWait(50);
+        QVERIFY(then == u"gone"_s || exits.isEmpty());
         end(processes[0]);
         end(processes[1]);
+        watcher.soundServerClientRemoved();
         const auto expected = reported < 0 ? QList<qint32>{} : QList<qint32>{pids[reported]};
         QTRY_COMPARE(exits, expected);
         QTest::qWait(100);
