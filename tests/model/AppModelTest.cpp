@@ -199,7 +199,7 @@ private slots:
         QTest::newRow("stop") << u"stop"_s << QString() << QString();
         QTest::newRow("application exit")
             << u"application"_s << u"選定 App 已結束，正在保存錄音。"_s << QString();
-        // Its last stream closed first, so the lists lost it before it ended.
+        // Its first stream closes, so the lists lose it, and it ends after its second.
         QTest::newRow("application exit after its streams")
             << u"streams first"_s << u"選定 App 已結束，正在保存錄音。"_s << QString();
         QTest::newRow("sleep") << u"sleep"_s << u"電腦即將睡眠，正在保存錄音。"_s << QString();
@@ -275,8 +275,6 @@ private slots:
                 QCOMPARE(permissionsOf(path), mode);
             }
             model->stop();
-        } else if (trigger == u"streams first") {
-            QVERIFY(player->waitDone(1));
         } else if (trigger == u"application") {
             player.reset();
         } else if (trigger == u"sleep") {
