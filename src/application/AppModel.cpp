@@ -633,17 +633,17 @@ void AppModel::recover(const RecoveryItem& item, std::function<void()> done) {
     m_recovering = true;
     emit changed();
 
-    if (item.manifest.exported && allFilesExist(*item.manifest.exported)) {
-        // Exported before, but the record never reached the library: nothing to export again.
-        finishRecovery(item, Result<RecordingRecord>::success(*item.manifest.exported));
+    if (!m_services.sessions) {
+        finishRecovery(item, Result<RecordingRecord>::failure(
+                                 KivoError(QStringLiteral("這個程式無法處理暫存錄音。"))));
         if (done) {
             done();
         }
         return;
     }
-    if (!m_services.sessions) {
-        finishRecovery(item, Result<RecordingRecord>::failure(
-                                 KivoError(QStringLiteral("這個程式無法匯出暫存錄音。"))));
+    if (item.manifest.exported && allFilesExist(*item.manifest.exported)) {
+        // Exported before, but the record never reached the library: nothing to export again.
+        finishRecovery(item, Result<RecordingRecord>::success(*item.manifest.exported));
         if (done) {
             done();
         }
@@ -825,7 +825,7 @@ void AppModel::trash(const RecordingRecord& record) {
 }
 
 void AppModel::play(const RecordingRecord& record) {
-    if (busy()) {
+    if (!canPlay()) {
         return;
     }
     if (m_playbackID == record.id() && m_player) {

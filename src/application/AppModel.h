@@ -120,6 +120,9 @@ public:
     // all of that is over (true), or after kSettleLimitMilliseconds at the latest (false).
     void settle(std::function<void(bool settled)> done);
 
+    // Playing a record is allowed: not while recording, saving or recovering.
+    bool canPlay() const { return !busy(); }
+
     // --- Sources ---
     void refreshSources();
 

@@ -6,6 +6,7 @@
 #include "ui/Panel.h"
 #include "ui/SymbolView.h"
 
+#include <QShortcut>
 #include <QUrl>
 
 #include <initializer_list>
@@ -121,6 +122,9 @@ AboutWindow::AboutWindow(QWidget* parent)
                             KivoTheme::muted, QFont::Normal, this);
     maker->setAlignment(Qt::AlignHCenter);
     layout->addWidget(maker, 0, Qt::AlignHCenter);
+
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
 }
 
 } // namespace kivo

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSessionManager>
@@ -73,19 +74,24 @@ DesktopShell::~DesktopShell() {
 }
 
 void DesktopShell::buildMenus() {
-    QMenu* file = m_window->menuBar()->addMenu(QStringLiteral("檔案"));
-    m_start = file->addAction(QStringLiteral("開始錄音"));
+    // Alt and the letter in brackets open a menu or choose an item, as in every Chinese menu.
+    QMenu* file = m_window->menuBar()->addMenu(QStringLiteral("檔案(&F)"));
+    m_start = file->addAction(QStringLiteral("開始錄音(&R)"));
     m_start->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
-    m_pause = file->addAction(QStringLiteral("暫停錄音"));
+    m_pause = file->addAction(QStringLiteral("暫停錄音(&P)"));
     m_pause->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")));
-    m_stop = file->addAction(QStringLiteral("停止並保存"));
+    m_stop = file->addAction(QStringLiteral("停止並保存(&S)"));
     m_stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    // The recording commands work from every Kivo window: the about window, the tray's menu.
+    for (QAction* command : {m_start, m_pause, m_stop}) {
+        command->setShortcutContext(Qt::ApplicationShortcut);
+    }
     file->addSeparator();
-    m_quit = file->addAction(QStringLiteral("結束"));
+    m_quit = file->addAction(QStringLiteral("結束(&Q)"));
     m_quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     m_quit->setMenuRole(QAction::QuitRole);
-    QMenu* help = m_window->menuBar()->addMenu(QStringLiteral("說明"));
-    m_aboutAction = help->addAction(QStringLiteral("關於 Kivo"));
+    QMenu* help = m_window->menuBar()->addMenu(QStringLiteral("說明(&H)"));
+    m_aboutAction = help->addAction(QStringLiteral("關於 Kivo(&A)"));
     m_aboutAction->setMenuRole(QAction::AboutRole);
 
     connect(m_start, &QAction::triggered, this, [this] { m_model.start(); });
@@ -106,12 +112,10 @@ void DesktopShell::buildTray() {
     m_trayMenu->addSeparator();
     connect(m_trayMenu->addAction(QStringLiteral("顯示 Kivo")), &QAction::triggered, this,
             &DesktopShell::showWindow);
-    m_trayStart = m_trayMenu->addAction(QStringLiteral("開始錄音"));
-    m_trayPause = m_trayMenu->addAction(QStringLiteral("暫停"));
-    m_trayStop = m_trayMenu->addAction(QStringLiteral("停止並保存"));
-    connect(m_trayStart, &QAction::triggered, m_start, &QAction::trigger);
-    connect(m_trayPause, &QAction::triggered, m_pause, &QAction::trigger);
-    connect(m_trayStop, &QAction::triggered, m_stop, &QAction::trigger);
+    // The menu bar's own commands, so that their shortcuts work while the menu is open and the
+    // main window hidden.
+    m_trayMenu->addActions({m_start, m_pause, m_stop});
+    m_trayMenu->installEventFilter(this);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quit);
 
@@ -126,6 +130,24 @@ void DesktopShell::buildTray() {
             });
 }
 
+bool DesktopShell::eventFilter(QObject* watched, QEvent* event) {
+    // With the main window hidden no visible window holds the commands, so their shortcuts do not
+    // reach the tray's open menu as shortcuts: they arrive here as keys.
+    if (watched == m_trayMenu.get() && event->type() == QEvent::KeyPress) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (QAction* command : {m_start, m_pause, m_stop}) {
+            if (command->shortcut() == pressed) {
+                m_trayMenu->hide();
+                if (command->isEnabled()) {
+                    command->trigger();
+                }
+                return true;
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void DesktopShell::refresh() {
     const RecordingState state = m_model.coordinator().state();
     const bool open = canStop(state);
@@ -133,23 +155,22 @@ void DesktopShell::refresh() {
     setEnabled(m_start, m_model.canRecord());
     setEnabled(m_pause, open);
     setEnabled(m_stop, open);
-    setText(m_pause, paused ? QStringLiteral("繼續錄音") : QStringLiteral("暫停錄音"));
+    setText(m_pause, paused ? QStringLiteral("繼續錄音(&P)") : QStringLiteral("暫停錄音(&P)"));
     if (!m_tray) {
         return;
     }
     setText(m_trayStatus, QStringLiteral("Kivo · ") + m_model.status());
     setText(m_trayClock, AppModel::clock(m_model.coordinator().elapsed()));
-    setEnabled(m_trayStart, m_start->isEnabled());
-    setEnabled(m_trayPause, open);
-    setEnabled(m_trayStop, open);
-    setText(m_trayPause, paused ? QStringLiteral("繼續") : QStringLiteral("暫停"));
-    const bool recording = state == RecordingState::recording;
-    if (m_tray->property("recording") != QVariant(recording) || m_tray->icon().isNull()) {
-        m_tray->setProperty("recording", recording);
+    // Recording, paused and idle each look their own in the panel.
+    const int look = state == RecordingState::recording ? 1 : paused ? 2 : 0;
+    if (m_tray->property("look") != QVariant(look) || m_tray->icon().isNull()) {
+        m_tray->setProperty("look", look);
         m_tray->setIcon(
-            recording ? KivoSymbols::icon(QStringLiteral("record.circle.fill"), QColor(220, 50, 40))
-                      : KivoSymbols::icon(QStringLiteral("waveform"),
-                                          QGuiApplication::palette().color(QPalette::WindowText)));
+            look == 1 ? KivoSymbols::icon(QStringLiteral("record.circle.fill"), QColor(220, 50, 40))
+            : look == 2
+                ? KivoSymbols::icon(QStringLiteral("pause.circle"), KivoTheme::brand)
+                : KivoSymbols::icon(QStringLiteral("waveform"),
+                                    QGuiApplication::palette().color(QPalette::WindowText)));
     }
 }
 
@@ -165,6 +186,8 @@ void DesktopShell::showAbout() {
         m_about = new AboutWindow;
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setObjectName(QStringLiteral("about"));
+        // A shortcut works only where a visible window holds its command.
+        m_about->addActions({m_start, m_pause, m_stop});
     }
     m_about->show();
     m_about->raise();

@@ -53,6 +53,9 @@ public:
     QAction* quitAction() const { return m_quit; }
     QAction* aboutAction() const { return m_aboutAction; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void refresh();
     void buildMenus();
@@ -75,9 +78,6 @@ private:
     // Tray menu only.
     QAction* m_trayStatus = nullptr;
     QAction* m_trayClock = nullptr;
-    QAction* m_trayStart = nullptr;
-    QAction* m_trayPause = nullptr;
-    QAction* m_trayStop = nullptr;
 };
 
 } // namespace kivo

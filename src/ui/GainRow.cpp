@@ -1,5 +1,6 @@
 #include "ui/GainRow.h"
 
+#include "ui/KivoSlider.h"
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
@@ -16,8 +17,10 @@ namespace kivo {
 
 namespace {
 
-// Slider steps per unit of gain.
+// Slider steps per unit of gain: the arrow keys move 1 %, Page Up and Down 10 %.
 constexpr int kSteps = 1000;
+constexpr int kKeyStep = kSteps / 100;
+constexpr int kPageStep = kSteps / 10;
 constexpr int kSymbolSize = 16;
 
 // A soft green capsule filled in green to the level.
@@ -56,7 +59,7 @@ private:
 GainRow::GainRow(const QString& title, const QString& symbol, QWidget* parent)
     : QWidget(parent)
     , m_levelBar(new LevelBar(*this, this))
-    , m_slider(new QSlider(Qt::Horizontal, this))
+    , m_slider(new KivoSlider(kKeyStep, kPageStep, this))
     , m_percentage(makeLabel(percentage(0), 12, KivoTheme::ink, QFont::Medium, this)) {
     // Two lines, so that the row stays readable in a narrow window: the source and its gain
     // slider above, the level bar below, starting under the title.

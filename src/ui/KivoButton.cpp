@@ -84,7 +84,7 @@ void KivoButton::paintEvent(QPaintEvent*) {
         painter.setBrush(background());
         painter.drawRoundedRect(frame, 8, 8);
     }
-    if (hasFocus() && m_kind != Kind::plain) {
+    if (hasFocus()) {
         painter.setPen(QPen(KivoTheme::green, 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 7, 7);

@@ -1,6 +1,7 @@
 #include "ui/KivoPicker.h"
 
 #include "ui/KivoTheme.h"
+#include "ui/WheelGuard.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -20,6 +21,7 @@ KivoPicker::KivoPicker(QWidget* parent)
     setFont(KivoTheme::font(13));
     setCursor(Qt::PointingHandCursor);
     setIconSize(QSize(kIconSize, kIconSize));
+    WheelGuard::install(this);
 }
 
 QSize KivoPicker::sizeHint() const {

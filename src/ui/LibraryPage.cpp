@@ -205,10 +205,9 @@ void LibraryPage::refresh() {
                                     : QStringLiteral("試著更換關鍵字或來源。"));
     }
 
-    const bool idle = m_model.coordinator().state() == RecordingState::idle;
     for (LibraryRow* row : std::as_const(m_rows)) {
         const bool playing = m_model.playing() && m_model.playbackID() == row->record().id();
-        row->setPlayback(playing, idle);
+        row->setPlayback(playing, m_model.canPlay());
         row->setChangesAllowed(m_model.storageAvailable());
     }
     m_player->refresh();

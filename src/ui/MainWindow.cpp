@@ -13,6 +13,7 @@
 #include "ui/SidebarButton.h"
 #include "ui/StudioPage.h"
 #include "ui/SymbolView.h"
+#include "ui/TabOrder.h"
 #include "ui/WindowFitting.h"
 
 #include <QCloseEvent>
@@ -146,7 +147,22 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
 
     setCentralWidget(root);
     connect(&m_model, &AppModel::changed, this, &MainWindow::refresh);
+    connect(m_studio, &StudioPage::rowsRebuilt, this, [this] { orderTabs(); });
+    connect(m_presets, &PresetsPage::rowsRebuilt, this, [this] { orderTabs(); });
     refresh();
+    orderTabs();
+}
+
+void MainWindow::orderTabs() {
+    // After the rows of this turn are in their layouts.
+    if (!m_tabsOrdered) {
+        return;
+    }
+    m_tabsOrdered = false;
+    QTimer::singleShot(0, this, [this] {
+        m_tabsOrdered = true;
+        TabOrder::followLayouts(this);
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -315,6 +331,7 @@ void MainWindow::refresh() {
     const RecordingState state = m_model.coordinator().state();
     m_topTitle->setText(utf8(textOf(current).title));
     m_statusDot->setColor(state == RecordingState::recording ? KivoTheme::accent
+                          : state == RecordingState::paused  ? KivoTheme::brand
                                                              : KivoTheme::green);
     m_status->setText(m_model.status());
 
@@ -369,7 +386,9 @@ void MainWindow::refreshRecoveries() {
         m_shownRecoveries = items;
         m_recoverButtons.clear();
         while (QLayoutItem* item = m_recoveryRows->takeAt(0)) {
-            delete item->widget();
+            // Later: the click that led here may still be running in one of the row's buttons.
+            item->widget()->hide();
+            item->widget()->deleteLater();
             delete item;
         }
         for (const RecoveryItem& item : items) {
@@ -390,6 +409,7 @@ void MainWindow::refreshRecoveries() {
             m_recoveryRows->addWidget(row);
             row->show();
         }
+        orderTabs();
     }
     const bool enabled = m_model.coordinator().state() == RecordingState::idle &&
                          !m_model.recovering() && m_model.storageAvailable();
@@ -413,6 +433,8 @@ void MainWindow::refreshAlert() {
     m_alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kivo"), *message,
                               QMessageBox::NoButton, this);
     m_alert->setObjectName(QStringLiteral("alert"));
+    // Alerts may hold a record's name or a path: shown as text, never as markup.
+    m_alert->setTextFormat(Qt::PlainText);
     m_alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
     m_alert->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_alert, &QMessageBox::finished, this, [this] {
@@ -452,16 +474,18 @@ void MainWindow::watchScreen() {
     }
     m_screenWatched = true;
     const auto fit = [this] { WindowFitting::fitVisibleScreen(*this); };
+    // One screen at a time: the one the window is on.
     const auto follow = [this, fit](QScreen* screen) {
+        disconnect(m_screenConnection);
         if (screen != nullptr) {
-            connect(screen, &QScreen::availableGeometryChanged, this, fit);
+            m_screenConnection = connect(screen, &QScreen::availableGeometryChanged, this, fit);
         }
-        fit();
     };
-    connect(windowHandle(), &QWindow::screenChanged, this, follow);
-    if (QScreen* current = windowHandle()->screen()) {
-        connect(current, &QScreen::availableGeometryChanged, this, fit);
-    }
+    connect(windowHandle(), &QWindow::screenChanged, this, [follow, fit](QScreen* screen) {
+        follow(screen);
+        fit();
+    });
+    follow(windowHandle()->screen());
 }
 
 } // namespace kivo

@@ -78,6 +78,8 @@ private:
     void refreshAlert();
     void onHeadingButton();
     void watchScreen();
+    // Orders the tab chain as the screen shows the controls, on the next turn of the loop.
+    void orderTabs();
 
     AppModel& m_model;
     DesktopActions& m_desktop;
@@ -106,7 +108,9 @@ private:
     QPointer<QMessageBox> m_alert;
     KivoPage m_shownPage = KivoPage::studio;
     bool m_screenWatched = false;
+    QMetaObject::Connection m_screenConnection; // to the available area of the window's screen
     bool m_fitScheduled = false;
+    bool m_tabsOrdered = true; // false while an ordering waits for its turn
 };
 
 } // namespace kivo

@@ -35,9 +35,11 @@ NameSheet::NameSheet(const QString& title, const QString& name, std::function<vo
     buttons->addWidget(m_save);
     layout->addLayout(buttons);
 
+    // Return presses "儲存", which a blank name keeps disabled: nothing happens then.
+    m_save->setDefault(true);
+    m_cancel->setAutoDefault(false);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_save, &QPushButton::clicked, this, &NameSheet::save);
-    connect(m_field, &QLineEdit::returnPressed, this, &NameSheet::save);
     connect(m_field, &QLineEdit::textChanged, this, [this] { m_save->setEnabled(canSave()); });
     m_save->setEnabled(canSave());
 }

@@ -2,7 +2,7 @@
 
 // A modal sheet that asks for a name: the title, a field ("名稱") holding the name, "取消" and
 // "儲存". Saving passes the name as typed; a name that is empty once white space is trimmed from
-// both ends cannot be saved. Return in the field saves.
+// both ends cannot be saved. Return presses "儲存", the default button, when it is enabled.
 
 #include <QDialog>
 

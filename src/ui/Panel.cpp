@@ -42,6 +42,8 @@ FieldHeading::FieldHeading(const QString& text, QWidget* parent)
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color, QFont::Weight weight,
                   QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    // Names the user typed are shown as typed: "<img src=…>" is text, not an image to load.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(KivoTheme::font(pixels, weight));
     QPalette colors = label->palette();
     colors.setColor(QPalette::WindowText, color);

@@ -41,7 +41,7 @@ public:
     explicit FieldHeading(const QString& text, QWidget* parent = nullptr);
 };
 
-// A label in the interface font at `pixels` size, `weight` and `color`.
+// A plain-text label in the interface font at `pixels` size, `weight` and `color`.
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color,
                   QFont::Weight weight = QFont::Normal, QWidget* parent = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include "application/AppModel.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoSlider.h"
 #include "ui/KivoTheme.h"
 
 #include <QHBoxLayout>
@@ -40,7 +41,8 @@ PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_toggle(new KivoButton(QString(), KivoButton::Kind::prominent, this))
     , m_name(makeLabel(QString(), 13, KivoTheme::ink, QFont::Medium, this))
-    , m_slider(new QSlider(Qt::Horizontal, this))
+    // Milliseconds: the arrow keys move 5 s, Page Up and Down 30 s.
+    , m_slider(new KivoSlider(5000, 30000, this))
     , m_time(makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, this))
     , m_close(new KivoButton(QString(), KivoButton::Kind::plain, this)) {
     content()->setContentsMargins(16, 12, 18, 12);
@@ -50,6 +52,8 @@ PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
 
     m_toggle->setSymbol(QStringLiteral("play.fill"));
     m_close->setSymbol(QStringLiteral("xmark"));
+    m_close->setToolTip(QStringLiteral("結束播放"));
+    m_close->setAccessibleName(QStringLiteral("結束播放"));
     m_name->setMaximumWidth(260);
     m_slider->setAccessibleName(QStringLiteral("播放位置"));
     m_slider->setStyleSheet(
@@ -83,9 +87,13 @@ void PlayerBar::refresh() {
     if (!record) {
         return;
     }
-    m_name->setText(record->name());
+    m_name->setText(m_name->fontMetrics().elidedText(record->name(), Qt::ElideRight, 260));
+    m_name->setToolTip(record->name());
     m_toggle->setSymbol(m_model.playing() ? QStringLiteral("pause.fill")
                                           : QStringLiteral("play.fill"));
+    const QString action = m_model.playing() ? QStringLiteral("暫停播放") : QStringLiteral("播放");
+    m_toggle->setToolTip(action);
+    m_toggle->setAccessibleName(action);
     const QSignalBlocker blocker(m_slider);
     m_slider->setMaximum(milliseconds(m_model.playbackDuration()));
     // The player's position would pull the handle back from under the user's pointer.

@@ -115,6 +115,7 @@ void PresetsPage::rebuild(const QList<RecordingPreset>& presets) {
     }
     m_empty->setVisible(presets.isEmpty());
     m_note->setVisible(!presets.isEmpty());
+    emit rowsRebuilt();
 }
 
 QWidget* PresetsPage::presetPanel(const RecordingPreset& preset) {
@@ -159,7 +160,10 @@ void PresetsPage::confirmDelete(const RecordingPreset& preset) {
     box->setWindowTitle(QStringLiteral("刪除錄音方案？"));
     box->setText(QStringLiteral("刪除錄音方案？"));
     QPushButton* remove = box->addButton(QStringLiteral("刪除方案"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    // Return keeps the preset: only a deliberate choice deletes.
+    remove->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::accent.name()));
+    box->setDefaultButton(cancel);
     connect(box, &QMessageBox::buttonClicked, this, [this, remove, preset](QAbstractButton* b) {
         if (b == remove) {
             m_model.removePreset(preset);

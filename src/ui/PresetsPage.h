@@ -35,6 +35,10 @@ public:
     // The object name of the delete confirmation (a QMessageBox, child of this page).
     static constexpr const char* kDeleteConfirmationName = "deletePresetConfirmation";
 
+signals:
+    // The cards were built anew (the window orders its tab chain again).
+    void rowsRebuilt();
+
 private:
     void rebuild(const QList<RecordingPreset>& presets);
     QWidget* presetPanel(const RecordingPreset& preset);

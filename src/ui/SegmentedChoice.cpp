@@ -30,8 +30,12 @@ SegmentedChoice::SegmentedChoice(const QStringList& options, QWidget* parent)
     setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 7px; padding: 6px 8px;"
                                  " color: %1; background: transparent; }"
                                  "QPushButton:checked { background: white; color: %2;"
-                                 " border: 1px solid %3; }")
-                      .arg(rgb(KivoTheme::muted), rgb(KivoTheme::ink), rgb(KivoTheme::line)));
+                                 " border: 1px solid %3; }"
+                                 "QPushButton:disabled { color: %1; }"
+                                 "QPushButton:checked:disabled { background: %4; }"
+                                 "QPushButton:focus { border: 1.5px solid %5; }")
+                      .arg(rgb(KivoTheme::muted), rgb(KivoTheme::ink), rgb(KivoTheme::line),
+                           rgb(KivoTheme::paper), rgb(KivoTheme::green)));
 }
 
 void SegmentedChoice::paintEvent(QPaintEvent*) {

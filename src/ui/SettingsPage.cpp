@@ -3,6 +3,7 @@
 #include "application/AppModel.h"
 #include "ui/BrandMark.h"
 #include "ui/DesktopActions.h"
+#include "ui/FolderText.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoPicker.h"
 #include "ui/KivoSwitch.h"
@@ -228,10 +229,10 @@ void SettingsPage::refresh() {
         const QSignalBlocker blocker(m_format);
         m_format->setCurrentIndex(formatIndex);
     }
-    const QString path = QDir::toNativeSeparators(defaults.outputDirectory.toLocalFile());
+    const QString path = folderText(defaults.outputDirectory);
     if (path != m_folderPath) {
         m_folderPath = path;
-        m_folder->setToolTip(path);
+        m_folder->setToolTip(QDir::toNativeSeparators(defaults.outputDirectory.toLocalFile()));
         showFolder();
     }
 }

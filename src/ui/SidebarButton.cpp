@@ -50,10 +50,15 @@ void SidebarButton::leaveEvent(QEvent* event) {
 void SidebarButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (m_selected || m_hovered || hasFocus()) {
+    if (m_selected || m_hovered) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(255, 255, 255, m_selected ? 30 : 14));
         painter.drawRoundedRect(QRectF(rect()), 9, 9);
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(KivoTheme::brand, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
     }
     const QColor ink = m_selected ? QColor(Qt::white) : QColor(255, 255, 255, 190);
     const int iconSize = 17;

@@ -2,6 +2,7 @@
 
 #include "application/AppModel.h"
 #include "ui/DesktopActions.h"
+#include "ui/FolderText.h"
 #include "ui/GainRow.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoSwitch.h"
@@ -11,6 +12,7 @@
 #include "ui/SourceCard.h"
 #include "ui/SymbolView.h"
 #include "ui/WaveformView.h"
+#include "ui/WheelGuard.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -44,16 +46,6 @@ QString modeHint(RecordingMode mode) {
         return QStringLiteral("只收錄麥克風，不收錄電腦播放的聲音。");
     }
     return {};
-}
-
-// The folder as the user knows it: a file path, the home folder written "~".
-QString folderText(const QUrl& folder) {
-    QString path = QDir::cleanPath(folder.toLocalFile());
-    const QString home = QDir::homePath();
-    if (path == home || path.startsWith(home + QLatin1Char('/'))) {
-        path = QLatin1Char('~') + path.mid(home.size());
-    }
-    return path;
 }
 
 // A title above a smaller line at the left, `control` at the right.
@@ -115,6 +107,8 @@ QString pageStyleSheet() {
                "QComboBox, QLineEdit { border: 1px solid %1; border-radius: 8px; padding: 6px 10px;"
                " background: white; color: %2; }"
                "QComboBox:focus, QLineEdit:focus { border-color: %3; }"
+               // While a recording runs the saving settings are fixed, and look it.
+               "QComboBox:disabled, QLineEdit:disabled { color: %5; background: %4; }"
                "QComboBox::drop-down { border: none; width: 22px; }"
                "QSlider::groove:horizontal { height: 4px; border-radius: 2px; background: %1; }"
                "QSlider::sub-page:horizontal { border-radius: 2px; background: %3; }"
@@ -127,7 +121,7 @@ QString pageStyleSheet() {
                "QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page,"
                " QScrollBar::sub-page { height: 0; background: none; }")
         .arg(rgb(KivoTheme::line), rgb(KivoTheme::ink), rgb(KivoTheme::green),
-             rgb(KivoTheme::softGreen));
+             rgb(KivoTheme::softGreen), rgb(KivoTheme::muted));
 }
 
 } // namespace
@@ -201,6 +195,7 @@ QWidget* StudioPage::buildSources() {
     m_applicationPicker->setObjectName(QStringLiteral("applicationPicker"));
     m_applicationPicker->setAccessibleName(QStringLiteral("App"));
     m_applicationPicker->addItem(QStringLiteral("請選擇 App"));
+    WheelGuard::install(m_applicationPicker);
     applicationLine->addWidget(m_applicationPicker, 1);
     m_applicationRefresh = refreshButton(QStringLiteral("重新整理 App 與裝置"), panel);
     applicationLine->addWidget(m_applicationRefresh);
@@ -232,6 +227,7 @@ QWidget* StudioPage::buildSources() {
     m_devicePicker->setObjectName(QStringLiteral("devicePicker"));
     m_devicePicker->setAccessibleName(QStringLiteral("輸入裝置"));
     m_devicePicker->addItem(QStringLiteral("系統預設麥克風"));
+    WheelGuard::install(m_devicePicker);
     deviceLine->addWidget(m_devicePicker, 1);
     m_deviceRefresh = refreshButton(QStringLiteral("重新整理裝置"), panel);
     deviceLine->addWidget(m_deviceRefresh);
@@ -544,6 +540,11 @@ void StudioPage::showDevices() {
 }
 
 void StudioPage::showRecent() {
+    // Playing follows the model's rule: not while recording, saving or recovering.
+    const bool canPlay = m_model.canPlay();
+    for (KivoButton* play : std::as_const(m_recentPlayButtons)) {
+        play->setEnabled(canPlay);
+    }
     const QList<RecordingRecord>& records = m_model.library().recordings;
     QList<ShownRecord> recent;
     for (qsizetype index = 0; index < std::min<qsizetype>(records.size(), 2); ++index) {
@@ -555,8 +556,11 @@ void StudioPage::showRecent() {
     }
     m_recentBuilt = true;
     m_shownRecent = recent;
+    m_recentPlayButtons.clear();
     while (QLayoutItem* item = m_recentRows->takeAt(0)) {
-        delete item->widget();
+        // Later: the click that led here may still be running in the row's play button.
+        item->widget()->hide();
+        item->widget()->deleteLater();
         delete item;
     }
     constexpr int kNameWidth = kSideWidth - 2 * 22 - 20 - 10 - 32 - 10;
@@ -579,6 +583,8 @@ void StudioPage::showRecent() {
         play->setObjectName(QStringLiteral("playButton"));
         play->setSymbol(QStringLiteral("play"));
         play->setAccessibleName(QStringLiteral("播放 ") + shown.name);
+        play->setToolTip(QStringLiteral("播放"));
+        m_recentPlayButtons.append(play);
         layout->addWidget(play);
         connect(play, &QAbstractButton::clicked, this, [this, id = shown.id] {
             for (const RecordingRecord& record : m_model.library().recordings) {
@@ -591,6 +597,7 @@ void StudioPage::showRecent() {
         m_recentRows->addWidget(row);
     }
     m_recentEmpty->setVisible(recent.isEmpty());
+    emit rowsRebuilt();
 }
 
 } // namespace kivo

@@ -52,6 +52,10 @@ public:
     // Shows the model as it is now; touches only what differs from what is shown.
     void refresh();
 
+signals:
+    // The recent rows were built anew (the window orders its tab chain again).
+    void rowsRebuilt();
+
 private:
     QWidget* buildSources();
     QWidget* buildPreview();
@@ -98,6 +102,7 @@ private:
     QLabel* m_summary = nullptr;
 
     QVBoxLayout* m_recentRows = nullptr;
+    QList<KivoButton*> m_recentPlayButtons;
     QLabel* m_recentEmpty = nullptr;
 
     // What the pickers and the recent list show now, so that they are rebuilt only on a change.

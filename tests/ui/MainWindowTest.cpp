@@ -13,12 +13,14 @@
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 
 using namespace kivo;
 using namespace kivo::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -132,11 +134,17 @@ private slots:
         QCOMPARE(fixture.model().library().presets.first().name, QStringLiteral(" 訪談 "));
     }
 
+    // A name is shown as typed, never as markup. A session exported before is recovered at once,
+    // from within the click on its own row's button.
     void noticeAlertAndRecoveryPanelFollowTheModel() {
         UiFixture fixture;
         RecordingConfiguration configuration(QUrl::fromLocalFile(fixture.folder()));
-        configuration.name = QStringLiteral("週會");
-        const RecoveryManifest manifest(QUuid::createUuid(), Date{800000000}, configuration);
+        configuration.name = QStringLiteral("<b>週會</b>");
+        RecoveryManifest manifest(QUuid::createUuid(), Date{800000000}, configuration);
+        const QString exported = fixture.folder() + QStringLiteral("/週會.m4a");
+        QVERIFY(QFile(exported).open(QIODevice::WriteOnly));
+        manifest.exported = RecordingRecord(manifest.id, configuration.name, manifest.startedAt,
+                                            1.0, configuration, {QUrl::fromLocalFile(exported)});
         const QString session = fixture.model().capturesRoot() + QLatin1Char('/') +
                                 manifest.id.toString(QUuid::WithoutBraces);
         QVERIFY(QDir().mkpath(session));
@@ -148,9 +156,19 @@ private slots:
         QVERIFY(!window.recoveryPanel()->isVisible());
         fixture.model().scanRecoveries();
         QVERIFY(window.recoveryPanel()->isVisible());
-        QVERIFY(visibleTexts(window.recoveryPanel()).contains(QStringLiteral("週會")));
+        for (QLabel* label : window.recoveryPanel()->findChildren<QLabel*>()) {
+            QVERIFY(label->text() != configuration.name || label->textFormat() == Qt::PlainText);
+        }
+        QVERIFY(visibleTexts(window.recoveryPanel()).contains(configuration.name));
         fixture.record();
-        QVERIFY(!buttonWithText(window.recoveryPanel(), QStringLiteral("復原音檔"))->isEnabled());
+        QAbstractButton* recover =
+            buttonWithText(window.recoveryPanel(), QStringLiteral("復原音檔"));
+        QVERIFY(!recover->isEnabled());
+        fixture.model().stop();
+        QTRY_VERIFY(recover->isEnabled());
+        QTest::mouseClick(recover, Qt::LeftButton);
+        QCOMPARE(*fixture.model().notice(), QStringLiteral("已復原「<b>週會</b>」。"));
+        QVERIFY(!window.recoveryPanel()->isVisible());
 
         fixture.model().setNotice(QStringLiteral("已保存"));
         QVERIFY(window.noticeLine()->isVisible());
@@ -195,14 +213,14 @@ private slots:
         QVERIFY(shell.startAction()->isEnabled());
         QVERIFY(!shell.stopAction()->isEnabled());
         fixture.pause();
-        QCOMPARE(shell.pauseAction()->text(), QStringLiteral("繼續錄音"));
+        QCOMPARE(shell.pauseAction()->text(), QStringLiteral("繼續錄音(&P)"));
         QVERIFY(shell.trayMenu());
         QStringList trayTexts;
         for (QAction* action : shell.trayMenu()->actions()) {
             trayTexts.append(action->text());
         }
         QVERIFY(trayTexts.contains(QStringLiteral("Kivo · 已暫停")));
-        QVERIFY(trayTexts.contains(QStringLiteral("繼續")));
+        QVERIFY(trayTexts.contains(QStringLiteral("繼續錄音(&P)")));
         shell.pauseAction()->trigger();
         QCOMPARE(fixture.model().coordinator().state(), RecordingState::recording);
 
@@ -214,6 +232,57 @@ private slots:
         shell.quitAction()->trigger();
         QTRY_COMPARE(fixture.model().coordinator().state(), RecordingState::idle);
         QCOMPARE(fixture.backend().calls.count(QStringLiteral("stop")), 1);
+    }
+
+    // The recording commands work from the about window and the tray's menu with the main window
+    // hidden; Escape closes the about window. Tab follows the screen, rows built later included.
+    void commandsWorkFromEveryWindowAndTabFollowsTheScreen() {
+        UiFixture fixture(1);
+        KivoAppDelegate delegate(std::make_shared<AnsweringQuestion>());
+        DesktopShell shell(fixture.model(), delegate, fixture.desktop(), true);
+        const auto press = [](QWidget* target, char key) {
+            QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier | Qt::ShiftModifier);
+        };
+        shell.showAbout();
+        QVERIFY(QTest::qWaitForWindowActive(shell.aboutWindow()));
+        press(shell.aboutWindow(), 'R');
+        QTRY_COMPARE(fixture.model().coordinator().state(), RecordingState::recording);
+        QTest::keyClick(shell.aboutWindow(), Qt::Key_Escape);
+        QTRY_VERIFY(!shell.aboutWindow());
+        shell.trayMenu()->popup(QPoint(10, 10));
+        QVERIFY(QTest::qWaitForWindowExposed(shell.trayMenu()));
+        press(shell.trayMenu(), 'P');
+        QCOMPARE(fixture.model().coordinator().state(), RecordingState::paused);
+        press(shell.trayMenu(), 'S');
+        QTRY_COMPARE(fixture.model().coordinator().state(), RecordingState::idle);
+        shell.trayMenu()->hide();
+
+        MainWindow& window = shell.window();
+        shell.showWindow();
+        fixture.model().scanRecoveries(); // rows built after the window
+        RecordingConfiguration configuration(QUrl::fromLocalFile(fixture.folder()));
+        const RecoveryManifest manifest(QUuid::createUuid(), Date{800000000}, configuration);
+        const QString session = fixture.model().capturesRoot() + QStringLiteral("/x");
+        QVERIFY(QDir().mkpath(session));
+        QFile file(session + QStringLiteral("/session.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(manifest.encoded()) > 0);
+        file.close();
+        fixture.model().scanRecoveries();
+        QTest::qWait(0);
+        QList<QWidget*> chain;
+        for (QWidget* w = window.pageButton(KivoPage::studio); !chain.contains(w);
+             w = w->nextInFocusChain()) {
+            chain.append(w);
+        }
+        const QList<QWidget*> expected{window.headingButton(),
+                                       buttonWithText(window.recoveryPanel(), u"復原音檔"_s),
+                                       window.findChild<QWidget*>(u"modeCard_system"_s),
+                                       window.findChild<QWidget*>(u"playButton"_s),
+                                       window.findChild<QWidget*>(u"mainButton"_s)};
+        for (qsizetype i = 1; i < expected.size(); ++i) {
+            QVERIFY2(chain.indexOf(expected[i - 1]) < chain.indexOf(expected[i]),
+                     qPrintable(QString::number(i)));
+        }
     }
 
     // Without a tray a closed window would leave a recording running out of sight: closing

@@ -105,6 +105,7 @@ private slots:
         QTest::addColumn<int>("left");
         QTest::newRow("delete") << u"刪除方案"_s << 1;
         QTest::newRow("cancel") << u"取消"_s << 2;
+        QTest::newRow("Return keeps it") << QString() << 2;
     }
 
     void deleteAsksFirst() {
@@ -118,7 +119,11 @@ private slots:
         auto* box =
             page.findChild<QMessageBox*>(QLatin1String(PresetsPage::kDeleteConfirmationName));
         QVERIFY(box && box->isVisible() && box->windowTitle() == u"刪除錄音方案？"_s);
-        QTest::mouseClick(buttonWithText(box, answer), Qt::LeftButton);
+        if (answer.isEmpty()) {
+            QTest::keyClick(box, Qt::Key_Return);
+        } else {
+            QTest::mouseClick(buttonWithText(box, answer), Qt::LeftButton);
+        }
         QCOMPARE(fixture.model().library().presets.size(), left);
         QCOMPARE(fixture.model().library().presets.last().name, u"訪談"_s);
     }

@@ -218,15 +218,17 @@ private slots:
         QFETCH(QString, calls);
         QFETCH(QString, bar);
         QFETCH(QString, page);
-        UiFixture fixture;
+        UiFixture fixture(1);
         RecordingControlsView controls(fixture.model());
         StudioPage studio(fixture.model(), fixture.desktop());
         run(fixture, controls, steps);
+        // The recent recording cannot be played while the recorder is busy.
+        page += steps.isEmpty() ? u" playButton"_s : u" playButton(off)"_s;
         QCOMPARE(fixture.backend().calls.join(u' '), calls);
         QCOMPARE(shownControls(&controls, u"busyIndicator mainButton pauseButton"_s), bar);
-        QCOMPARE(shownControls(&studio,
-                               u"modeCard_system microphoneSwitch devicePicker "
-                               u"formatChoice systemGainRow microphoneGainRow muteButton"_s),
+        QCOMPARE(shownControls(&studio, u"modeCard_system microphoneSwitch devicePicker "
+                                        u"formatChoice systemGainRow microphoneGainRow muteButton "
+                                        u"playButton"_s),
                  page);
         if (steps.startsWith(u"holdStop"_s)) {
             fixture.backend().onExportProgress(0.427);

@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 
 #include "infrastructure/storage/LibraryStore.h"
+#include "infrastructure/storage/LinuxSessionFolders.h"
 
 #include <QFile>
 #include <QLabel>
@@ -91,6 +92,7 @@ UiFixture::UiFixture(int records, QList<int> missing)
     services.sources = std::make_unique<FakeSourceCatalog>();
     services.players = std::make_unique<StatePlayers>();
     services.trash = std::make_unique<RemovingTrash>();
+    services.sessions = std::make_unique<LinuxSessionFolders>();
     services.defaultOutputFolder = output;
     m_model = std::make_unique<AppModel>(std::move(services));
 }

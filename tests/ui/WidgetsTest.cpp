@@ -1,12 +1,20 @@
 #include "TestMain.h"
 #include "UiTestSupport.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoPicker.h"
+#include "ui/KivoSlider.h"
 #include "ui/KivoTheme.h"
 #include "ui/NameSheet.h"
 
+#include <QApplication>
 #include <QFontInfo>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpontaneKeyEvent>
 #include <QTest>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -19,6 +27,58 @@ private slots:
     void interfaceTextUsesTheTraditionalChineseFace() {
         const QFontInfo face(KivoTheme::font(12));
         QCOMPARE(face.family(), QStringLiteral("Noto Sans CJK TC"));
+    }
+
+    // On a scrolling page the wheel moves a slider or a picker only once it has the focus; until
+    // then the page scrolls. A click on a slider's track jumps there; the keys step.
+    void controlsTakeTheWheelOnlyWithFocus() {
+        QScrollArea page;
+        auto* content = new QWidget;
+        auto* layout = new QVBoxLayout(content);
+        auto* slider = new KivoSlider(10, 100);
+        slider->setRange(0, 1000);
+        slider->setValue(500);
+        auto* picker = new KivoPicker;
+        picker->addItems({QStringLiteral("一"), QStringLiteral("二"), QStringLiteral("三")});
+        picker->setCurrentIndex(1);
+        layout->addWidget(slider);
+        layout->addWidget(picker);
+        layout->addSpacing(3000);
+        page.setWidget(content);
+        page.resize(400, 300);
+        page.show();
+        page.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        const auto wheel = [](QWidget* control) {
+            QWheelEvent event(QPointF(5, 5), control->mapToGlobal(QPointF(5, 5)), QPoint(),
+                              QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            // As from the mouse (sendEvent would mark it synthesized): only such wheel events
+            // travel on to the parents.
+            QSpontaneKeyEvent::setSpontaneous(&event);
+            qApp->notify(control, &event);
+        };
+        for (QWidget* control : {static_cast<QWidget*>(slider), static_cast<QWidget*>(picker)}) {
+            page.setFocus();
+            page.verticalScrollBar()->setValue(0);
+            wheel(control);
+            QVERIFY(page.verticalScrollBar()->value() > 0);
+            control->setFocus();
+            wheel(control);
+        }
+        QCOMPARE(picker->currentIndex(), 2);
+        QVERIFY(slider->value() != 500);
+
+        slider->setValue(500);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(slider->value(), 510);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QCOMPARE(slider->value(), 610);
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(slider->value(), 1000);
+        QTest::mouseClick(slider, Qt::LeftButton, {},
+                          QPoint(slider->width() / 4, slider->height() / 2));
+        QVERIFY2(qAbs(slider->value() - 250) < 60, qPrintable(QString::number(slider->value())));
     }
 
     void nameSheetPassesTheNameAsTyped_data() {
@@ -39,10 +99,12 @@ private slots:
         NameSheet sheet(
             QStringLiteral("儲存錄音方案"), QStringLiteral("我的錄音方案"),
             [&](const QString& name) { saved.append(name); }, &parent);
+        sheet.show();
         sheet.field()->setText(typed);
         QCOMPARE(sheet.saveButton()->isEnabled(), saves);
         QTest::keyClick(sheet.field(), Qt::Key_Return);
         QCOMPARE(saved, saves ? QStringList{typed} : QStringList{});
+        QCOMPARE(sheet.isVisible(), !saves); // a blank name: Return does nothing at all
     }
 };
 
