@@ -60,6 +60,7 @@ AppModel::AppModel(AppServices services, QObject* parent)
     takeWriterLock();
     try {
         m_library = m_services.storage->load();
+        listChanged();
         m_configuration = m_library.settings;
         m_defaultConfiguration = m_library.settings;
         m_storageAvailable = m_writerLock == WriterLock::held;
@@ -175,6 +176,7 @@ void AppModel::retryWriterLock() {
     try {
         // The other Kivo may have changed it. The studio keeps what the user set up.
         m_library = m_services.storage->load();
+        listChanged();
         m_defaultConfiguration = m_library.settings;
         m_storageAvailable = true;
         if (showingReason) {
@@ -236,6 +238,7 @@ void AppModel::setNotice(std::optional<QString> notice) {
 void AppModel::setSearch(QString search) {
     if (m_search != search) {
         m_search = std::move(search);
+        listChanged();
         emit changed();
     }
 }
@@ -243,6 +246,7 @@ void AppModel::setSearch(QString search) {
 void AppModel::setSourceFilter(QString filter) {
     if (m_sourceFilter != filter) {
         m_sourceFilter = std::move(filter);
+        listChanged();
         emit changed();
     }
 }
@@ -250,6 +254,7 @@ void AppModel::setSourceFilter(QString filter) {
 void AppModel::setNewestFirst(bool newestFirst) {
     if (m_newestFirst != newestFirst) {
         m_newestFirst = newestFirst;
+        listChanged();
         emit changed();
     }
 }
@@ -472,6 +477,7 @@ void AppModel::storeRecord(const RecordingRecord& record) {
         return;
     }
     m_library = std::move(updated);
+    listChanged();
     try {
         m_coordinator->acknowledgeSaved();
         m_notice = QStringLiteral("已保存「") + record.name() + QStringLiteral("」。");
@@ -685,6 +691,7 @@ void AppModel::finishRecovery(const RecoveryItem& item, const Result<RecordingRe
         KivoLibrary updated = withRecordFirst(m_library, record);
         m_services.storage->save(updated);
         m_library = std::move(updated);
+        listChanged();
         m_services.sessions->remove(item.directory);
         m_notice = QStringLiteral("已復原「") + record.name() + QStringLiteral("」。");
     } catch (const std::exception& error) {
@@ -698,7 +705,17 @@ void AppModel::finishRecovery(const RecoveryItem& item, const Result<RecordingRe
 
 // --- Library ---
 
+void AppModel::listChanged() {
+    m_filtered.reset();
+    ++m_listRevision;
+}
+
 QList<RecordingRecord> AppModel::filteredRecords() const {
+    // Computed once per change of the library, the search, the filter or the order: the window
+    // reads it on every change of anything, many times a second while recording.
+    if (m_filtered) {
+        return *m_filtered;
+    }
     QList<RecordingRecord> records;
     for (const RecordingRecord& record : m_library.recordings) {
         const bool matchesSearch =
@@ -714,6 +731,7 @@ QList<RecordingRecord> AppModel::filteredRecords() const {
         const double right = b.createdAt().secondsSinceReferenceDate;
         return m_newestFirst ? left > right : left < right;
     });
+    m_filtered = records;
     return records;
 }
 
@@ -726,6 +744,7 @@ bool AppModel::persistLibrary() {
     } catch (const std::exception& error) {
         try {
             m_library = m_services.storage->load();
+            listChanged();
         } catch (const std::exception&) {
             // The in-memory library stays as it is.
         }
@@ -790,6 +809,7 @@ void AppModel::rename(const RecordingRecord& record, const QString& name) {
         return;
     }
     found->setName(firstCharacters(trimmed, RecordingConfiguration::kMaximumNameLength));
+    listChanged();
     persistLibrary();
 }
 
@@ -817,6 +837,7 @@ void AppModel::trash(const RecordingRecord& record) {
             [&](const RecordingRecord& stored) { return stored.id() == record.id(); });
         m_services.storage->save(updated);
         m_library = std::move(updated);
+        listChanged();
         m_notice = QStringLiteral("已移至垃圾桶。");
     } catch (const std::exception& error) {
         m_alertMessage = kTrashFailed + describe(error);

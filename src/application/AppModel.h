@@ -131,7 +131,11 @@ public:
     void recover(const RecoveryItem& item, std::function<void()> done = {});
 
     // --- Library, playback, presets, settings ---
+    // The library's records that the search and the source filter let through, in the chosen
+    // order. Kept until one of those changes.
     QList<RecordingRecord> filteredRecords() const;
+    // Changes whenever filteredRecords() may have.
+    quint64 listRevision() const { return m_listRevision; }
     bool persistLibrary();
     void saveDefaults();
     void savePreset(const QString& name);
@@ -162,6 +166,8 @@ private:
     void retryWriterLock();
     void tick();
     void followRecordingState();
+    // The records, the search, the filter or the order changed.
+    void listChanged();
     void checkSettled();
     void finishSettling(bool settled);
     void playbackFailed(const QString& why);
@@ -210,6 +216,8 @@ private:
     QList<float> m_waveHistory;
     bool m_microphoneMuted = false;
     std::optional<double> m_exportProgress;
+    mutable std::optional<QList<RecordingRecord>> m_filtered; // filteredRecords(), once computed
+    quint64 m_listRevision = 0;
 
     int m_stopsInProgress = 0;
     std::vector<std::function<void()>> m_afterStops;

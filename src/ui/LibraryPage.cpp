@@ -5,37 +5,22 @@
 #include "ui/KivoPicker.h"
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
-#include "ui/LibraryRow.h"
+#include "ui/LibraryList.h"
+#include "ui/LibraryListModel.h"
+#include "ui/LibraryRowDelegate.h"
 #include "ui/NameSheet.h"
 #include "ui/Panel.h"
 #include "ui/PlayerBar.h"
-
-#include <QFileInfo>
 
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <algorithm>
 
 namespace kivo {
 
 namespace {
-
-QList<QUrl> existingFiles(const RecordingRecord& record) {
-    QList<QUrl> files;
-    for (const QUrl& file : record.files()) {
-        if (QFileInfo::exists(file.toLocalFile())) {
-            files.append(file);
-        }
-    }
-    return files;
-}
-
-bool firstFileExists(const RecordingRecord& record) {
-    return !record.files().isEmpty() && QFileInfo::exists(record.files().first().toLocalFile());
-}
 
 // A column title of the list's header, `width` wide (0: the stretching first column).
 QLabel* columnTitle(const QString& text, int width, QWidget* parent) {
@@ -55,10 +40,10 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     , m_search(new QLineEdit(this))
     , m_source(new KivoPicker(this))
     , m_order(new KivoPicker(this))
-    , m_list(new Panel(this))
+    , m_panel(new Panel(this))
     , m_header(new QWidget(this))
-    , m_rowsBox(new QWidget(this))
-    , m_rowsLayout(nullptr)
+    , m_listModel(new LibraryListModel(this))
+    , m_list(new LibraryList(*m_listModel, this))
     , m_empty(new QWidget(this))
     , m_emptySymbol(new QLabel(this))
     , m_emptyTitle(makeLabel(QString(), 15, KivoTheme::ink, QFont::DemiBold, this))
@@ -66,6 +51,7 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     , m_player(new PlayerBar(model, this)) {
     // Filter bar.
     m_search->setPlaceholderText(QStringLiteral("搜尋錄音名稱"));
+    m_search->setAccessibleName(QStringLiteral("搜尋錄音名稱"));
     m_search->addAction(KivoSymbols::icon(QStringLiteral("magnifyingglass"), KivoTheme::muted),
                         QLineEdit::LeadingPosition);
     m_search->setClearButtonEnabled(true);
@@ -92,22 +78,19 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
         makeLabel(QStringLiteral("排序"), 12, KivoTheme::muted, QFont::Medium, this));
     filters->addWidget(m_order);
 
-    // The list: header, rows, or an empty state in their place.
+    // The list: header and rows, or an empty state in their place.
     auto* header = new QHBoxLayout(m_header);
-    header->setContentsMargins(0, 0, 0, 0);
-    header->setSpacing(12);
+    header->setContentsMargins(4, 0, 0, 0);
+    header->setSpacing(LibraryRowDelegate::kSpacing);
     header->addWidget(columnTitle(QStringLiteral("錄音名稱 / 來源"), 0, m_header), 1);
-    header->addWidget(columnTitle(QStringLiteral("格式"), LibraryRow::kFormatWidth, m_header));
-    header->addWidget(columnTitle(QStringLiteral("長度"), LibraryRow::kLengthWidth, m_header));
-    QLabel* actions = columnTitle(QStringLiteral("操作"), LibraryRow::kActionsWidth, m_header);
+    header->addWidget(
+        columnTitle(QStringLiteral("格式"), LibraryRowDelegate::kFormatWidth, m_header));
+    header->addWidget(
+        columnTitle(QStringLiteral("長度"), LibraryRowDelegate::kLengthWidth, m_header));
+    QLabel* actions =
+        columnTitle(QStringLiteral("操作"), LibraryRowDelegate::kActionsWidth, m_header);
     actions->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     header->addWidget(actions);
-
-    // The window scrolls the page; the list grows with its rows.
-    m_rowsLayout = new QVBoxLayout(m_rowsBox);
-    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
-    m_rowsLayout->setSpacing(0);
-    m_rowsLayout->addStretch();
 
     m_emptySymbol->setPixmap(KivoSymbols::icon(QStringLiteral("waveform"), KivoTheme::muted)
                                  .pixmap(QSize(36, 36), devicePixelRatioF()));
@@ -123,32 +106,53 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     empty->addSpacing(4);
     empty->addStretch();
 
-    m_list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    m_list->content()->addLayout(filters);
-    m_list->content()->addSpacing(6);
-    m_list->content()->addWidget(m_header);
-    m_list->content()->addWidget(m_rowsBox, 1);
-    m_list->content()->addWidget(m_empty, 1);
+    // The page fills the window's height; the list scrolls within it.
+    m_list->setMinimumHeight(3 * LibraryRowDelegate::kRowHeight);
+    m_panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_panel->content()->addLayout(filters);
+    m_panel->content()->addSpacing(6);
+    m_panel->content()->addWidget(m_header);
+    m_panel->content()->addWidget(m_list, 1);
+    m_panel->content()->addWidget(m_empty, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
-    layout->addWidget(m_list, 1);
+    layout->addWidget(m_panel, 1);
     layout->addWidget(m_player);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     connect(m_search, &QLineEdit::textChanged, &m_model, &AppModel::setSearch);
     connect(m_source, &KivoPicker::currentIndexChanged, this,
             [this] { m_model.setSourceFilter(m_source->currentData().toString()); });
     connect(m_order, &KivoPicker::currentIndexChanged, this,
             [this] { m_model.setNewestFirst(m_order->currentData().toBool()); });
+    connect(m_list, &LibraryList::playRequested, this,
+            [this](const RecordingRecord& record) { m_model.play(record); });
+    connect(m_list, &LibraryList::revealRequested, this, &LibraryPage::reveal);
+    connect(m_list, &LibraryList::renameRequested, this, &LibraryPage::rename);
+    connect(m_list, &LibraryList::shareRequested, this, &LibraryPage::share);
+    connect(m_list, &LibraryList::trashRequested, this, &LibraryPage::confirmTrash);
+    // Files removed or brought back outside Kivo are noticed for the rows on screen.
+    m_fileCheck.setInterval(kFileCheckMilliseconds);
+    connect(&m_fileCheck, &QTimer::timeout, this, [this] {
+        const auto [first, last] = m_list->visibleRows();
+        m_listModel->checkFiles(first, last);
+    });
     connect(&m_model, &AppModel::changed, this, &LibraryPage::refresh);
     refresh();
 }
 
 void LibraryPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    m_filesChecked.invalidate();
     refresh();
+    m_listModel->checkAllFiles();
+    m_fileCheck.start();
+}
+
+void LibraryPage::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_fileCheck.stop();
 }
 
 void LibraryPage::refresh() {
@@ -166,74 +170,45 @@ void LibraryPage::refresh() {
         m_order->setCurrentIndex(index);
     }
 
-    const QList<RecordingRecord> records = m_model.filteredRecords();
-    // Files removed outside Kivo are noticed when the list changes, when the page is shown, and
-    // otherwise at most every few seconds: the model changes many times a second while recording.
-    const bool sameRecords =
-        std::equal(records.begin(), records.end(), m_keys.begin(), m_keys.end(),
-                   [](const RecordingRecord& record, const RowKey& key) {
-                       return record.id() == key.id && record.name() == key.name;
-                   });
-    if (!sameRecords || !m_filesChecked.isValid() ||
-        m_filesChecked.elapsed() > kFileCheckMilliseconds) {
-        QList<RowKey> keys;
-        keys.reserve(records.size());
-        for (const RecordingRecord& record : records) {
-            QList<bool> present;
-            for (const QUrl& file : record.files()) {
-                present.append(QFileInfo::exists(file.toLocalFile()));
-            }
-            keys.append({record.id(), record.name(), present});
-        }
-        m_filesChecked.start();
-        if (keys != m_keys) {
-            rebuildRows(records, keys);
+    // The model changes many times a second while recording; the list only when it did.
+    if (m_shownRevision != m_model.listRevision()) {
+        m_shownRevision = m_model.listRevision();
+        m_listModel->setRecords(m_model.filteredRecords());
+        const bool listed = m_listModel->rowCount() > 0;
+        m_header->setVisible(listed);
+        m_list->setVisible(listed);
+        m_empty->setVisible(!listed);
+        if (!listed) {
+            const bool libraryEmpty = m_model.library().recordings.isEmpty();
+            m_emptySymbol->setVisible(libraryEmpty);
+            m_emptyTitle->setText(libraryEmpty ? QStringLiteral("還沒有錄音")
+                                               : QStringLiteral("沒有符合條件的錄音"));
+            m_emptyMessage->setText(libraryEmpty
+                                        ? QStringLiteral("開始一段新錄音，把想留的聲音保存下來。")
+                                        : QStringLiteral("試著更換關鍵字或來源。"));
         }
     }
-
-    const bool listed = !records.isEmpty();
-    m_header->setVisible(listed);
-    m_rowsBox->setVisible(listed);
-    m_empty->setVisible(!listed);
-    if (!listed) {
-        const bool libraryEmpty = m_model.library().recordings.isEmpty();
-        m_emptySymbol->setVisible(libraryEmpty);
-        m_emptyTitle->setText(libraryEmpty ? QStringLiteral("還沒有錄音")
-                                           : QStringLiteral("沒有符合條件的錄音"));
-        m_emptyMessage->setText(libraryEmpty
-                                    ? QStringLiteral("開始一段新錄音，把想留的聲音保存下來。")
-                                    : QStringLiteral("試著更換關鍵字或來源。"));
-    }
-
-    for (LibraryRow* row : std::as_const(m_rows)) {
-        const bool playing = m_model.playing() && m_model.playbackID() == row->record().id();
-        row->setPlayback(playing, m_model.canPlay());
-        row->setChangesAllowed(m_model.storageAvailable());
-    }
+    m_listModel->setPlayback(m_model.playing() ? m_model.playbackID() : std::nullopt,
+                             m_model.canPlay());
+    m_list->setChangesAllowed(m_model.storageAvailable());
     m_player->refresh();
 }
 
-void LibraryPage::rebuildRows(const QList<RecordingRecord>& records, const QList<RowKey>& keys) {
-    // Deleted later: a row may be rebuilt from within one of its own signals.
-    for (LibraryRow* row : std::as_const(m_rows)) {
-        m_rowsLayout->removeWidget(row);
-        row->hide();
-        row->deleteLater();
+QList<QUrl> LibraryPage::existingFiles(const RecordingRecord& record) const {
+    for (int row = 0; row < m_listModel->rowCount(); ++row) {
+        if (m_listModel->record(row).id() != record.id()) {
+            continue;
+        }
+        const LibraryListModel::Files files = m_listModel->files(row);
+        QList<QUrl> existing;
+        for (qsizetype i = 0; i < record.files().size(); ++i) {
+            if (!files.checked || files.present.value(i)) {
+                existing.append(record.files().at(i));
+            }
+        }
+        return existing;
     }
-    m_rows.clear();
-    for (const RecordingRecord& record : records) {
-        auto* row = new LibraryRow(record, firstFileExists(record), m_rowsBox);
-        m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row);
-        // At once, not after the next turn of the event loop as a layout would.
-        row->show();
-        m_rows.append(row);
-        connect(row, &LibraryRow::playRequested, this, [this, record] { m_model.play(record); });
-        connect(row, &LibraryRow::revealRequested, this, [this, record] { reveal(record); });
-        connect(row, &LibraryRow::renameRequested, this, [this, record] { rename(record); });
-        connect(row, &LibraryRow::shareRequested, this, [this, record] { share(record); });
-        connect(row, &LibraryRow::trashRequested, this, [this, record] { confirmTrash(record); });
-    }
-    m_keys = keys;
+    return record.files();
 }
 
 void LibraryPage::reveal(const RecordingRecord& record) {
@@ -249,10 +224,11 @@ void LibraryPage::rename(const RecordingRecord& record) {
 }
 
 void LibraryPage::share(const RecordingRecord& record) {
-    if (!firstFileExists(record)) {
+    const QList<QUrl> files = existingFiles(record);
+    if (files.isEmpty()) {
         return;
     }
-    m_desktop.copyFiles(existingFiles(record));
+    m_desktop.copyFiles(files);
     m_model.setNotice(QStringLiteral("已複製音檔，可貼到其他 App。"));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The library page: the finished recordings with a search field and source and order pickers,
-// one row per recording (play, show in the file manager, rename, share, move to the trash), the
+// the list of records (play, show in the file manager, rename, share, move to the trash), the
 // empty states, and the player bar under the list. The list, the search and the playback live in
 // the model; the page only shows them and passes the user's choices on.
 //
@@ -9,21 +9,19 @@
 
 #include "domain/RecordingRecord.h"
 
-#include <QElapsedTimer>
-#include <QList>
-#include <QUuid>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
 class QLineEdit;
-class QVBoxLayout;
 
 namespace kivo {
 
 class AppModel;
 class DesktopActions;
 class KivoPicker;
-class LibraryRow;
+class LibraryList;
+class LibraryListModel;
 class Panel;
 class PlayerBar;
 
@@ -31,56 +29,51 @@ class LibraryPage : public QWidget {
     Q_OBJECT
 
 public:
+    // While the page is shown, the files of the rows on screen are looked for this often.
+    static constexpr int kFileCheckMilliseconds = 3000;
+
     LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* parent = nullptr);
 
-    // Shows the model as it is now. The rows are built again only when the listed records, their
-    // names or which of their files exist change; otherwise only their play buttons follow.
+    // Shows the model as it is now. The list is given new records only when the model's list
+    // changed; otherwise only the playing row follows.
     void refresh();
 
     QLineEdit* searchField() const { return m_search; }
     KivoPicker* sourcePicker() const { return m_source; }
     KivoPicker* orderPicker() const { return m_order; }
-    // The rows shown now, in list order.
-    const QList<LibraryRow*>& rows() const { return m_rows; }
+    LibraryList* list() const { return m_list; }
+    LibraryListModel* listModel() const { return m_listModel; }
     PlayerBar* playerBar() const { return m_player; }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    // What a row shows that can change while it is listed.
-    struct RowKey {
-        QUuid id;
-        QString name;
-        QList<bool> present;
-        bool operator==(const RowKey&) const = default;
-    };
-
-    void rebuildRows(const QList<RecordingRecord>& records, const QList<RowKey>& keys);
     void reveal(const RecordingRecord& record);
     void rename(const RecordingRecord& record);
     void share(const RecordingRecord& record);
     void confirmTrash(const RecordingRecord& record);
+    // The record's files that were found (all of them, before they were looked for).
+    QList<QUrl> existingFiles(const RecordingRecord& record) const;
 
     AppModel& m_model;
     DesktopActions& m_desktop;
     QLineEdit* m_search;
     KivoPicker* m_source;
     KivoPicker* m_order;
-    Panel* m_list;
+    Panel* m_panel;
     QWidget* m_header;
-    QWidget* m_rowsBox;
-    QVBoxLayout* m_rowsLayout;
+    LibraryListModel* m_listModel;
+    LibraryList* m_list;
     QWidget* m_empty;
     QLabel* m_emptySymbol;
     QLabel* m_emptyTitle;
     QLabel* m_emptyMessage;
     PlayerBar* m_player;
-    QList<LibraryRow*> m_rows;
-    QList<RowKey> m_keys;
-    // When the files were last looked for.
-    QElapsedTimer m_filesChecked;
-    static constexpr qint64 kFileCheckMilliseconds = 3000;
+    // The model's list revision the list shows; none before the first refresh.
+    std::optional<quint64> m_shownRevision;
+    QTimer m_fileCheck;
 };
 
 } // namespace kivo

@@ -131,6 +131,8 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
         page->setVisible(false);
         stack->addWidget(page);
     }
+    // The library's list fills what the heading leaves; the other pages stay at the top.
+    stack->setStretchFactor(m_library, 1);
     stack->addStretch();
 
     m_scroll = new QScrollArea;

@@ -39,6 +39,14 @@ FieldHeading::FieldHeading(const QString& text, QWidget* parent)
     setPalette(colors);
 }
 
+QString plainToolTip(const QString& text) {
+    if (text.isEmpty()) {
+        return text;
+    }
+    return QStringLiteral("<p style=\"white-space: pre-wrap\">") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color, QFont::Weight weight,
                   QWidget* parent) {
     auto* label = new QLabel(text, parent);

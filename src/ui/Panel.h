@@ -41,6 +41,9 @@ public:
     explicit FieldHeading(const QString& text, QWidget* parent = nullptr);
 };
 
+// A tooltip that shows `text` as written, even when it looks like markup (a record's name).
+QString plainToolTip(const QString& text);
+
 // A plain-text label in the interface font at `pixels` size, `weight` and `color`.
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color,
                   QFont::Weight weight = QFont::Normal, QWidget* parent = nullptr);

@@ -88,7 +88,7 @@ void PlayerBar::refresh() {
         return;
     }
     m_name->setText(m_name->fontMetrics().elidedText(record->name(), Qt::ElideRight, 260));
-    m_name->setToolTip(record->name());
+    m_name->setToolTip(plainToolTip(record->name()));
     m_toggle->setSymbol(m_model.playing() ? QStringLiteral("pause.fill")
                                           : QStringLiteral("play.fill"));
     const QString action = m_model.playing() ? QStringLiteral("暫停播放") : QStringLiteral("播放");

@@ -232,7 +232,8 @@ void SettingsPage::refresh() {
     const QString path = folderText(defaults.outputDirectory);
     if (path != m_folderPath) {
         m_folderPath = path;
-        m_folder->setToolTip(QDir::toNativeSeparators(defaults.outputDirectory.toLocalFile()));
+        m_folder->setToolTip(
+            plainToolTip(QDir::toNativeSeparators(defaults.outputDirectory.toLocalFile())));
         showFolder();
     }
 }

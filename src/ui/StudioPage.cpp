@@ -98,7 +98,7 @@ KivoButton* refreshButton(const QString& help, QWidget* parent) {
 void setElided(QLabel* label, const QString& text, int width) {
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, width);
     label->setText(shown);
-    label->setToolTip(shown == text ? QString() : text);
+    label->setToolTip(shown == text ? QString() : plainToolTip(text));
 }
 
 QString pageStyleSheet() {

@@ -3,26 +3,52 @@
 #include "UiTestSupport.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoPicker.h"
-#include "ui/LibraryRow.h"
+#include "ui/LibraryList.h"
+#include "ui/LibraryListModel.h"
+#include "ui/Panel.h"
 #include "ui/PlayerBar.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
-#include <QToolButton>
+#include <QToolTip>
 
 using namespace kivo;
 using namespace kivo::test;
 using namespace Qt::StringLiterals;
+using Button = LibraryRowDelegate::Button;
 
 namespace {
 
-// The texts of `expected` that `root` shows, in the order shown.
-QStringList shownOf(QWidget* root, const QStringList& expected) {
-    QStringList texts = visibleTexts(root);
-    texts.removeIf([&](const QString& text) { return !expected.contains(text); });
-    return texts;
+// What the page lists: the names of its rows, or the texts of its empty state.
+QStringList shown(LibraryPage& page) {
+    QStringList names;
+    for (int row = 0; row < page.listModel()->rowCount(); ++row) {
+        names.append(page.listModel()->record(row).name());
+    }
+    if (names.isEmpty()) {
+        names = visibleTexts(&page);
+        names.removeIf([](const QString& text) {
+            return !text.contains(u"錄音"_s) && !text.contains(u"試著"_s);
+        });
+    }
+    return names;
+}
+
+// Shown at a size that lays the list out, with the files of every row looked for.
+void showPage(LibraryPage& page) {
+    page.resize(900, 600);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTRY_VERIFY(page.listModel()->rowCount() == 0 || page.listModel()->files(0).checked);
+}
+
+void click(LibraryPage& page, int row, Button button) {
+    QTest::mouseClick(page.list()->viewport(), Qt::LeftButton, {},
+                      page.list()->buttonRect(row, button).center());
 }
 
 } // namespace
@@ -35,7 +61,7 @@ private slots:
         QTest::addColumn<int>("records");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("source");
-        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("listed");
         QTest::newRow("system, oldest first")
             << 4 << QString() << 1 << QStringList{u"錄音 4"_s, u"錄音 1"_s};
         QTest::newRow("search") << 3 << u"2"_s << 0 << QStringList{u"錄音 2"_s};
@@ -51,13 +77,13 @@ private slots:
         QFETCH(int, records);
         QFETCH(QString, typed);
         QFETCH(int, source);
-        QFETCH(QStringList, shown);
+        QFETCH(QStringList, listed);
         UiFixture fixture(records);
         LibraryPage page(fixture.model(), fixture.desktop());
         QTest::keyClicks(page.searchField(), typed);
         page.sourcePicker()->setCurrentIndex(source);
         page.orderPicker()->setCurrentIndex(1);
-        QCOMPARE(shownOf(&page, shown), shown);
+        QCOMPARE(shown(page), listed);
     }
 
     void aMissingFirstFileBlocksPlayAndShareButStillReveals_data() {
@@ -70,16 +96,20 @@ private slots:
         QFETCH(bool, missing);
         UiFixture fixture(2, {1});
         LibraryPage page(fixture.model(), fixture.desktop());
-        LibraryRow* row = page.rows().at(missing ? 1 : 0);
-        QCOMPARE(visibleTexts(row).contains(u"檔案不存在"_s), missing);
-        QCOMPARE(row->playButton()->isEnabled(), !missing);
-        QCOMPARE(row->shareAction()->isEnabled(), !missing);
-        QTest::mouseClick(row->revealButton(), Qt::LeftButton);
-        row->shareAction()->trigger();
-        const QString file = row->record().files().at(missing ? 1 : 0).toLocalFile();
+        showPage(page);
+        const int row = missing ? 1 : 0;
+        QCOMPARE(page.listModel()->files(row).missing(), missing);
+        QCOMPARE(page.listModel()->canPlay(row), !missing);
+        click(page, row, Button::reveal);
+        QMenu* menu = page.list()->menuFor(row);
+        QAction* share = menu->actions().at(1);
+        QCOMPARE(share->isEnabled(), !missing);
+        share->trigger();
+        const QString file = page.listModel()->record(row).files().at(row).toLocalFile();
         const QStringList calls{u"reveal "_s + file, u"copy "_s + file};
         QCOMPARE(fixture.desktop().calls, calls.mid(0, missing ? 1 : 2));
         QCOMPARE(fixture.model().notice().has_value(), !missing);
+        delete menu;
     }
 
     void playsOnlyWhenIdleWithThePlayerBarFollowing_data() {
@@ -91,6 +121,7 @@ private slots:
         QTest::newRow("pause") << u"toggle"_s << false << 0.0;
         QTest::newRow("seek to the end") << u"seek"_s << true << 65.0;
         QTest::newRow("close") << u"close"_s << false << 0.0;
+        QTest::newRow("Return plays") << u"key"_s << true << 0.0;
     }
 
     void playsOnlyWhenIdleWithThePlayerBarFollowing() {
@@ -99,12 +130,17 @@ private slots:
         QFETCH(double, position);
         UiFixture fixture(2);
         LibraryPage page(fixture.model(), fixture.desktop());
+        showPage(page);
         if (step == u"record") {
             fixture.record();
         }
-        LibraryRow* row = page.rows().at(1);
-        QCOMPARE(row->playButton()->isEnabled(), step != u"record");
-        QTest::mouseClick(row->playButton(), Qt::LeftButton);
+        QCOMPARE(page.listModel()->canPlay(1), step != u"record");
+        if (step == u"key") {
+            page.list()->setCurrentIndex(page.listModel()->index(1));
+            QTest::keyClick(page.list(), Qt::Key_Return);
+        } else {
+            click(page, 1, Button::play);
+        }
         PlayerBar* bar = page.playerBar();
         if (step == u"seek") {
             QTest::keyClick(bar->slider(), Qt::Key_End);
@@ -114,14 +150,15 @@ private slots:
         }
         QCOMPARE(fixture.model().playing(), playing);
         QCOMPARE(fixture.model().playbackPosition(), position);
-        QCOMPARE(page.rows().at(1), row); // updated in place, not built again
-        QCOMPARE(row->playSymbol(), playing ? u"pause.circle"_s : u"play.circle"_s);
-        const bool shown = step != u"record" && step != u"close";
+        QCOMPARE(page.listModel()->isPlaying(1), playing);
+        const bool barShown = step != u"record" && step != u"close";
         const QStringList texts{u"錄音 2"_s, AppModel::clock(position) + u" / 00:01:05"_s};
         QCOMPARE(bar->isVisibleTo(&page) ? visibleTexts(bar) : QStringList(),
-                 shown ? texts : QStringList());
+                 barShown ? texts : QStringList());
     }
 
+    // By keyboard: F2 renames, Delete asks before moving to the trash. A long name is cut with
+    // "…" and shown whole, as written, in the row's tooltip.
     void renameAndTrashAskFirst_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("button");
@@ -132,6 +169,9 @@ private slots:
         QTest::newRow("only spaces") << u"  "_s << u"儲存"_s << kept;
         QTest::newRow("trash") << QString() << u"移至垃圾桶"_s << QStringList{u"錄音 2"_s};
         QTest::newRow("trash cancelled") << QString() << u"取消"_s << kept;
+        QTest::newRow("trash, Return") << QString() << QString() << kept;
+        QTest::newRow("markup as a name")
+            << u"<b>週會</b>"_s << u"儲存"_s << QStringList{u"<b>週會</b>"_s, u"錄音 2"_s};
     }
 
     void renameAndTrashAskFirst() {
@@ -140,7 +180,8 @@ private slots:
         QFETCH(QStringList, names);
         UiFixture fixture(2);
         LibraryPage page(fixture.model(), fixture.desktop());
-        page.rows().at(0)->menu()->actions().at(typed.isNull() ? 3 : 0)->trigger();
+        page.list()->setCurrentIndex(page.listModel()->index(0));
+        QTest::keyClick(page.list(), typed.isNull() ? Qt::Key_Delete : Qt::Key_F2);
         QWidget* dialog = QApplication::activeModalWidget();
         const QString trash =
             u"合併音檔與分軌音檔會一起移至垃圾桶，可以從檔案管理員的垃圾桶復原。"_s;
@@ -148,8 +189,20 @@ private slots:
         if (auto* field = dialog->findChild<QLineEdit*>(); field && !typed.isNull()) {
             field->setText(typed);
         }
-        QTest::mouseClick(buttonWithText(dialog, button), Qt::LeftButton);
-        QCOMPARE(shownOf(&page, {u"週會"_s, u"錄音 1"_s, u"錄音 2"_s}), names);
+        if (button.isEmpty()) {
+            QTest::keyClick(dialog, Qt::Key_Return);
+        } else {
+            QTest::mouseClick(buttonWithText(dialog, button), Qt::LeftButton);
+        }
+        QCOMPARE(shown(page), names);
+        if (typed.startsWith(u'<')) {
+            showPage(page);
+            const QRect row = page.list()->visualRect(page.listModel()->index(0));
+            QHelpEvent help(QEvent::ToolTip, row.topLeft() + QPoint(80, 20),
+                            page.list()->viewport()->mapToGlobal(row.topLeft()));
+            QApplication::sendEvent(page.list()->viewport(), &help);
+            QCOMPARE(QToolTip::text(), plainToolTip(typed));
+        }
     }
 };
 

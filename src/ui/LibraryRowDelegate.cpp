@@ -1,0 +1,153 @@
+#include "ui/LibraryRowDelegate.h"
+
+#include "application/AppModel.h"
+#include "ui/DateText.h"
+#include "ui/KivoSymbols.h"
+#include "ui/KivoTheme.h"
+#include "ui/LibraryListModel.h"
+
+#include <QLocale>
+#include <QPainter>
+
+namespace kivo {
+
+namespace {
+
+constexpr int kSymbolSquare = 34;
+constexpr int kButtonSize = 30;
+constexpr int kButtonGap = 4;
+constexpr int kIconSize = 18;
+
+// Decimal units, whole kilobytes, one decimal from a megabyte on.
+QString sizeText(qint64 bytes) {
+    return QLocale(QLocale::Chinese, QLocale::Taiwan)
+        .formattedDataSize(bytes, bytes < 1000 * 1000 ? 0 : 1, QLocale::DataSizeSIFormat);
+}
+
+} // namespace
+
+LibraryRowDelegate::LibraryRowDelegate(QObject* parent)
+    : QStyledItemDelegate(parent) {}
+
+QRect LibraryRowDelegate::buttonRect(const QRect& row, Button button) {
+    // Right-aligned: play, show in folder, "…".
+    const int index = button == Button::play ? 2 : button == Button::reveal ? 1 : 0;
+    const int right = row.right() - index * (kButtonSize + kButtonGap);
+    return {right - kButtonSize + 1, row.center().y() - kButtonSize / 2, kButtonSize, kButtonSize};
+}
+
+LibraryRowDelegate::Button LibraryRowDelegate::buttonAt(const QRect& row, const QPoint& point) {
+    for (Button button : {Button::play, Button::reveal, Button::more}) {
+        if (buttonRect(row, button).contains(point)) {
+            return button;
+        }
+    }
+    return Button::none;
+}
+
+void LibraryRowDelegate::setHovered(int row, Button button) {
+    m_hoveredRow = row;
+    m_hoveredButton = button;
+}
+
+QSize LibraryRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return {400, kRowHeight};
+}
+
+void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+    const auto* model = static_cast<const LibraryListModel*>(index.model());
+    const int row = index.row();
+    const RecordingRecord& record = model->record(row);
+    const RecordingConfiguration& configuration = record.configuration();
+    const LibraryListModel::Files files = model->files(row);
+    const QRect area = option.rect;
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    // The line above each row separates it from the header or the row before.
+    painter->fillRect(QRect(area.left(), area.top(), area.width(), 1), KivoTheme::line);
+    if (option.state & QStyle::State_Selected) {
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(KivoTheme::waveBackground);
+        painter->drawRoundedRect(QRectF(area).adjusted(0, 2, 0, -1), 8, 8);
+    }
+    if ((option.state & QStyle::State_HasFocus) && (option.state & QStyle::State_Active)) {
+        painter->setPen(QPen(KivoTheme::green, 1.5));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(area).adjusted(1, 3, -1, -2), 8, 8);
+    }
+
+    // The source symbol in a small rounded square.
+    const QRect square(area.left() + 4, area.center().y() - kSymbolSquare / 2, kSymbolSquare,
+                       kSymbolSquare);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(KivoTheme::softGreen);
+    painter->drawRoundedRect(QRectF(square), 9, 9);
+    KivoSymbols::icon(symbol(configuration.mode), KivoTheme::green)
+        .paint(painter, square.adjusted(8, 8, -8, -8));
+
+    const int actionsLeft = area.right() - kActionsWidth + 1;
+    const int lengthLeft = actionsLeft - kSpacing - kLengthWidth;
+    const int formatLeft = lengthLeft - kSpacing - kFormatWidth;
+    const int textLeft = square.right() + 1 + kSpacing;
+    const int textWidth = std::max(0, formatLeft - kSpacing - textLeft);
+
+    const QFont nameFont = KivoTheme::font(13, QFont::Medium);
+    const QFont smallFont = KivoTheme::font(11);
+    const QFont columnFont = KivoTheme::font(12);
+    painter->setFont(nameFont);
+    painter->setPen(KivoTheme::ink);
+    const QFontMetrics nameMetrics(nameFont);
+    const int nameTop = area.center().y() - (nameMetrics.height() + 3 + 14) / 2;
+    painter->drawText(QRect(textLeft, nameTop, textWidth, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(record.name(), Qt::ElideRight, textWidth));
+
+    painter->setFont(smallFont);
+    const QFontMetrics smallMetrics(smallFont);
+    const QString details = configuration.sourceDescription() + QStringLiteral(" · ") +
+                            dateTimeText(record.createdAt()) + QStringLiteral(" · ");
+    const QString size = record.files().isEmpty() || files.missing() ? QStringLiteral("檔案不存在")
+                         : files.checked                             ? sizeText(files.bytes)
+                                                                     : QString();
+    const QRect detailsLine(textLeft, nameTop + nameMetrics.height() + 3, textWidth, 14);
+    const QString shownDetails = smallMetrics.elidedText(details, Qt::ElideRight, textWidth);
+    painter->setPen(KivoTheme::muted);
+    painter->drawText(detailsLine, Qt::AlignLeft | Qt::AlignVCenter, shownDetails);
+    const int sizeLeft = textLeft + smallMetrics.horizontalAdvance(shownDetails);
+    painter->setPen(size == u"檔案不存在" ? KivoTheme::accent : KivoTheme::muted);
+    painter->drawText(QRect(sizeLeft, detailsLine.top(),
+                            std::max(0, textLeft + textWidth - sizeLeft), detailsLine.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, size);
+
+    painter->setFont(columnFont);
+    painter->setPen(KivoTheme::ink);
+    painter->drawText(QRect(formatLeft, area.top(), kFormatWidth, area.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, rawValue(configuration.format));
+    painter->drawText(QRect(lengthLeft, area.top(), kLengthWidth, area.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, AppModel::clock(record.duration()));
+
+    const bool playing = model->isPlaying(row);
+    for (Button button : {Button::play, Button::reveal, Button::more}) {
+        const QRect rect = buttonRect(area, button);
+        const bool enabled = button != Button::play || model->canPlay(row);
+        if (enabled && row == m_hoveredRow && button == m_hoveredButton) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(KivoTheme::paper);
+            painter->drawRoundedRect(QRectF(rect), 8, 8);
+        }
+        const QString name = button == Button::play     ? (playing ? QStringLiteral("pause.circle")
+                                                                   : QStringLiteral("play.circle"))
+                             : button == Button::reveal ? QStringLiteral("folder")
+                                                        : QStringLiteral("ellipsis");
+        painter->setOpacity(enabled ? 1.0 : 0.35);
+        const int inset = (kButtonSize - kIconSize) / 2;
+        KivoSymbols::icon(name, KivoTheme::ink)
+            .paint(painter, rect.adjusted(inset, inset, -inset, -inset));
+        painter->setOpacity(1.0);
+    }
+    painter->restore();
+}
+
+} // namespace kivo
