@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
     AppServices services;
     try {
         services = LinuxServices::make(options);
+        // The window shows at once; a library of thousands of records fills in a moment later.
+        services.loadInBackground = true;
     } catch (const KivoError& error) {
         QMessageBox::critical(nullptr, QStringLiteral("Kivo"), error.text());
         return 1;

@@ -1,5 +1,6 @@
 #include "application/AppModel.h"
 
+#include "application/Background.h"
 #include "domain/KivoError.h"
 #include "domain/Text.h"
 
@@ -58,28 +59,24 @@ AppModel::AppModel(AppServices services, QObject* parent)
 
     // One process at a time writes the library and the sessions; the others only look.
     takeWriterLock();
-    try {
-        m_library = m_services.storage->load();
-        listChanged();
-        m_configuration = m_library.settings;
-        m_defaultConfiguration = m_library.settings;
-        m_storageAvailable = m_writerLock == WriterLock::held;
-        if (!m_storageAvailable && m_writerLock != WriterLock::notWanted) {
-            m_alertMessage = m_readOnlyReason;
-        }
-    } catch (const std::exception& error) {
-        m_storageAvailable = false;
-        m_readOnlyReason = describe(error);
-        m_alertMessage = m_readOnlyReason;
-    }
     m_lockRetry.setInterval(kLockRetryMilliseconds);
     connect(&m_lockRetry, &QTimer::timeout, this, &AppModel::retryWriterLock);
-    if (m_writerLock == WriterLock::heldByAnother) {
-        m_lockRetry.start();
+    LibraryStorage* storage = m_services.storage.get();
+    const auto load = [storage] {
+        return Result<KivoLibrary>::capture([storage] { return storage->load(); });
+    };
+    if (m_services.loadInBackground) {
+        m_loading = true;
+        m_storageAvailable = false;
+        m_readOnlyReason = QStringLiteral("正在讀取錄音資料庫，請稍候。");
+        m_loader.setMaxThreadCount(1);
+        Background::run(
+            this, load, [this](const Result<KivoLibrary>& library) { finishLoading(library); },
+            &m_loader);
+        refreshSources();
+    } else {
+        finishLoading(load());
     }
-
-    refreshSources();
-    scanRecoveries();
 
     connect(m_coordinator.get(), &RecordingCoordinator::changed, this, &AppModel::changed);
     connect(m_coordinator.get(), &RecordingCoordinator::stateChanged, this,
@@ -134,6 +131,8 @@ AppModel::AppModel(AppServices services, QObject* parent)
 }
 
 AppModel::~AppModel() {
+    // A library still being read is read to its end: the reading uses the storage.
+    m_loader.waitForDone();
     m_timer.stop();
     if (m_player) {
         m_player->onFinished = nullptr;
@@ -145,21 +144,57 @@ AppModel::~AppModel() {
     }
 }
 
+void AppModel::finishLoading(const Result<KivoLibrary>& loaded) {
+    m_loading = false;
+    try {
+        m_library = loaded.get();
+        listChanged();
+        m_configuration = m_library.settings;
+        m_defaultConfiguration = m_library.settings;
+        m_storageAvailable = m_writerLock == WriterLock::held;
+        m_readOnlyReason = lockReason();
+        if (!m_storageAvailable && m_writerLock != WriterLock::notWanted) {
+            m_alertMessage = m_readOnlyReason;
+        }
+    } catch (const std::exception& error) {
+        m_storageAvailable = false;
+        m_readOnlyReason = describe(error);
+        m_alertMessage = m_readOnlyReason;
+    }
+    if (m_writerLock == WriterLock::heldByAnother) {
+        m_lockRetry.start();
+    }
+    refreshSources();
+    scanRecoveries();
+    emit changed();
+}
+
 void AppModel::takeWriterLock() {
     if (m_services.viewOnly) {
         m_writerLock = WriterLock::notWanted;
-        m_readOnlyReason = QStringLiteral("目前只能檢視錄音資料庫。");
         return;
     }
     try {
         m_writerLock =
             m_services.storage->lockForWriting() ? WriterLock::held : WriterLock::heldByAnother;
-        m_readOnlyReason = kLockedMessage;
     } catch (const std::exception& error) {
         // Writing without the lock could overwrite what another Kivo has just saved.
         m_writerLock = WriterLock::failed;
-        m_readOnlyReason = kLockFailedMessage + describe(error);
+        m_lockFailure = kLockFailedMessage + describe(error);
     }
+}
+
+QString AppModel::lockReason() const {
+    switch (m_writerLock) {
+    case WriterLock::notWanted:
+        return QStringLiteral("目前只能檢視錄音資料庫。");
+    case WriterLock::held:
+    case WriterLock::heldByAnother:
+        return kLockedMessage;
+    case WriterLock::failed:
+        break;
+    }
+    return m_lockFailure;
 }
 
 void AppModel::retryWriterLock() {

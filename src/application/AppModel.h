@@ -18,6 +18,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -81,6 +82,8 @@ public:
     const QList<RecoveryItem>& recoveries() const { return m_recoveries; }
     bool recovering() const { return m_recovering; }
     bool storageAvailable() const { return m_storageAvailable; }
+    // The library is still being read (see AppServices::loadInBackground).
+    bool loading() const { return m_loading; }
     const std::optional<QUuid>& playbackID() const { return m_playbackID; }
     bool playing() const { return m_playing; }
     // Seconds. Setting it seeks the player, when there is one.
@@ -163,6 +166,8 @@ private:
     // False, after showing why, when the library may be changed.
     bool refusedWhileReadOnly();
     void takeWriterLock();
+    QString lockReason() const;
+    void finishLoading(const Result<KivoLibrary>& loaded);
     void retryWriterLock();
     void tick();
     void followRecordingState();
@@ -205,6 +210,9 @@ private:
     WriterLock m_writerLock = WriterLock::notWanted;
     // Shown when a change is refused while the library cannot be written.
     QString m_readOnlyReason;
+    QString m_lockFailure; // why the lock could not be taken, when it could not
+    bool m_loading = false;
+    QThreadPool m_loader; // reads the library when it is read in the background
     QTimer m_lockRetry;
     // The process an application recording records, from its start to the end of its stop.
     std::optional<qint32> m_recordedProcess;

@@ -164,6 +164,9 @@ struct AppServices {
     QUrl defaultOutputFolder;
     // Seconds of a monotonic clock, for the coordinator.
     std::function<double()> clock;
+    // Reads the library on a thread of its own: the window shows at once and fills in when the
+    // library has arrived (AppModel::loading() until then; nothing can be changed meanwhile).
+    bool loadInBackground = false;
     // Only looks: takes no writer lock, so it never keeps another Kivo from writing; the library
     // is loaded for viewing, every change is refused and no session is listed.
     bool viewOnly = false;

@@ -170,8 +170,9 @@ void LibraryPage::refresh() {
         m_order->setCurrentIndex(index);
     }
 
-    // The model changes many times a second while recording; the list only when it did.
-    if (m_shownRevision != m_model.listRevision()) {
+    // The model changes many times a second while recording; the list only when it did, and
+    // only once the page is on screen: a library of thousands costs nothing at the window's start.
+    if (isVisible() && m_shownRevision != m_model.listRevision()) {
         m_shownRevision = m_model.listRevision();
         m_listModel->setRecords(m_model.filteredRecords());
         const bool listed = m_listModel->rowCount() > 0;

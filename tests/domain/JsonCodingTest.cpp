@@ -1,5 +1,6 @@
 #include "domain/JsonValue.h"
 #include "domain/KivoError.h"
+#include "domain/KivoLibrary.h"
 #include "domain/RecordingConfiguration.h"
 #include "domain/RecordingPreset.h"
 #include "domain/RecordingRecord.h"
@@ -199,6 +200,43 @@ private slots:
         QCOMPARE(Date{-1}.toDateTime(), QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59), Qt::UTC));
         const RecordingPreset preset(u"訪談"_s, fullConfiguration());
         QCOMPARE(RecordingPreset::fromJson(back(preset.toJson())), preset);
+    }
+
+    // A library of thousands is read in pieces side by side; it must read exactly as in one
+    // piece, whatever its names hold, however it is laid out, and fail the same way.
+    void aLargeLibraryReadsAsAWholeOne_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::newRow("indented, as saved") << u"saved"_s;
+        QTest::newRow("compact, recordings first") << u"compact"_s;
+        QTest::newRow("a bad record far in") << u"bad"_s;
+    }
+    void aLargeLibraryReadsAsAWholeOne() {
+        QFETCH(QString, layout);
+        KivoLibrary library(kFolder);
+        library.presets.append(RecordingPreset(u"訪談"_s, fullConfiguration()));
+        for (int i = 0; i < 1100; ++i) {
+            RecordingRecord record = sampleRecord();
+            record = RecordingRecord(QUuid::createUuid(), u"]},{[\\\"\u3000 %1 \\"_s.arg(i),
+                                     record.createdAt(), record.duration(), record.configuration(),
+                                     record.files());
+            library.recordings.append(record);
+        }
+        QByteArray json = library.encoded();
+        if (layout == u"compact") {
+            json = QJsonDocument(parsed(json)).toJson(QJsonDocument::Compact);
+        }
+        if (layout != u"bad") {
+            QCOMPARE(KivoLibrary::decoded(json), library);
+            return;
+        }
+        const QByteArray id =
+            library.recordings[900].id().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+        json.replace(id, "not an id");
+        KivoLibrary one(kFolder);
+        one.recordings.append(library.recordings[900]);
+        const QByteArray small = one.encoded().replace(id, "not an id");
+        QCOMPARE(test::thrownText<JsonDecodingError>([&] { KivoLibrary::decoded(json); }),
+                 test::thrownText<JsonDecodingError>([&] { KivoLibrary::decoded(small); }));
     }
 
     // File names and lists show the second a recording started in, never the next one.

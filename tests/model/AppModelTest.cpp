@@ -179,7 +179,7 @@ private slots:
         QVERIFY(waitUntil([&] { return done; }, 30000));
         QVERIFY(!model->recovering());
         if (alert.isEmpty()) {
-            QVERIFY2(!model->alertMessage(), qPrintable(*model->alertMessage()));
+            QVERIFY2(!model->alertMessage(), qPrintable(model->alertMessage().value_or(QString())));
             QCOMPARE(model->library().recordings.front().duration(), seconds);
             QCOMPARE(model->recoveries().size(), 2);
             QVERIFY(!QFileInfo::exists(item.directory));

@@ -80,6 +80,7 @@ private slots:
         QFETCH(QStringList, listed);
         UiFixture fixture(records);
         LibraryPage page(fixture.model(), fixture.desktop());
+        page.show();
         QTest::keyClicks(page.searchField(), typed);
         page.sourcePicker()->setCurrentIndex(source);
         page.orderPicker()->setCurrentIndex(1);
@@ -180,6 +181,7 @@ private slots:
         QFETCH(QStringList, names);
         UiFixture fixture(2);
         LibraryPage page(fixture.model(), fixture.desktop());
+        page.show();
         page.list()->setCurrentIndex(page.listModel()->index(0));
         QTest::keyClick(page.list(), typed.isNull() ? Qt::Key_Delete : Qt::Key_F2);
         QWidget* dialog = QApplication::activeModalWidget();

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -94,7 +95,11 @@ KivoLibrary LibraryStore::load() {
         if (!contents) {
             return KivoLibrary(m_defaultOutputFolder);
         }
-        return KivoLibrary::decoded(*contents);
+        KivoLibrary library = KivoLibrary::decoded(*contents);
+        // Reading a large document takes several times its size for a moment; give that back
+        // to the system now instead of keeping it for the life of the program.
+        ::malloc_trim(0);
+        return library;
     } catch (const std::exception& error) {
         throw KivoError(QStringLiteral("無法讀取錄音紀錄。原始檔案已保留，請先檢查 ") +
                         QDir::toNativeSeparators(path) + QStringLiteral("。\n") + describe(error));
