@@ -112,7 +112,7 @@ AppModel::AppModel(AppServices services, QObject* parent)
     if (m_services.sources) {
         m_services.sources->onClientRemoved = [self] {
             if (self) {
-                self->refreshSources();
+                self->refreshSourcesInBackground();
                 if (self->m_services.processes) {
                     self->m_services.processes->soundServerClientRemoved();
                 }
@@ -585,15 +585,40 @@ void AppModel::onProcessExit(qint32 pid) {
         setNotice(kApplicationEndedNotice);
         stop();
     }
-    refreshSources();
+    refreshSourcesInBackground();
 }
 
 // --- Sources ---
 
 void AppModel::refreshSources() {
-    m_applications =
-        m_services.sources ? m_services.sources->applications() : std::vector<RunningAudioApp>{};
-    m_devices = m_services.sources ? m_services.sources->inputs() : std::vector<AudioInputDevice>{};
+    SourceCatalog::Lists lists;
+    if (m_services.sources) {
+        lists = {m_services.sources->applications(), m_services.sources->inputs()};
+    }
+    takeSources(std::move(lists));
+}
+
+void AppModel::refreshSourcesInBackground() {
+    if (!m_services.sources) {
+        return;
+    }
+    if (m_listing) {
+        m_listAgain = true;
+        return;
+    }
+    m_listing = true;
+    m_services.sources->listInBackground(this, [this](SourceCatalog::Lists lists) {
+        m_listing = false;
+        takeSources(std::move(lists));
+        if (std::exchange(m_listAgain, false)) {
+            refreshSourcesInBackground();
+        }
+    });
+}
+
+void AppModel::takeSources(SourceCatalog::Lists lists) {
+    m_applications = std::move(lists.applications);
+    m_devices = std::move(lists.inputs);
     findChosenSources();
     emit changed();
 }

@@ -127,7 +127,10 @@ public:
     bool canPlay() const { return !busy(); }
 
     // --- Sources ---
+    // Asks for the lists now, waiting for the answer (start-up, tests).
     void refreshSources();
+    // Asks for the lists off the main thread; they are taken in when they arrive.
+    void refreshSourcesInBackground();
 
     // --- Recovery ---
     void scanRecoveries();
@@ -179,6 +182,7 @@ private:
     // Finds the chosen application and microphone in the lists again; never while a recording
     // runs, whose configuration is fixed.
     void findChosenSources();
+    void takeSources(SourceCatalog::Lists lists);
     void finishStop(const std::optional<RecordingRecord>& record);
     void finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result);
     void storeRecord(const RecordingRecord& record);
@@ -231,6 +235,8 @@ private:
     std::vector<std::function<void()>> m_afterStops;
     bool m_settling = false;
     std::vector<std::function<void(bool)>> m_whenSettled;
+    bool m_listing = false;   // an answer to refreshSourcesInBackground is on its way
+    bool m_listAgain = false; // and another was asked for meanwhile
     QTimer m_timer;
 };
 

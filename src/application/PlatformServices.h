@@ -61,9 +61,22 @@ public:
 // unreachable sound server gives empty lists.
 class SourceCatalog {
 public:
+    struct Lists {
+        std::vector<RunningAudioApp> applications;
+        std::vector<AudioInputDevice> inputs;
+    };
+
     virtual ~SourceCatalog() = default;
+    // Blocks for the server's answer.
     virtual std::vector<RunningAudioApp> applications() = 0;
     virtual std::vector<AudioInputDevice> inputs() = 0;
+    // Both lists, asked for off the main thread, so that a server that does not answer never
+    // stalls the window; `done` runs on the main thread unless `context` is gone by then. This
+    // one asks on the calling thread.
+    virtual void listInBackground(QObject* context, std::function<void(Lists)> done) {
+        Q_UNUSED(context);
+        done(Lists{applications(), inputs()});
+    }
     // A client of the sound server went away; bursts are reported once.
     std::function<void()> onClientRemoved;
 };

@@ -5,7 +5,10 @@
 // answers. LinuxDesktopActions is the real one; tests may stand in for it.
 
 #include <QList>
+#include <QObject>
 #include <QUrl>
+
+#include <functional>
 
 namespace kivo {
 
@@ -23,8 +26,9 @@ public:
     // True when a sound settings program is installed.
     virtual bool canOpenSoundSettings() const = 0;
     virtual void openSoundSettings() = 0;
-    // Asks the sound server now (briefly; main thread).
-    virtual SoundServerState soundServerState() = 0;
+    // Asks the sound server off the main thread (a server that hangs takes up to a second) and
+    // calls `done` on the main thread, unless `context` is gone by then.
+    virtual void probeSoundServer(QObject* context, std::function<void(SoundServerState)> done) = 0;
 };
 
 } // namespace kivo

@@ -1,5 +1,7 @@
 #include "ui/LinuxDesktopActions.h"
 
+#include "application/Background.h"
+
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -92,8 +94,11 @@ void LinuxDesktopActions::openSoundSettings() {
     }
 }
 
-SoundServerState LinuxDesktopActions::soundServerState() {
-    return m_probe ? m_probe() : SoundServerState::unreachable;
+void LinuxDesktopActions::probeSoundServer(QObject* context,
+                                           std::function<void(SoundServerState)> done) {
+    Background::run(
+        context, [probe = m_probe] { return probe ? probe() : SoundServerState::unreachable; },
+        std::move(done));
 }
 
 } // namespace kivo

@@ -19,7 +19,8 @@ namespace kivo {
 
 class LinuxDesktopActions : public DesktopActions {
 public:
-    // `probe` answers soundServerState(). The sound settings program is looked for once, here.
+    // `probe` (any thread) answers probeSoundServer(). The sound settings program is looked for
+    // once, here.
     explicit LinuxDesktopActions(std::function<SoundServerState()> probe);
 
     // Asks org.freedesktop.FileManager1 to show the files without waiting for it; when the call
@@ -30,7 +31,7 @@ public:
     void copyFiles(const QList<QUrl>& files) override;
     bool canOpenSoundSettings() const override { return m_soundSettings.has_value(); }
     void openSoundSettings() override;
-    SoundServerState soundServerState() override;
+    void probeSoundServer(QObject* context, std::function<void(SoundServerState)> done) override;
 
 private:
     struct Command {

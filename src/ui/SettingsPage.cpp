@@ -246,7 +246,12 @@ void SettingsPage::showFolder() {
 
 void SettingsPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    m_serverState->setText(serverStateText(m_desktop.soundServerState()));
+    // The last answer stays until the new one arrives; the window never waits for the server.
+    if (m_serverState->text().isEmpty()) {
+        m_serverState->setText(QStringLiteral("確認中…"));
+    }
+    m_desktop.probeSoundServer(
+        this, [this](SoundServerState state) { m_serverState->setText(serverStateText(state)); });
     m_soundSettings->setVisible(m_desktop.canOpenSoundSettings());
 }
 

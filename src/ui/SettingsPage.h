@@ -35,7 +35,8 @@ signals:
     void aboutRequested();
 
 protected:
-    // Asks the desktop how the sound server answers and whether sound settings can be opened.
+    // Asks the desktop, off the main thread, how the sound server answers, and whether sound
+    // settings can be opened.
     void showEvent(QShowEvent* event) override;
     // Elides the folder path again when its label is resized.
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -209,7 +209,8 @@ QWidget* StudioPage::buildSources() {
         });
         m_model.applicationSelected();
     });
-    connect(m_applicationRefresh, &QAbstractButton::clicked, &m_model, &AppModel::refreshSources);
+    connect(m_applicationRefresh, &QAbstractButton::clicked, &m_model,
+            &AppModel::refreshSourcesInBackground);
 
     m_microphoneSwitch =
         new KivoSwitch(QStringLiteral("加入麥克風"), panel, KivoSwitch::Label::hidden);
@@ -240,7 +241,8 @@ QWidget* StudioPage::buildSources() {
                 id.isValid() ? std::optional<quint32>(id.toUInt()) : std::optional<quint32>();
         });
     });
-    connect(m_deviceRefresh, &QAbstractButton::clicked, &m_model, &AppModel::refreshSources);
+    connect(m_deviceRefresh, &QAbstractButton::clicked, &m_model,
+            &AppModel::refreshSourcesInBackground);
     return panel;
 }
 

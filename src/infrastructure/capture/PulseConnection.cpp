@@ -78,19 +78,38 @@ void signalOperation(pa_operation*, void* userdata) {
     static_cast<PulseConnection*>(userdata)->signal();
 }
 
+// A server that hangs (stopped, overloaded) gets this long to answer a query.
+constexpr pa_usec_t kQueryTimeout = 5 * PA_USEC_PER_SEC;
+
+void queryExpired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* expired = static_cast<std::pair<PulseConnection*, bool>*>(userdata);
+    expired->second = true;
+    expired->first->signal();
+}
+
 // Waits, under the lock, until `operation` is done; throws when it was cancelled because the
-// connection broke.
+// connection broke, or when the server did not answer within kQueryTimeout.
 void await(PulseConnection& connection, pa_operation* operation) {
     if (operation == nullptr) {
         throw pulseError(kQueryFailed, pa_context_errno(connection.context()));
     }
     pa_operation_set_state_callback(operation, &signalOperation, &connection);
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+    std::pair<PulseConnection*, bool> expired{&connection, false};
+    auto* timer = pa_context_rttime_new(connection.context(), pa_rtclock_now() + kQueryTimeout,
+                                        &queryExpired, &expired);
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !expired.second) {
         connection.wait();
+    }
+    pa_threaded_mainloop_get_api(connection.mainloop())->time_free(timer);
+    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        pa_operation_cancel(operation);
     }
     const auto state = pa_operation_get_state(operation);
     pa_operation_set_state_callback(operation, nullptr, nullptr);
     pa_operation_unref(operation);
+    if (expired.second && state != PA_OPERATION_DONE) {
+        throw pulseError(kQueryFailed, PA_ERR_TIMEOUT);
+    }
     if (state != PA_OPERATION_DONE) {
         const auto error = pa_context_errno(connection.context());
         throw pulseError(kQueryFailed, error == PA_OK ? PA_ERR_CONNECTIONTERMINATED : error);

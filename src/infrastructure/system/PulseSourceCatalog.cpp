@@ -1,5 +1,7 @@
 #include "infrastructure/system/PulseSourceCatalog.h"
 
+#include "application/Background.h"
+
 #include "infrastructure/capture/AudioDevices.h"
 #include "infrastructure/capture/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
@@ -32,7 +34,7 @@ PulseSourceCatalog::PulseSourceCatalog() {
     });
 
     try {
-        m_connection = std::make_unique<PulseConnection>();
+        m_connection = std::make_shared<PulseConnection>();
     } catch (const PlatformError&) {
         return;
     }
@@ -50,12 +52,41 @@ PulseSourceCatalog::PulseSourceCatalog() {
 
 PulseSourceCatalog::~PulseSourceCatalog() = default;
 
-bool PulseSourceCatalog::hasConnection() const {
-    if (!m_connection) {
+namespace {
+
+bool connected(const std::shared_ptr<PulseConnection>& connection) {
+    if (!connection) {
         return false;
     }
-    PulseConnection::Lock lock(*m_connection);
-    return m_connection->isConnected();
+    PulseConnection::Lock lock(*connection);
+    return connection->isConnected();
+}
+
+} // namespace
+
+bool PulseSourceCatalog::hasConnection() const {
+    return connected(m_connection);
+}
+
+void PulseSourceCatalog::listInBackground(QObject* context, std::function<void(Lists)> done) {
+    Background::run(
+        context,
+        [connection = m_connection] {
+            Lists lists;
+            if (!connected(connection)) {
+                lists.applications = sortedByName(RunningAudioApps::list());
+                lists.inputs = AudioDevices::inputs();
+                return lists;
+            }
+            try {
+                lists.applications = sortedByName(RunningAudioApps::list(*connection));
+            } catch (const PlatformError&) {
+                // The picker shows no programs while the server is away.
+            }
+            lists.inputs = AudioDevices::inputs(*connection);
+            return lists;
+        },
+        std::move(done));
 }
 
 // The lists come over the catalog's own connection while it lasts: a connection opened just for

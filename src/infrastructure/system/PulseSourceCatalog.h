@@ -35,6 +35,8 @@ public:
     std::vector<RunningAudioApp> applications() override;
     // In the server's order. Blocks for the server's answer.
     std::vector<AudioInputDevice> inputs() override;
+    // Both lists on a pool thread, over the catalog's connection.
+    void listInBackground(QObject* context, std::function<void(Lists)> done) override;
 
     // Orders applications by name as a file browser orders file names: locale-aware, ignoring
     // case, runs of digits by their value ("a9" before "a10"). Equal names keep their order.
@@ -46,7 +48,8 @@ private:
     // Declared before the connection, so the connection (and with it the pulse thread posting to
     // the timer) ends first.
     QTimer m_coalesce;
-    std::unique_ptr<PulseConnection> m_connection; // absent without a server
+    // Absent without a server; shared with the pool threads that list over it.
+    std::shared_ptr<PulseConnection> m_connection;
 };
 
 } // namespace kivo
