@@ -144,8 +144,11 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
 
     m_controls = new RecordingControlsView(m_model);
     main->addWidget(m_controls);
-    main->addWidget(buildNoticeLine());
     columns->addLayout(main, 1);
+    // The notice lies over the bottom of the page, above the controls: its coming and going
+    // moves nothing.
+    buildNoticeLine()->setParent(root);
+    m_scroll->installEventFilter(this);
 
     setCentralWidget(root);
     connect(&m_model, &AppModel::changed, this, &MainWindow::refresh);
@@ -342,9 +345,12 @@ void MainWindow::refresh() {
     m_controls->setVisible(current == KivoPage::studio || state != RecordingState::idle);
 
     const auto& notice = m_model.notice();
-    m_noticeLine->setVisible(notice.has_value());
     if (notice) {
         m_noticeText->setText(*notice);
+    }
+    if (m_noticeLine->isVisible() != notice.has_value()) {
+        m_noticeLine->setVisible(notice.has_value());
+        placeNotice();
     }
     refreshAlert();
 }
@@ -458,9 +464,39 @@ void MainWindow::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, [this] { WindowFitting::fitVisibleScreen(*this); });
 }
 
+void MainWindow::placeNotice() {
+    if (!m_noticeLine->isVisible()) {
+        return;
+    }
+    const QRect page = m_scroll->geometry();
+    const int height = m_noticeLine->heightForWidth(page.width()) > 0
+                           ? m_noticeLine->heightForWidth(page.width())
+                           : m_noticeLine->sizeHint().height();
+    m_noticeLine->setGeometry(page.left(), page.bottom() + 1 - height, page.width(), height);
+    m_noticeLine->raise();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_scroll && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+        placeNotice();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    // A resize by hand ends when the sizes stop coming; fit once then, not on every step.
+    scheduleFit();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The window manager's frame arrives after the window is shown, as a move: only then is the
+    // title bar's height known to the fit.
+    scheduleFit();
+}
+
+void MainWindow::scheduleFit() {
+    // A resize or a drag by hand ends when the events stop coming; fit once then.
     if (!m_fitScheduled && isVisible()) {
         m_fitScheduled = true;
         QTimer::singleShot(300, this, [this] {

@@ -67,6 +67,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildSidebar();
@@ -78,6 +80,9 @@ private:
     void refreshAlert();
     void onHeadingButton();
     void watchScreen();
+    void scheduleFit();
+    // Lays the notice over the bottom of the page.
+    void placeNotice();
     // Orders the tab chain as the screen shows the controls, on the next turn of the loop.
     void orderTabs();
 

@@ -134,18 +134,19 @@ StudioPage::StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent
 
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("studioContent"));
-    auto* columns = new QHBoxLayout(content);
-    columns->setContentsMargins(0, 0, 0, 0);
-    columns->setSpacing(18);
+    m_columns = new QBoxLayout(QBoxLayout::LeftToRight, content);
+    m_columns->setContentsMargins(0, 0, 0, 0);
+    m_columns->setSpacing(18);
 
-    auto* left = new QVBoxLayout;
-    left->setSpacing(18);
-    left->addWidget(buildSources());
-    left->addWidget(buildPreview());
-    left->addStretch(1);
-    columns->addLayout(left, 1);
+    m_left = new QVBoxLayout;
+    m_left->setSpacing(18);
+    m_left->addWidget(buildSources());
+    m_left->addWidget(buildPreview());
+    m_left->addStretch(1);
+    m_columns->addLayout(m_left, 1);
 
     auto* side = new QWidget(content);
+    m_side = side;
     side->setFixedWidth(kSideWidth);
     auto* right = new QVBoxLayout(side);
     right->setContentsMargins(0, 0, 0, 0);
@@ -154,12 +155,17 @@ StudioPage::StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent
     right->addWidget(buildHeadphoneTip());
     right->addWidget(buildRecent());
     right->addStretch(1);
-    columns->addWidget(side, 0, Qt::AlignTop);
+    m_columns->addWidget(side, 0, Qt::AlignTop);
 
     // The window scrolls the page when it is taller than the space left.
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
+
+    // The page asks only for the room of its left column: given less than both columns need, it
+    // puts the saving settings below (see resizeEvent) instead of being cut off at the right.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setMinimumWidth(m_left->minimumSize().width());
 
     connect(&m_model, &AppModel::changed, this, &StudioPage::refresh);
     refresh();
@@ -184,6 +190,13 @@ QWidget* StudioPage::buildSources() {
         m_cards[index] = card;
     }
     content->addLayout(cards);
+
+    // While a recording runs the sources cannot change: one line says what is recorded, and the
+    // meters below move up into view.
+    m_sourcesSummary = makeLabel(QString(), 13, KivoTheme::ink, QFont::Medium, panel);
+    m_sourcesSummary->setObjectName(QStringLiteral("sourcesSummary"));
+    m_sourcesSummary->setWordWrap(true);
+    content->addWidget(m_sourcesSummary);
 
     m_modeHint = makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, panel);
     m_modeHint->setObjectName(QStringLiteral("modeHint"));
@@ -262,6 +275,12 @@ QWidget* StudioPage::buildPreview() {
     m_muteButton->setFixedWidth(m_muteButton->sizeHint().width());
     m_muteRoom = new QWidget(panel);
     m_muteRoom->setFixedWidth(m_muteButton->sizeHint().width());
+    // Their room is kept while they are hidden, so that starting a recording moves no slider.
+    for (QWidget* keep : {static_cast<QWidget*>(m_muteButton), m_muteRoom}) {
+        QSizePolicy policy = keep->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        keep->setSizePolicy(policy);
+    }
     const auto line = [panel](GainRow* row, QWidget* trailing) {
         auto* box = new QWidget(panel);
         auto* layout = new QHBoxLayout(box);
@@ -445,20 +464,24 @@ void StudioPage::refresh() {
     for (std::size_t index = 0; index < m_cards.size(); ++index) {
         m_cards[index]->setSelected(kAllRecordingModes[index] == mode);
         m_cards[index]->setEnabled(editable);
+        m_cards[index]->setVisible(editable);
     }
+    m_sourcesSummary->setVisible(!editable);
+    m_sourcesSummary->setText(sourcesSummary());
+    m_modeHint->setVisible(editable);
     m_modeHint->setText(modeHint(mode));
 
-    m_applicationField->setVisible(mode == RecordingMode::application);
+    m_applicationField->setVisible(editable && mode == RecordingMode::application);
     m_applicationPicker->setEnabled(editable);
     m_applicationRefresh->setEnabled(editable);
     showApplications();
-    m_microphoneRow->setVisible(mode != RecordingMode::microphone);
+    m_microphoneRow->setVisible(editable && mode != RecordingMode::microphone);
     m_microphoneSwitch->setEnabled(editable);
     if (m_microphoneSwitch->isChecked() != configuration.includesMicrophone) {
         const QSignalBlocker blocker(m_microphoneSwitch);
         m_microphoneSwitch->setChecked(configuration.includesMicrophone);
     }
-    m_deviceField->setVisible(configuration.capturesMicrophone());
+    m_deviceField->setVisible(editable && configuration.capturesMicrophone());
     m_devicePicker->setEnabled(editable);
     m_deviceRefresh->setEnabled(editable);
     showDevices();
@@ -505,6 +528,36 @@ void StudioPage::refresh() {
     m_summary->setText(twoTracks ? QStringLiteral("合併音檔＋兩個分軌音檔")
                                  : QStringLiteral("合併為 1 個音檔"));
     showRecent();
+}
+
+QString StudioPage::sourcesSummary() const {
+    const RecordingConfiguration& configuration = m_model.configuration();
+    QStringList parts{configuration.sourceDescription()};
+    if (configuration.mode == RecordingMode::application) {
+        parts.append(configuration.applicationName.value_or(QStringLiteral("App")));
+    }
+    if (configuration.capturesMicrophone()) {
+        QString device = QStringLiteral("系統預設麥克風");
+        for (const AudioInputDevice& input : m_model.devices()) {
+            if (configuration.microphoneDeviceID == input.id) {
+                device = input.name;
+            }
+        }
+        parts.append(device);
+    }
+    return parts.join(QStringLiteral(" · "));
+}
+
+void StudioPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Too narrow for two columns (the window at its smallest): the saving settings go below.
+    const bool narrow = width() < m_left->minimumSize().width() + m_columns->spacing() + kSideWidth;
+    const auto direction = narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+    if (m_columns->direction() != direction) {
+        m_columns->setDirection(direction);
+        m_side->setMinimumWidth(narrow ? 0 : kSideWidth);
+        m_side->setMaximumWidth(narrow ? QWIDGETSIZE_MAX : kSideWidth);
+    }
 }
 
 void StudioPage::showApplications() {

@@ -22,6 +22,7 @@
 #include <functional>
 #include <vector>
 
+class QBoxLayout;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -52,6 +53,9 @@ public:
     // Shows the model as it is now; touches only what differs from what is shown.
     void refresh();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 signals:
     // The recent rows were built anew (the window orders its tab chain again).
     void rowsRebuilt();
@@ -64,6 +68,8 @@ private:
     QWidget* buildRecent();
     void edit(const std::function<void(RecordingConfiguration&)>& change);
     void changeGains(const std::function<void(RecordingConfiguration&)>& change);
+    // What the running recording records, in one line.
+    QString sourcesSummary() const;
     void showApplications();
     void showDevices();
     void showRecent();
@@ -71,7 +77,11 @@ private:
     AppModel& m_model;
     DesktopActions& m_desktop;
 
+    QBoxLayout* m_columns = nullptr;
+    QVBoxLayout* m_left = nullptr;
+    QWidget* m_side = nullptr;
     std::array<SourceCard*, 3> m_cards{};
+    QLabel* m_sourcesSummary = nullptr;
     QLabel* m_modeHint = nullptr;
     QWidget* m_applicationField = nullptr;
     QComboBox* m_applicationPicker = nullptr;

@@ -18,7 +18,8 @@ QRect fitted(const QRect& frame, const QRect& available) {
 }
 
 void fitVisibleScreen(QWidget& window) {
-    if (window.isFullScreen()) {
+    // The desktop sizes a maximized or full-screen window to the screen itself.
+    if (window.isFullScreen() || window.isMaximized()) {
         return;
     }
     QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();

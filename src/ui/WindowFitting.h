@@ -14,7 +14,8 @@ inline constexpr int kMargin = 8;
 // The frame `frame` fitted into `available` (the screen's available geometry).
 QRect fitted(const QRect& frame, const QRect& available);
 
-// Fits `window` (a top-level widget) into its screen, unless it is full screen.
+// Fits `window` (a top-level widget, its frame included) into its screen, unless it is maximized
+// or full screen.
 void fitVisibleScreen(QWidget& window);
 
 } // namespace kivo::WindowFitting

@@ -9,6 +9,7 @@
 #include "ui/Panel.h"
 #include "ui/RecordingControlsView.h"
 #include "ui/SidebarButton.h"
+#include "ui/WaveformView.h"
 #include "ui/WindowFitting.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollArea>
 #include <QTest>
 
 using namespace kivo;
@@ -282,6 +284,35 @@ private slots:
         for (qsizetype i = 1; i < expected.size(); ++i) {
             QVERIFY2(chain.indexOf(expected[i - 1]) < chain.indexOf(expected[i]),
                      qPrintable(QString::number(i)));
+        }
+    }
+
+    // While recording, the meters and the level history are on screen at the default size; at
+    // the smallest size nothing is cut off at the right.
+    void studioFitsTheWindowWhileRecording_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("default size") << MainWindow::kDefaultSize;
+        QTest::newRow("smallest size") << MainWindow::kMinimumSize;
+    }
+    void studioFitsTheWindowWhileRecording() {
+        QFETCH(QSize, size);
+        UiFixture fixture;
+        MainWindow window(fixture.model(), fixture.desktop());
+        window.show();
+        window.resize(size);
+        fixture.record();
+        QTest::qWait(50);
+        const QWidget* viewport = window.findChild<QScrollArea*>()->viewport();
+        const auto shown = [&](const QWidget* widget) {
+            return QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
+        };
+        for (const char* name : {"systemGainRow", "microphoneGainRow", "savingPanel"}) {
+            QVERIFY2(shown(window.findChild<QWidget*>(QLatin1String(name))).right() <=
+                         viewport->width(),
+                     name);
+        }
+        if (size == MainWindow::kDefaultSize) {
+            QVERIFY(viewport->rect().contains(shown(window.findChild<WaveformView*>())));
         }
     }
 

@@ -195,9 +195,10 @@ private slots:
         QTest::addColumn<QString>("calls");
         QTest::addColumn<QString>("bar");
         QTest::addColumn<QString>("page");
+        // The sources give way to one line saying what is recorded.
         const QString locked =
-            u"modeCard_system:系統聲音(off) microphoneSwitch(off) devicePicker(off) "
-            u"formatChoice(off) systemGainRow microphoneGainRow"_s;
+            u"sourcesSummary:系統聲音＋麥克風 · 系統預設麥克風 formatChoice(off) systemGainRow "
+            u"microphoneGainRow"_s;
         const QString mute = u" muteButton:麥克風靜音"_s;
         row("idle", "", "", "mainButton:開始錄音 pauseButton:暫停(off)",
             "modeCard_system:系統聲音 microphoneSwitch devicePicker formatChoice systemGainRow "
@@ -227,8 +228,8 @@ private slots:
         QCOMPARE(fixture.backend().calls.join(u' '), calls);
         QCOMPARE(shownControls(&controls, u"busyIndicator mainButton pauseButton"_s), bar);
         QCOMPARE(shownControls(&studio, u"modeCard_system microphoneSwitch devicePicker "
-                                        u"formatChoice systemGainRow microphoneGainRow muteButton "
-                                        u"playButton"_s),
+                                        u"sourcesSummary formatChoice systemGainRow "
+                                        u"microphoneGainRow muteButton playButton"_s),
                  page);
         if (steps.startsWith(u"holdStop"_s)) {
             fixture.backend().onExportProgress(0.427);

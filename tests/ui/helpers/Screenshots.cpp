@@ -132,8 +132,11 @@ int main(int argc, char** argv) {
         QTest::qWait(AppModel::kTickMilliseconds);
     }
     save(window, QStringLiteral("studio-recording"));
-    window.findChild<QScrollArea*>()->verticalScrollBar()->setValue(330);
-    save(window, QStringLiteral("studio-recording-meters"));
+    window.resize(MainWindow::kMinimumSize);
+    save(window, QStringLiteral("studio-recording-minimum-size"));
+    window.findChild<QScrollArea*>()->verticalScrollBar()->setValue(400);
+    save(window, QStringLiteral("studio-recording-minimum-size-scrolled"));
+    window.resize(MainWindow::kDefaultSize);
     model.setPage(KivoPage::library);
     save(window, QStringLiteral("library-while-recording"));
     model.setPage(KivoPage::studio);
@@ -144,6 +147,10 @@ int main(int argc, char** argv) {
     fixture.finishSaving();
     model.setNotice(QStringLiteral("已保存「我的錄音」。"));
     save(window, QStringLiteral("notice"));
+    model.setNotice(std::nullopt);
+    window.resize(MainWindow::kMinimumSize);
+    save(window, QStringLiteral("studio-minimum-size"));
+    window.resize(MainWindow::kDefaultSize);
 
     writeLeftSession(model);
     model.scanRecoveries();
