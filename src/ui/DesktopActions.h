@@ -29,6 +29,10 @@ public:
     // Asks the sound server off the main thread (a server that hangs takes up to a second) and
     // calls `done` on the main thread, unless `context` is gone by then.
     virtual void probeSoundServer(QObject* context, std::function<void(SoundServerState)> done) = 0;
+
+    // An action that could not be done (no file manager opened), with what to tell the user;
+    // called on the main thread, perhaps later.
+    std::function<void(const QString& message)> onFailure;
 };
 
 } // namespace kivo

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -17,10 +18,7 @@ namespace kivo {
 
 namespace {
 
-void openContainingFolder(const QList<QUrl>& files) {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QFileInfo(files.first().toLocalFile()).absolutePath()));
-}
+const QString kNoFileManager = QStringLiteral("無法開啟檔案管理員。位置：");
 
 } // namespace
 
@@ -44,9 +42,10 @@ void LinuxDesktopActions::reveal(const QList<QUrl>& files) {
     if (files.isEmpty()) {
         return;
     }
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(files.first().toLocalFile()).absolutePath());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openContainingFolder(files);
+        openFolder(folder);
         return;
     }
     QStringList uris;
@@ -60,17 +59,20 @@ void LinuxDesktopActions::reveal(const QList<QUrl>& files) {
     call << uris << QString();
     // Not waited for: a file manager started by the bus for this call may take a while.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    // The answer may come after this object is gone: the fallback needs nothing of it.
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, files] {
+    // The answer comes later; this object lives as long as the window.
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [this, watcher, folder] {
         if (watcher->isError()) {
-            openContainingFolder(files);
+            openFolder(folder);
         }
         watcher->deleteLater();
     });
 }
 
 void LinuxDesktopActions::openFolder(const QUrl& folder) {
-    QDesktopServices::openUrl(folder);
+    // Nothing visible would happen otherwise: say where the files are.
+    if (!QDesktopServices::openUrl(folder) && onFailure) {
+        onFailure(kNoFileManager + QDir::toNativeSeparators(folder.toLocalFile()));
+    }
 }
 
 void LinuxDesktopActions::copyFiles(const QList<QUrl>& files) {

@@ -24,7 +24,8 @@ public:
     explicit LinuxDesktopActions(std::function<SoundServerState()> probe);
 
     // Asks org.freedesktop.FileManager1 to show the files without waiting for it; when the call
-    // fails (no such service, no session bus) the first file's folder is opened instead.
+    // fails (no such service, no session bus) the first file's folder is opened instead. When
+    // nothing can open it either, onFailure says where the files are. Must outlive its answer.
     void reveal(const QList<QUrl>& files) override;
     void openFolder(const QUrl& folder) override;
     // As text/uri-list, x-special/gnome-copied-files and the paths as plain text.

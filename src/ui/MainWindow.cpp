@@ -2,6 +2,7 @@
 
 #include "ui/BrandMark.h"
 #include "ui/DateText.h"
+#include "ui/DesktopActions.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoTheme.h"
 #include "ui/LibraryPage.h"
@@ -151,6 +152,7 @@ MainWindow::MainWindow(AppModel& model, DesktopActions& desktop, QWidget* parent
     m_scroll->installEventFilter(this);
 
     setCentralWidget(root);
+    m_desktop.onFailure = [this](const QString& message) { m_model.setNotice(message); };
     connect(&m_model, &AppModel::changed, this, &MainWindow::refresh);
     connect(m_studio, &StudioPage::rowsRebuilt, this, [this] { orderTabs(); });
     connect(m_presets, &PresetsPage::rowsRebuilt, this, [this] { orderTabs(); });

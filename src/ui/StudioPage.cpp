@@ -530,6 +530,24 @@ void StudioPage::refresh() {
     showRecent();
 }
 
+QString StudioPage::applicationLabel(const RunningAudioApp& application,
+                                     const std::vector<RunningAudioApp>& all) {
+    // A name two programs share is told apart by what each plays, else by its process id.
+    const auto sameName = std::count_if(all.begin(), all.end(), [&](const RunningAudioApp& other) {
+        return other.name == application.name;
+    });
+    if (sameName < 2) {
+        return application.name;
+    }
+    const auto samePlay = std::count_if(all.begin(), all.end(), [&](const RunningAudioApp& other) {
+        return other.name == application.name && other.streamName == application.streamName;
+    });
+    if (application.streamName && samePlay < 2) {
+        return application.name + QStringLiteral(" — ") + *application.streamName;
+    }
+    return application.name + QStringLiteral("（PID %1）").arg(application.id);
+}
+
 QString StudioPage::sourcesSummary() const {
     const RecordingConfiguration& configuration = m_model.configuration();
     QStringList parts{configuration.sourceDescription()};
@@ -569,7 +587,8 @@ void StudioPage::showApplications() {
             m_applicationPicker->removeItem(1);
         }
         for (const RunningAudioApp& application : applications) {
-            m_applicationPicker->addItem(application.name, application.id);
+            m_applicationPicker->addItem(applicationLabel(application, applications),
+                                         application.id);
         }
     }
     const std::optional<qint32>& pid = m_model.configuration().applicationPID;

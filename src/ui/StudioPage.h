@@ -68,6 +68,9 @@ private:
     QWidget* buildRecent();
     void edit(const std::function<void(RecordingConfiguration&)>& change);
     void changeGains(const std::function<void(RecordingConfiguration&)>& change);
+    // An application as its picker lists it.
+    static QString applicationLabel(const RunningAudioApp& application,
+                                    const std::vector<RunningAudioApp>& all);
     // What the running recording records, in one line.
     QString sourcesSummary() const;
     void showApplications();

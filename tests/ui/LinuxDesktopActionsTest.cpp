@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,24 +49,47 @@ private slots:
         m_daemon.waitForFinished();
     }
 
+    // Without a file manager the folder opens; without anything to open it, the user is told
+    // where the files are.
     void revealAsksTheFileManagerElseOpensTheFolder_data() {
         QTest::addColumn<bool>("fileManager");
-        QTest::newRow("file manager on the bus") << true;
-        QTest::newRow("none: the folder opens") << false;
+        QTest::addColumn<bool>("opener");
+        QTest::newRow("file manager on the bus") << true << true;
+        QTest::newRow("none: the folder opens") << false << true;
+        QTest::newRow("nothing opens it") << false << false;
     }
 
     void revealAsksTheFileManagerElseOpensTheFolder() {
         QFETCH(bool, fileManager);
+        QFETCH(bool, opener);
         const QString name = u"org.freedesktop.FileManager1"_s;
-        QVERIFY(fileManager ? m_bus->registerService(name) : m_bus->unregisterService(name));
+        QVERIFY(!fileManager || m_bus->registerService(name));
+        if (!fileManager) {
+            m_bus->unregisterService(name);
+        }
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        });
+        if (!opener) {
+            QDesktopServices::unsetUrlHandler(u"file"_s);
+            qputenv("PATH", m_dir.path().toUtf8());
+        }
         m_shown.clear();
         m_opened.clear();
         const QList<QUrl> files{QUrl::fromLocalFile(m_dir.filePath(u"錄音 #1.m4a"_s)),
                                 QUrl::fromLocalFile(m_dir.filePath(u"錄音 #1.wav"_s))};
-        LinuxDesktopActions({}).reveal(files);
+        LinuxDesktopActions desktop({});
+        QStringList failures;
+        desktop.onFailure = [&](const QString& message) { failures.append(message); };
+        desktop.reveal(files);
         QTRY_COMPARE(QUrl::fromStringList(m_shown), fileManager ? files : QList<QUrl>());
         const QList<QUrl> folder{QUrl::fromLocalFile(m_dir.path())};
-        QTRY_COMPARE(m_opened, fileManager ? QList<QUrl>() : folder);
+        QTRY_COMPARE(m_opened, fileManager || !opener ? QList<QUrl>() : folder);
+        QTRY_COMPARE(failures, opener
+                                   ? QStringList()
+                                   : QStringList{u"無法開啟檔案管理員。位置："_s + m_dir.path()});
     }
 
     void copiedFilesPasteAsAFileList() {

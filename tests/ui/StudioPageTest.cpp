@@ -164,6 +164,27 @@ private slots:
         QCOMPARE(configuration.applicationBundleID, std::optional<QString>(name.toLower()));
     }
 
+    // Programs of one name are told apart by what they play, else by their process id.
+    void programsOfOneNameAreToldApart() {
+        UiFixture fixture;
+        const auto paplay = [](qint32 pid, std::optional<QString> plays) {
+            return RunningAudioApp{pid, u"paplay"_s, u"paplay"_s, std::move(plays)};
+        };
+        fixture.sources().apps = {paplay(11, u"會議.wav"_s),
+                                  paplay(12, u"音樂.wav"_s),
+                                  paplay(13, std::nullopt),
+                                  {14, u"Zoom"_s, u"zoom"_s, u"通話"_s}};
+        fixture.model().refreshSources();
+        StudioPage page(fixture.model(), fixture.desktop());
+        auto* picker = named<QComboBox>(&page, u"applicationPicker");
+        QStringList items;
+        for (int i = 1; i < picker->count(); ++i) {
+            items.append(picker->itemText(i));
+        }
+        QCOMPARE(items, (QStringList{u"paplay — 會議.wav"_s, u"paplay — 音樂.wav"_s,
+                                     u"paplay（PID 13）"_s, u"Zoom"_s}));
+    }
+
     void recentListShowsTheTwoNewest_data() {
         QTest::addColumn<int>("records");
         QTest::addColumn<QStringList>("names");

@@ -89,7 +89,9 @@ UiFixture::UiFixture(int records, QList<int> missing)
     AppServices services;
     services.backend = m_backend;
     services.storage = std::move(storage);
-    services.sources = std::make_unique<FakeSourceCatalog>();
+    auto sources = std::make_unique<FakeSourceCatalog>();
+    m_sources = sources.get();
+    services.sources = std::move(sources);
     services.players = std::make_unique<StatePlayers>();
     services.trash = std::make_unique<RemovingTrash>();
     services.sessions = std::make_unique<LinuxSessionFolders>();

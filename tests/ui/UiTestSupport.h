@@ -34,13 +34,14 @@ public:
     }
 };
 
-// The sound server's lists as the model sees them: two applications and one microphone.
+// The sound server's lists as the model sees them: two applications (unless a test gives others)
+// and one microphone.
 class FakeSourceCatalog : public SourceCatalog {
 public:
-    std::vector<RunningAudioApp> applications() override {
-        return {{4242, QStringLiteral("Firefox"), QStringLiteral("firefox")},
-                {5151, QStringLiteral("Zoom"), QStringLiteral("zoom")}};
-    }
+    std::vector<RunningAudioApp> apps{
+        {4242, QStringLiteral("Firefox"), QStringLiteral("firefox"), std::nullopt},
+        {5151, QStringLiteral("Zoom"), QStringLiteral("zoom"), std::nullopt}};
+    std::vector<RunningAudioApp> applications() override { return apps; }
     std::vector<AudioInputDevice> inputs() override { return {{7, QStringLiteral("USB 麥克風")}}; }
 };
 
@@ -52,6 +53,7 @@ public:
 
     AppModel& model() { return *m_model; }
     FakeRecordingBackend& backend() { return *m_backend; }
+    FakeSourceCatalog& sources() { return *m_sources; }
     RecordingDesktop& desktop() { return m_desktop; }
     QString folder() const { return m_dir.path(); }
 
@@ -65,6 +67,7 @@ public:
 private:
     QTemporaryDir m_dir;
     std::shared_ptr<FakeRecordingBackend> m_backend;
+    FakeSourceCatalog* m_sources = nullptr; // the model's
     RecordingDesktop m_desktop;
     std::unique_ptr<AppModel> m_model;
 };

@@ -45,7 +45,8 @@ PulseSourceInfo convert(const pa_source_info& info) {
 }
 
 PulseSinkInputInfo convert(const pa_sink_input_info& info) {
-    return {info.index, info.sink, info.client, processIDProperty(info.proplist)};
+    return {info.index, info.sink, info.client, processIDProperty(info.proplist),
+            property(info.proplist, PA_PROP_MEDIA_NAME)};
 }
 
 PulseClientInfo convert(const pa_client_info& info) {

@@ -50,6 +50,7 @@ struct PulseSinkInputInfo {
     quint32 sink = 0;   // index of the sink it plays to
     quint32 client = 0; // index of its client; kNoIndex when it has none
     std::optional<qint32> processID;
+    QString mediaName; // media.name: what the stream plays, empty when absent
 };
 
 struct PulseClientInfo {

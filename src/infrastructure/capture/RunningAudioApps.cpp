@@ -58,7 +58,7 @@ std::vector<RunningAudioApp> fromClients(const std::vector<PulseClientInfo>& cli
             apps.push_back(
                 {pid,
                  client.applicationName.isEmpty() ? QStringLiteral("App") : client.applicationName,
-                 bundleID});
+                 bundleID, std::nullopt});
             continue;
         }
         // One entry per process: a later client of it may name what the first did not.
@@ -83,7 +83,17 @@ std::vector<RunningAudioApp> list() {
 }
 
 std::vector<RunningAudioApp> list(PulseConnection& connection) {
-    return fromClients(connection.clients(), static_cast<qint32>(::getpid()));
+    std::vector<RunningAudioApp> apps =
+        fromClients(connection.clients(), static_cast<qint32>(::getpid()));
+    // What each plays, to tell apart two programs of one name ("paplay" and "paplay").
+    for (const PulseSinkInputInfo& stream : connection.sinkInputs()) {
+        for (RunningAudioApp& app : apps) {
+            if (stream.processID == app.id && !app.streamName && !stream.mediaName.isEmpty()) {
+                app.streamName = stream.mediaName;
+            }
+        }
+    }
+    return apps;
 }
 
 } // namespace kivo::RunningAudioApps

@@ -61,8 +61,8 @@ private slots:
         QVERIFY(AudioDevices::inputs().empty());
     }
 
-    // Once, by its name and binary, however many streams it plays; this program and the sound
-    // server are left out. (That it goes when it quits: the next test.)
+    // Once, by its name, binary and what its first stream plays, however many streams it plays;
+    // this program and the sound server are left out. (That it goes when it quits: the next test.)
     void listsAPlayingProgram() {
         test::TestPlayer player(
             {u"default,tone,440,0.1,0,forever"_s, u"default,tone,660,0.1,0,forever"_s},
@@ -70,8 +70,8 @@ private slots:
         QVERIFY(player.waitPlaying(0) && player.waitPlaying(1));
         const qint32 pid = player.pid();
         QVERIFY(test::waitUntil([&] { return !appsOf(pid).empty(); }));
-        QCOMPARE(appsOf(pid),
-                 (std::vector<RunningAudioApp>{{pid, u"Kivo Tone"_s, u"kivo_test_player"_s}}));
+        QCOMPARE(appsOf(pid), (std::vector<RunningAudioApp>{
+                                  {pid, u"Kivo Tone"_s, u"kivo_test_player"_s, u"test signal"_s}}));
         PulseConnection connection; // this program is a client of the server now
         for (const auto& app : RunningAudioApps::list(connection)) {
             QVERIFY(app.id != static_cast<qint32>(QCoreApplication::applicationPid()));

@@ -92,10 +92,10 @@ private slots:
     // Case ignored, digits by value, equal names in their order (enough for an unstable sort).
     void applicationsAreOrderedByNameAsPeopleReadThem() {
         std::vector<RunningAudioApp> apps{
-            {0, u"b"_s, {}}, {1, u"A"_s, {}}, {2, u"a10"_s, {}}, {3, u"a9"_s, {}}};
+            {0, u"b"_s, {}, {}}, {1, u"A"_s, {}, {}}, {2, u"a10"_s, {}, {}}, {3, u"a9"_s, {}, {}}};
         QList<qint32> sorted, expected{1, 3, 2, 0};
         for (qint32 i = 4; i < 44; ++i) {
-            apps.push_back({i, QStringList{u"c"_s, u"C"_s}[i % 2], std::nullopt});
+            apps.push_back({i, QStringList{u"c"_s, u"C"_s}[i % 2], std::nullopt, std::nullopt});
             expected << i;
         }
         for (const auto& app : PulseSourceCatalog::sortedByName(apps)) {
