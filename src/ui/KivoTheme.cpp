@@ -16,8 +16,9 @@ QFont spaced(QFont font, qreal spacing) {
 
 QString fieldStyleSheet() {
     return QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 8px; "
-                          "padding: 7px 10px; background: white; }")
-        .arg(line.name());
+                          "padding: 7px 10px; background: white; }"
+                          "QLineEdit:focus { border-color: %2; }")
+        .arg(line.name(), green.name());
 }
 
 } // namespace kivo::KivoTheme

@@ -61,7 +61,8 @@ PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
                        "background: %1; }"
                        "QSlider::sub-page:horizontal { border-radius: 2px; background: %2; }"
                        "QSlider::handle:horizontal { width: 14px; margin: -5px 0; "
-                       "border-radius: 7px; background: white; border: 1px solid %3; }")
+                       "border-radius: 7px; background: white; border: 1px solid %3; }"
+                       "QSlider::handle:horizontal:focus { border: 2px solid %2; }")
             .arg(KivoTheme::line.name(), KivoTheme::green.name(), KivoTheme::muted.name()));
     // A fixed width, so that the ticking clock never moves the slider.
     m_time->setMinimumWidth(

@@ -108,7 +108,16 @@ void RecordingControlsView::refresh() {
     m_pause->setEnabled(open);
     m_main->setText(open ? QStringLiteral("停止並保存") : QStringLiteral("開始錄音"));
     m_main->setSymbol(open ? QStringLiteral("stop.fill") : QStringLiteral("circle.fill"));
-    m_main->setEnabled(m_model.canRecord() || open);
+    // Disabled while starting or saving, the button loses the keyboard focus; it gets it back
+    // when it is enabled again, so that Space stops what Space started.
+    const bool enabled = m_model.canRecord() || open;
+    if (!enabled && m_main->hasFocus()) {
+        m_mainHadFocus = true;
+    }
+    m_main->setEnabled(enabled);
+    if (enabled && std::exchange(m_mainHadFocus, false)) {
+        m_main->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void RecordingControlsView::paintEvent(QPaintEvent*) {

@@ -41,6 +41,7 @@ private:
     KivoButton* m_main;
     // Whether the status symbol shows the recording dot, so it is redrawn only on a change.
     int m_shownSymbol = -1;
+    bool m_mainHadFocus = false; // the main button had the focus when it was disabled
 };
 
 } // namespace kivo

@@ -114,6 +114,7 @@ QString pageStyleSheet() {
                "QSlider::sub-page:horizontal { border-radius: 2px; background: %3; }"
                "QSlider::handle:horizontal { width: 14px; margin: -6px 0; border-radius: 8px;"
                " background: white; border: 1px solid #c9cfc6; }"
+               "QSlider::handle:horizontal:focus { border: 2px solid %3; }"
                "#headphoneTip { background: %4; border-radius: 12px; }"
                "QScrollBar:vertical { width: 8px; background: transparent; margin: 2px; }"
                "QScrollBar::handle:vertical { min-height: 40px; border-radius: 2px;"
