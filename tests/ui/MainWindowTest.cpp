@@ -172,8 +172,13 @@ private slots:
         QCOMPARE(*fixture.model().notice(), QStringLiteral("已復原「<b>週會</b>」。"));
         QVERIFY(!window.recoveryPanel()->isVisible());
 
+        const int controlsAt = window.controls()->y();
+        const int sliderWidth = window.findChild<QWidget*>(u"systemGainRow"_s)->width();
         fixture.model().setNotice(QStringLiteral("已保存"));
         QVERIFY(window.noticeLine()->isVisible());
+        QCOMPARE(window.controls()->y(), controlsAt); // the notice moves nothing
+        fixture.record();
+        QCOMPARE(window.findChild<QWidget*>(u"systemGainRow"_s)->width(), sliderWidth);
         QTest::mouseClick(window.findChild<KivoButton*>(QStringLiteral("closeNotice")),
                           Qt::LeftButton);
         QVERIFY(!fixture.model().notice());
