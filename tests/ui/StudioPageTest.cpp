@@ -185,6 +185,20 @@ private slots:
                                      u"paplay（PID 13）"_s, u"Zoom"_s}));
     }
 
+    // The mute button's room is kept while it is hidden: starting a recording moves no slider.
+    void startingARecordingMovesNoSlider() {
+        UiFixture fixture;
+        StudioPage page(fixture.model(), fixture.desktop());
+        page.resize(900, 800);
+        page.show();
+        QTest::qWait(20);
+        const QWidget* row = named(&page, u"systemGainRow");
+        const int width = row->width();
+        fixture.record();
+        QTest::qWait(20);
+        QCOMPARE(row->width(), width);
+    }
+
     void recentListShowsTheTwoNewest_data() {
         QTest::addColumn<int>("records");
         QTest::addColumn<QStringList>("names");
