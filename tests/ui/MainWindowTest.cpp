@@ -314,9 +314,11 @@ private slots:
         const auto shown = [](const QWidget* widget, const QWidget* in) {
             return QRect(widget->mapTo(in, QPoint(0, 0)), widget->size());
         };
+        // Nothing cut off at the right, and nothing squeezed below the room it needs.
         for (const char* name : {"systemGainRow", "microphoneGainRow", "savingPanel"}) {
-            const QRect rect = shown(window.findChild<QWidget*>(QLatin1String(name)), page);
-            QVERIFY2(rect.right() < page->width(), name);
+            const QWidget* widget = window.findChild<QWidget*>(QLatin1String(name));
+            QVERIFY2(shown(widget, page).right() < page->width(), name);
+            QVERIFY2(widget->width() >= widget->minimumSizeHint().width(), name);
         }
         if (size == MainWindow::kDefaultSize) {
             QVERIFY(viewport->rect().contains(shown(window.findChild<WaveformView*>(), viewport)));
