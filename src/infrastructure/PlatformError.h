@@ -18,8 +18,11 @@ public:
 
     const QString& description() const noexcept { return m_description; }
 
-    // "<what>：<strerror(errnum)>", for a failed system call.
+    // "<what>：<why>", for a failed system call: why in Traditional Chinese for the common
+    // causes, the system's own description for the others.
     static PlatformError fromErrno(const QString& what, int errnum);
+    // The cause alone, as fromErrno says it.
+    static QString describeErrno(int errnum);
 
 private:
     QString m_description;

@@ -109,9 +109,10 @@ private slots:
                 QVERIFY(
                     reason.startsWith(u"無法讀取錄音紀錄。原始檔案已保留，請先檢查 "_s + document));
             } else {
-                QVERIFY2(situation == u"locked" ? reason == AppModel::kLockedMessage
-                                                : reason == AppModel::kLockFailedMessage +
-                                                                u"無法鎖定：No locks available"_s,
+                QVERIFY2(situation == u"locked"
+                             ? reason == AppModel::kLockedMessage
+                             : reason == AppModel::kLockFailedMessage +
+                                             u"無法鎖定：這個檔案系統無法鎖定檔案"_s,
                          qPrintable(reason));
                 QCOMPARE(model->library(), stored); // still there to look at
                 // The other writer's sessions may be recording: they are not offered.

@@ -1,5 +1,7 @@
 #include "infrastructure/audio/FfmpegLog.h"
 
+#include "infrastructure/PlatformError.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -37,9 +39,14 @@ void install() {
 }
 
 QString describe(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    QString description = QString::fromLocal8Bit(text);
+    QString description;
+    if (error < 0 && error > -4096) {
+        description = PlatformError::describeErrno(AVUNERROR(error)); // a system call's errno
+    } else {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(error, text, sizeof text);
+        description = QString::fromLocal8Bit(text);
+    }
     if (!lastError.isEmpty()) {
         description += QStringLiteral("（") + lastError + QStringLiteral("）");
         lastError.clear();

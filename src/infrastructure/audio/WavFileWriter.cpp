@@ -7,9 +7,83 @@
 
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace kivo {
+
+struct WavFileWriter::Output {
+    int fd = -1;
+    int error = 0; // errno of the first failed call, 0 while all went well
+
+    ~Output() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    void failed() {
+        if (error == 0) {
+            error = errno;
+        }
+    }
+
+    static Output& of(void* data) { return *static_cast<Output*>(data); }
+    static sf_count_t length(void* data) {
+        Output& output = of(data);
+        const off_t here = ::lseek(output.fd, 0, SEEK_CUR);
+        const off_t end = ::lseek(output.fd, 0, SEEK_END);
+        if (here < 0 || end < 0 || ::lseek(output.fd, here, SEEK_SET) < 0) {
+            output.failed();
+            return -1;
+        }
+        return end;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void* data) {
+        Output& output = of(data);
+        const off_t at = ::lseek(output.fd, offset, whence);
+        if (at < 0) {
+            output.failed();
+        }
+        return at;
+    }
+    static sf_count_t read(void* buffer, sf_count_t count, void* data) {
+        Output& output = of(data);
+        ssize_t done;
+        do {
+            done = ::read(output.fd, buffer, static_cast<size_t>(count));
+        } while (done < 0 && errno == EINTR);
+        if (done < 0) {
+            output.failed();
+            return 0;
+        }
+        return done;
+    }
+    static sf_count_t write(const void* buffer, sf_count_t count, void* data) {
+        Output& output = of(data);
+        const auto* bytes = static_cast<const char*>(buffer);
+        sf_count_t written = 0;
+        while (written < count) {
+            const ssize_t done =
+                ::write(output.fd, bytes + written, static_cast<size_t>(count - written));
+            if (done < 0 && errno == EINTR) {
+                continue;
+            }
+            if (done <= 0) {
+                if (done == 0) {
+                    errno = ENOSPC;
+                }
+                output.failed();
+                break;
+            }
+            written += done;
+        }
+        return written;
+    }
+    static sf_count_t tell(void* data) { return seek(0, SEEK_CUR, data); }
+};
 
 namespace {
 
@@ -35,9 +109,18 @@ WavFileWriter::WavFileWriter(const QString& path, int bitDepth, qint64 expectedF
     const bool fitsRiff = dataBytes <= kLargestRiffData;
     info.format = (fitsRiff ? SF_FORMAT_WAV : SF_FORMAT_RF64) | SF_ENDIAN_LITTLE |
                   (bitDepth == kHighBitDepth ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
-    m_file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    m_output = std::make_unique<Output>();
+    do {
+        m_output->fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (m_output->fd < 0 && errno == EINTR);
+    if (m_output->fd < 0) {
+        throw PlatformError::fromErrno(QStringLiteral("無法建立音檔 ") + path, errno);
+    }
+    SF_VIRTUAL_IO io{&Output::length, &Output::seek, &Output::read, &Output::write, &Output::tell};
+    m_file = sf_open_virtual(&io, SFM_WRITE, &info, m_output.get());
     if (m_file == nullptr) {
-        throw PlatformError(QStringLiteral("無法建立音檔 %1：%2").arg(path, sndfileText(nullptr)));
+        throw PlatformError(failure(QStringLiteral("無法建立音檔"), sndfileText(nullptr)));
     }
     // With clipping on, libsndfile scales by 2^15 (2^31 before dropping to 24 bits) and clips,
     // so −1.0 reaches the lowest integer and 1.0 the highest.
@@ -65,7 +148,7 @@ void WavFileWriter::write(const float* left, const float* right, qint64 frames) 
         out[2 * i + 1] = right[i];
     }
     if (sf_writef_float(m_file, out, frames) != frames) {
-        throw PlatformError(QStringLiteral("無法寫入音檔 %1：%2").arg(m_path, sndfileText(m_file)));
+        throw PlatformError(failure(QStringLiteral("無法寫入音檔"), sndfileText(m_file)));
     }
 }
 
@@ -74,10 +157,19 @@ void WavFileWriter::finish() {
     SNDFILE* file = m_file;
     m_file = nullptr;
     const int result = sf_close(file);
-    if (result != SF_ERR_NO_ERROR) {
-        throw PlatformError(QStringLiteral("無法完成音檔 %1：%2")
-                                .arg(m_path, QString::fromLocal8Bit(sf_error_number(result))));
+    if (::close(m_output->fd) != 0 && errno != EINTR) {
+        m_output->failed(); // a delayed write error, such as a full network share
     }
+    m_output->fd = -1;
+    if (result != SF_ERR_NO_ERROR || m_output->error != 0) {
+        throw PlatformError(failure(QStringLiteral("無法完成音檔"),
+                                    QString::fromLocal8Bit(sf_error_number(result))));
+    }
+}
+
+QString WavFileWriter::failure(const QString& what, const QString& libraryText) const {
+    return what + u' ' + m_path + QStringLiteral("：") +
+           (m_output->error != 0 ? PlatformError::describeErrno(m_output->error) : libraryText);
 }
 
 } // namespace kivo

@@ -7,6 +7,7 @@
 
 #include "infrastructure/audio/AudioFileWriter.h"
 
+#include <memory>
 #include <vector>
 
 struct sf_private_tag;
@@ -27,8 +28,19 @@ public:
     void write(const float* left, const float* right, qint64 frames) override;
     void finish() override;
 
+    WavFileWriter(const WavFileWriter&) = delete;
+    WavFileWriter& operator=(const WavFileWriter&) = delete;
+
+    // The file under libsndfile: written through Kivo's own calls so that a failure keeps the
+    // system's reason (errno), which libsndfile reports only as English text.
+    struct Output;
+
 private:
+    // "<what> <path>：<why>", the why from the failed call's errno when there was one.
+    QString failure(const QString& what, const QString& libraryText) const;
+
     QString m_path;
+    std::unique_ptr<Output> m_output;
     sf_private_tag* m_file = nullptr;
     // Interleaved samples of the write in progress; grows to the largest write and stays.
     std::vector<float> m_interleaved;

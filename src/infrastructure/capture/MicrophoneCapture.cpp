@@ -124,7 +124,7 @@ MicrophoneCapture::makeStream(const RecordStream::Settings& settings) {
         },
         [this](int error) {
             if (m_connection->isConnected()) {
-                change(kEnded + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
+                change(kEnded + QStringLiteral("：") + describePulseError(error));
             }
         });
 }

@@ -4,8 +4,35 @@
 
 namespace kivo {
 
+QString describePulseError(int error) {
+    switch (error) {
+    case PA_ERR_CONNECTIONREFUSED:
+        return QStringLiteral("找不到正在執行的音訊伺服器");
+    case PA_ERR_ACCESS:
+    case PA_ERR_AUTHKEY:
+        return QStringLiteral("音訊伺服器拒絕了連線");
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_KILLED:
+        return QStringLiteral("與音訊伺服器的連線中斷了");
+    case PA_ERR_TIMEOUT:
+        return QStringLiteral("音訊伺服器沒有回應");
+    case PA_ERR_INVALIDSERVER:
+        return QStringLiteral("音訊伺服器的位址無效");
+    case PA_ERR_NOENTITY:
+        return QStringLiteral("找不到指定的裝置或串流");
+    case PA_ERR_BUSY:
+        return QStringLiteral("裝置正在使用中");
+    case PA_ERR_NOTSUPPORTED:
+    case PA_ERR_NOTIMPLEMENTED:
+        return QStringLiteral("音訊伺服器不支援這項操作");
+    default:
+        break;
+    }
+    return QString::fromUtf8(pa_strerror(error));
+}
+
 PlatformError pulseError(const QString& what, int error) {
-    return PlatformError(what + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
+    return PlatformError(what + QStringLiteral("：") + describePulseError(error));
 }
 
 namespace {
@@ -136,8 +163,8 @@ struct PulseConnectionCallbacks {
         const auto state = pa_context_get_state(context);
         if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
             const auto error = pa_context_errno(context);
-            connection->dispatchLost(QString::fromUtf8(
-                pa_strerror(error == PA_OK ? PA_ERR_CONNECTIONTERMINATED : error)));
+            connection->dispatchLost(
+                describePulseError(error == PA_OK ? PA_ERR_CONNECTIONTERMINATED : error));
         }
         connection->signal();
     }

@@ -22,6 +22,9 @@ namespace kivo {
 
 // A failed libpulse call as a PlatformError: "<what>：<pa_strerror(error)>".
 PlatformError pulseError(const QString& what, int error);
+// A libpulse error code in words: Traditional Chinese for the common causes (no server, refused,
+// connection lost, no answer), libpulse's own text for the others.
+QString describePulseError(int error);
 
 struct PulseServerInfo {
     QString serverName;        // "pulseaudio", "PulseAudio (on PipeWire …)"

@@ -402,7 +402,7 @@ private:
         }
         if (static_cast<int>(m_retries.size()) > kMaxRetries) {
             fail(CaptureFailureKind::outputLost,
-                 kOutputFailed + QStringLiteral("：") + QString::fromUtf8(pa_strerror(error)));
+                 kOutputFailed + QStringLiteral("：") + describePulseError(error));
             return;
         }
         // The recorded output went away (or the server ended the stream): follow whatever

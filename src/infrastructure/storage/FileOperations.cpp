@@ -68,8 +68,9 @@ void makeFolder(const QString& path) {
     std::error_code error;
     std::filesystem::create_directories(toPath(path), error);
     if (error) {
-        throw PlatformError(QStringLiteral("無法建立資料夾「%1」：%2")
-                                .arg(nativePath(path), QString::fromLocal8Bit(error.message())));
+        throw PlatformError(
+            QStringLiteral("無法建立資料夾「%1」：%2")
+                .arg(nativePath(path), PlatformError::describeErrno(error.value())));
     }
     if (!QFileInfo(path).isDir()) {
         throw PlatformError::fromErrno(QStringLiteral("無法建立資料夾「%1」").arg(nativePath(path)),
@@ -112,8 +113,9 @@ void removeFolder(const QString& path) {
     std::error_code error;
     std::filesystem::remove_all(toPath(path), error);
     if (error) {
-        throw PlatformError(QStringLiteral("無法刪除資料夾「%1」：%2")
-                                .arg(nativePath(path), QString::fromLocal8Bit(error.message())));
+        throw PlatformError(
+            QStringLiteral("無法刪除資料夾「%1」：%2")
+                .arg(nativePath(path), PlatformError::describeErrno(error.value())));
     }
 }
 

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+
 namespace kivo {
 
 void FreedesktopTrash::moveToTrash(const QString& path) {
@@ -19,10 +21,15 @@ void FreedesktopTrash::moveToTrash(const QString& path) {
         // would put the file into a trash under the working folder.
         QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
         QFile file(path);
+        errno = 0;
         if (file.moveToTrash()) {
             return;
         }
-        reason = file.errorString().isEmpty() ? QStringLiteral("原因不明") : file.errorString();
+        // The system call's cause, in words of Kivo's own where it has them.
+        const int cause = errno;
+        reason = cause != 0                     ? PlatformError::describeErrno(cause)
+                 : file.errorString().isEmpty() ? QStringLiteral("原因不明")
+                                                : file.errorString();
     }
     throw PlatformError(QStringLiteral("無法將「%1」移至垃圾桶：%2").arg(path, reason));
 }

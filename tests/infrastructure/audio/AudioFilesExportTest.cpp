@@ -314,6 +314,10 @@ private slots:
                 (fault != u"folder" || text.contains(destination + u"："_s)));
         if (fault != u"folder" && fault != u"full") {
             QVERIFY(!QFile::exists(destination));
+        } else { // the common causes in the window's own language
+            QVERIFY2(text.endsWith(fault == u"full" ? u"：磁碟已沒有剩餘空間"_s
+                                                    : u"：檔案或資料夾不存在"_s),
+                     qPrintable(text));
         }
     }
 
