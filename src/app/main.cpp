@@ -12,16 +12,16 @@
 #include "ui/BrandMark.h"
 #include "ui/DesktopShell.h"
 #include "ui/DialogFolderChooser.h"
+#include "ui/DialogQuitQuestion.h"
+#include "ui/KivoDialog.h"
 #include "ui/KivoTheme.h"
 #include "ui/LinuxDesktopActions.h"
 #include "ui/MainWindow.h"
-#include "ui/MessageBoxQuitQuestion.h"
 #include "ui/SingleInstance.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
 
@@ -82,9 +82,7 @@ void setUpApplication(QApplication& app) {
     QApplication::setApplicationVersion(QStringLiteral(KIVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("kivo"));
     QApplication::setQuitOnLastWindowClosed(false);
-    QFont font = QApplication::font();
-    font.setFamily(QString::fromLatin1(KivoTheme::kFontFamily));
-    QApplication::setFont(font);
+    KivoTheme::applyTo(app);
     // The interface is Traditional Chinese: dates, times and sizes are written as in Taiwan.
     QLocale::setDefault(
         QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan));
@@ -121,11 +119,14 @@ int main(int argc, char** argv) {
         // The window shows at once; a library of thousands of records fills in a moment later.
         services.loadInBackground = true;
     } catch (const KivoError& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Kivo"), error.text());
+        KivoDialog failure(KivoDialog::Symbol::warning, QStringLiteral("Kivo"), error.text(),
+                           nullptr);
+        failure.addButton(QStringLiteral("好"), KivoDialog::Role::accept);
+        failure.exec();
         return 1;
     }
     AppModel model(std::move(services));
-    KivoAppDelegate delegate(std::make_shared<MessageBoxQuitQuestion>());
+    KivoAppDelegate delegate(std::make_shared<DialogQuitQuestion>());
     delegate.setModel(&model);
     LinuxDesktopActions desktop(soundServerState);
     DesktopShell shell(model, delegate, desktop, QSystemTrayIcon::isSystemTrayAvailable());

@@ -60,8 +60,9 @@ QSize KivoButton::sizeHint() const {
 QColor KivoButton::background() const {
     switch (m_kind) {
     case Kind::prominent:
-        return m_recording ? KivoTheme::accent : KivoTheme::sidebar;
+        return m_recording ? KivoTheme::accentText : KivoTheme::sidebar;
     case Kind::ordinary:
+    case Kind::destructive:
         return Qt::white;
     case Kind::plain:
         break;
@@ -70,7 +71,16 @@ QColor KivoButton::background() const {
 }
 
 QColor KivoButton::foreground() const {
-    return m_kind == Kind::prominent ? QColor(Qt::white) : KivoTheme::ink;
+    switch (m_kind) {
+    case Kind::prominent:
+        return Qt::white;
+    case Kind::destructive:
+        return KivoTheme::accentText;
+    case Kind::ordinary:
+    case Kind::plain:
+        break;
+    }
+    return KivoTheme::ink;
 }
 
 void KivoButton::paintEvent(QPaintEvent*) {
@@ -80,7 +90,7 @@ void KivoButton::paintEvent(QPaintEvent*) {
 
     const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     if (m_kind != Kind::plain) {
-        painter.setPen(m_kind == Kind::ordinary ? QPen(KivoTheme::line, 1) : Qt::NoPen);
+        painter.setPen(m_kind == Kind::prominent ? Qt::NoPen : QPen(KivoTheme::line, 1));
         painter.setBrush(background());
         painter.drawRoundedRect(frame, 8, 8);
     }

@@ -2,8 +2,9 @@
 
 // The button of the whole interface. Ordinary: ink text on white with a 1-pixel outline.
 // Prominent: white text on the sidebar colour, or on the accent colour while `recording` is set.
-// Plain: text (or a symbol) alone, for small actions in rows. Drawn at 40 % opacity when
-// disabled and 75 % while pressed.
+// Plain: text (or a symbol) alone, for small actions in rows. Destructive: an ordinary button
+// whose text warns, for the choice that deletes. Drawn at 40 % opacity when disabled and 75 %
+// while pressed.
 
 #include <QPushButton>
 
@@ -13,7 +14,7 @@ class KivoButton : public QPushButton {
     Q_OBJECT
 
 public:
-    enum class Kind { ordinary, prominent, plain };
+    enum class Kind { ordinary, prominent, plain, destructive };
 
     explicit KivoButton(const QString& text, Kind kind = Kind::ordinary, QWidget* parent = nullptr);
 

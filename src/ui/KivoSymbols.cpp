@@ -40,8 +40,11 @@ const QHash<QString, QStringList>& names() {
          {QStringLiteral("system-search"), QStringLiteral("edit-find")}},
         {QStringLiteral("lock"),
          {QStringLiteral("changes-prevent"), QStringLiteral("system-lock-screen")}},
+        {QStringLiteral("trash"), {QStringLiteral("user-trash")}},
         // Drawn by Kivo: icon themes have no level-bars waveform, no three-slider mixer and no
-        // plain dots ("circle", "circle.fill", "waveform", "slider.horizontal.3").
+        // plain dots ("circle", "circle.fill", "waveform", "slider.horizontal.3"); their warning
+        // and question icons are triangles and old balloons, not the calm circles of Kivo's
+        // alerts ("exclamationmark.circle", "questionmark.circle").
     };
     return table;
 }
@@ -279,6 +282,28 @@ void paintFallback(QPainter& painter, const QString& symbol, const QRectF& rect,
     } else if (s == QStringLiteral("magnifyingglass")) {
         painter.drawEllipse(QRectF(2, 2, 8.5, 8.5));
         painter.drawLine(QPointF(9.5, 9.5), QPointF(14, 14));
+    } else if (s == QStringLiteral("exclamationmark.circle")) {
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        painter.drawLine(QPointF(8, 4.5), QPointF(8, 9));
+        fill();
+        painter.drawEllipse(QPointF(8, 11.6), 1, 1);
+    } else if (s == QStringLiteral("questionmark.circle")) {
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        QPainterPath hook;
+        hook.moveTo(5.8, 6.2);
+        hook.cubicTo(5.8, 3.4, 10.2, 3.4, 10.2, 6.2);
+        hook.cubicTo(10.2, 7.9, 8, 8, 8, 9.6);
+        painter.drawPath(hook);
+        fill();
+        painter.drawEllipse(QPointF(8, 12), 1, 1);
+    } else if (s == QStringLiteral("trash")) {
+        painter.drawLine(QPointF(2.5, 4), QPointF(13.5, 4));
+        painter.drawPolyline(
+            QPolygonF{QPointF(6, 4), QPointF(6, 2), QPointF(10, 2), QPointF(10, 4)});
+        painter.drawPolyline(
+            QPolygonF{QPointF(3.8, 4), QPointF(4.6, 14), QPointF(11.4, 14), QPointF(12.2, 4)});
+        painter.drawLine(QPointF(6.6, 6.8), QPointF(6.8, 11.4));
+        painter.drawLine(QPointF(9.4, 6.8), QPointF(9.2, 11.4));
     } else if (s == QStringLiteral("lock")) {
         painter.drawRoundedRect(QRectF(3, 7, 10, 7.5), 1.5, 1.5);
         painter.drawArc(QRectF(5, 2, 6, 9), 0, 180 * 16);

@@ -2,6 +2,8 @@
 
 #include "application/AppModel.h"
 #include "ui/DesktopActions.h"
+#include "ui/KivoButton.h"
+#include "ui/KivoDialog.h"
 #include "ui/KivoPicker.h"
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
@@ -14,7 +16,6 @@
 
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
 
@@ -234,22 +235,16 @@ void LibraryPage::share(const RecordingRecord& record) {
 }
 
 void LibraryPage::confirmTrash(const RecordingRecord& record) {
-    auto* box = new QMessageBox(this);
+    auto* box = new KivoDialog(
+        KivoDialog::Symbol::trash, QStringLiteral("將錄音移至垃圾桶？"),
+        QStringLiteral("合併音檔與分軌音檔會一起移至垃圾桶，可以從檔案管理員的垃圾桶復原。"), this);
     box->setObjectName(QStringLiteral("trashConfirmation"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("將錄音移至垃圾桶？"));
-    box->setText(QStringLiteral("將錄音移至垃圾桶？"));
-    box->setInformativeText(
-        QStringLiteral("合併音檔與分軌音檔會一起移至垃圾桶，可以從檔案管理員的垃圾桶復原。"));
-    // Wide enough that the message reads in two lines rather than five.
-    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
-    QPushButton* trash = box->addButton(QStringLiteral("移至垃圾桶"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    trash->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::accent.name()));
+    KivoButton* cancel = box->addButton(QStringLiteral("取消"), KivoDialog::Role::cancel);
+    KivoButton* trash = box->addButton(QStringLiteral("移至垃圾桶"), KivoDialog::Role::destructive);
     box->setDefaultButton(cancel);
-    connect(box, &QMessageBox::buttonClicked, this, [this, trash, record](QAbstractButton* button) {
+    connect(box, &KivoDialog::buttonClicked, this, [this, trash, record](KivoButton* button) {
         if (button == trash) {
             m_model.trash(record);
         }

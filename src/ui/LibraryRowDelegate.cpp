@@ -116,7 +116,7 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setPen(KivoTheme::muted);
     painter->drawText(detailsLine, Qt::AlignLeft | Qt::AlignVCenter, shownDetails);
     const int sizeLeft = textLeft + smallMetrics.horizontalAdvance(shownDetails);
-    painter->setPen(size == u"檔案不存在" ? KivoTheme::accent : KivoTheme::muted);
+    painter->setPen(size == u"檔案不存在" ? KivoTheme::accentText : KivoTheme::muted);
     painter->drawText(QRect(sizeLeft, detailsLine.top(),
                             std::max(0, textLeft + textWidth - sizeLeft), detailsLine.height()),
                       Qt::AlignLeft | Qt::AlignVCenter, size);

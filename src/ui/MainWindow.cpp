@@ -20,7 +20,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -176,7 +175,6 @@ MainWindow::~MainWindow() = default;
 
 QWidget* MainWindow::buildSidebar() {
     auto* sidebar = new Backdrop(KivoTheme::sidebar);
-    sidebar->setFixedWidth(236);
     auto* layout = new QVBoxLayout(sidebar);
     layout->setContentsMargins(18, 24, 18, 18);
     layout->setSpacing(6);
@@ -219,7 +217,6 @@ QWidget* MainWindow::buildSidebar() {
     cardLayout->addWidget(new SymbolView(QStringLiteral("waveform"), KivoTheme::brand, 20));
     QLabel* line =
         makeLabel(QStringLiteral("想留的聲音，隨手錄下。"), 12, Qt::white, QFont::Medium);
-    line->setWordWrap(true);
     cardLayout->addWidget(line);
     cardLayout->addWidget(makeLabel(QStringLiteral("從日常靈感到重要對話\n把聲音好好保存。"), 10,
                                     QColor(255, 255, 255, 150)));
@@ -231,6 +228,8 @@ QWidget* MainWindow::buildSidebar() {
     footer->addStretch();
     footer->addWidget(makeLabel(QStringLiteral("Linux"), 10, QColor(255, 255, 255, 110)));
     layout->addLayout(footer);
+    // 236 pixels, or what its texts need on a desktop with larger text.
+    sidebar->setFixedWidth(qMax(236, layout->minimumSize().width()));
     return sidebar;
 }
 
@@ -268,7 +267,7 @@ QWidget* MainWindow::buildHeading() {
     layout->setContentsMargins(0, 0, 0, 0);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
-    m_eyebrow = makeLabel(QString(), 11, KivoTheme::accent, QFont::DemiBold);
+    m_eyebrow = makeLabel(QString(), 11, KivoTheme::accentText, QFont::DemiBold);
     m_eyebrow->setFont(KivoTheme::spaced(m_eyebrow->font(), 2.5));
     m_title = makeLabel(QString(), 29, KivoTheme::ink, QFont::Bold);
     m_subtitle = makeLabel(QString(), 13, KivoTheme::muted);
@@ -440,14 +439,12 @@ void MainWindow::refreshAlert() {
         m_alert->setText(*message);
         return;
     }
-    m_alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Kivo"), *message,
-                              QMessageBox::NoButton, this);
+    // Alerts may hold a record's name or a path: the dialog shows them as text, never as markup.
+    m_alert = new KivoDialog(KivoDialog::Symbol::warning, QStringLiteral("Kivo"), *message, this);
     m_alert->setObjectName(QStringLiteral("alert"));
-    // Alerts may hold a record's name or a path: shown as text, never as markup.
-    m_alert->setTextFormat(Qt::PlainText);
-    m_alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
+    m_alert->addButton(QStringLiteral("好"), KivoDialog::Role::accept);
     m_alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_alert, &QMessageBox::finished, this, [this] {
+    connect(m_alert, &QDialog::finished, this, [this] {
         if (m_model.alertMessage()) {
             m_model.setAlertMessage(std::nullopt);
         }

@@ -8,10 +8,10 @@
 // Main thread only.
 
 #include "application/AppModel.h"
+#include "ui/KivoDialog.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QPointer>
 
 #include <array>
@@ -57,7 +57,7 @@ public:
     QWidget* page(KivoPage page) const;
     SettingsPage* settingsPage() const { return m_settings; }
     // The alert on screen, when one is.
-    QMessageBox* alert() const { return m_alert; }
+    KivoDialog* alert() const { return m_alert; }
 
 signals:
     // The window was asked to close (the shell decides what that means).
@@ -110,7 +110,7 @@ private:
     RecordingControlsView* m_controls = nullptr;
     QWidget* m_noticeLine = nullptr;
     QLabel* m_noticeText = nullptr;
-    QPointer<QMessageBox> m_alert;
+    QPointer<KivoDialog> m_alert;
     KivoPage m_shownPage = KivoPage::studio;
     bool m_screenWatched = false;
     QMetaObject::Connection m_screenConnection; // to the available area of the window's screen

@@ -11,7 +11,8 @@ Panel::Panel(QWidget* parent)
     , m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(22, 22, 22, 22);
     m_layout->setSpacing(14);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    // Never taller than its content asks, which wrapped lines ask for at the width given.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 void Panel::paintEvent(QPaintEvent*) {

@@ -3,11 +3,11 @@
 #include "application/AppModel.h"
 #include "ui/DesktopActions.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoDialog.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
 #include "ui/SymbolView.h"
 
-#include <QMessageBox>
 #include <QPushButton>
 
 namespace kivo {
@@ -152,19 +152,16 @@ QWidget* PresetsPage::presetPanel(const RecordingPreset& preset) {
 }
 
 void PresetsPage::confirmDelete(const RecordingPreset& preset) {
-    auto* box = new QMessageBox(this);
+    auto* box = new KivoDialog(KivoDialog::Symbol::trash, QStringLiteral("刪除錄音方案？"),
+                               QString(), this);
     box->setObjectName(QLatin1String(kDeleteConfirmationName));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("刪除錄音方案？"));
-    box->setText(QStringLiteral("刪除錄音方案？"));
-    QPushButton* remove = box->addButton(QStringLiteral("刪除方案"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    KivoButton* cancel = box->addButton(QStringLiteral("取消"), KivoDialog::Role::cancel);
+    KivoButton* remove = box->addButton(QStringLiteral("刪除方案"), KivoDialog::Role::destructive);
     // Return keeps the preset: only a deliberate choice deletes.
-    remove->setStyleSheet(QStringLiteral("color: %1;").arg(KivoTheme::accent.name()));
     box->setDefaultButton(cancel);
-    connect(box, &QMessageBox::buttonClicked, this, [this, remove, preset](QAbstractButton* b) {
+    connect(box, &KivoDialog::buttonClicked, this, [this, remove, preset](KivoButton* b) {
         if (b == remove) {
             m_model.removePreset(preset);
         }

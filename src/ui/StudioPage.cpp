@@ -148,7 +148,6 @@ StudioPage::StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent
 
     auto* side = new QWidget(content);
     m_side = side;
-    side->setFixedWidth(kSideWidth);
     auto* right = new QVBoxLayout(side);
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(18);
@@ -169,6 +168,12 @@ StudioPage::StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent
     setMinimumWidth(m_left->minimumSize().width());
 
     connect(&m_model, &AppModel::changed, this, &StudioPage::refresh);
+    refresh();
+    // Wider than usual when larger desktop text needs it, measured with the texts in place
+    // (the folder is elided again to the width).
+    m_sideWidth = qMax(kSideWidth, right->minimumSize().width());
+    side->setFixedWidth(m_sideWidth);
+    m_shownFolder = QUrl();
     refresh();
 }
 
@@ -516,7 +521,7 @@ void StudioPage::refresh() {
     // Eliding lays out the text: only when the folder changed.
     if (configuration.outputDirectory != m_shownFolder) {
         m_shownFolder = configuration.outputDirectory;
-        setElided(m_folder, folderText(m_shownFolder), kSideWidth - 2 * 22 - 16 - 6 - 4);
+        setElided(m_folder, folderText(m_shownFolder), m_sideWidth - 2 * 22 - 16 - 6 - 4);
     }
     m_separateRow->setVisible(mode != RecordingMode::microphone);
     m_separateSwitch->setEnabled(configuration.includesMicrophone);
@@ -570,12 +575,13 @@ QString StudioPage::sourcesSummary() const {
 void StudioPage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // Too narrow for two columns (the window at its smallest): the saving settings go below.
-    const bool narrow = width() < m_left->minimumSize().width() + m_columns->spacing() + kSideWidth;
+    const bool narrow =
+        width() < m_left->minimumSize().width() + m_columns->spacing() + m_sideWidth;
     const auto direction = narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
     if (m_columns->direction() != direction) {
         m_columns->setDirection(direction);
-        m_side->setMinimumWidth(narrow ? 0 : kSideWidth);
-        m_side->setMaximumWidth(narrow ? QWIDGETSIZE_MAX : kSideWidth);
+        m_side->setMinimumWidth(narrow ? 0 : m_sideWidth);
+        m_side->setMaximumWidth(narrow ? QWIDGETSIZE_MAX : m_sideWidth);
     }
 }
 
@@ -638,7 +644,7 @@ void StudioPage::showRecent() {
         item->widget()->deleteLater();
         delete item;
     }
-    constexpr int kNameWidth = kSideWidth - 2 * 22 - 20 - 10 - 32 - 10;
+    const int nameWidth = m_sideWidth - 2 * 22 - 20 - 10 - 32 - 10;
     for (const ShownRecord& shown : recent) {
         auto* row = new QWidget;
         row->setObjectName(QStringLiteral("recentRow"));
@@ -649,7 +655,7 @@ void StudioPage::showRecent() {
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
         QLabel* name = makeLabel(QString(), 12.5, KivoTheme::ink, QFont::Medium, row);
-        setElided(name, shown.name, kNameWidth);
+        setElided(name, shown.name, nameWidth);
         texts->addWidget(name);
         texts->addWidget(
             makeLabel(AppModel::clock(shown.duration), 11, KivoTheme::muted, QFont::Normal, row));

@@ -45,7 +45,7 @@ class StudioPage : public QWidget {
     Q_OBJECT
 
 public:
-    // The right-hand column's width.
+    // The right-hand column's width at the usual text size.
     static constexpr int kSideWidth = 265;
 
     StudioPage(AppModel& model, DesktopActions& desktop, QWidget* parent = nullptr);
@@ -83,6 +83,7 @@ private:
     QBoxLayout* m_columns = nullptr;
     QVBoxLayout* m_left = nullptr;
     QWidget* m_side = nullptr;
+    int m_sideWidth = kSideWidth;
     std::array<SourceCard*, 3> m_cards{};
     QLabel* m_sourcesSummary = nullptr;
     QLabel* m_modeHint = nullptr;

@@ -1,6 +1,8 @@
 #include "TestMain.h"
 
 #ifdef KIVO_TEST_WIDGETS
+#include "ui/KivoTheme.h"
+
 #include <QApplication>
 #else
 #include <QCoreApplication>
@@ -30,6 +32,14 @@ bool registerTestClass(const char* name, Factory factory) {
 int main(int argc, char** argv) {
 #ifdef KIVO_TEST_WIDGETS
     QApplication app(argc, argv);
+    // Windows are tested in Kivo's look, on a desktop with the usual 10-point text unless a
+    // test's environment asks for another size.
+    QFont desktop = QApplication::font();
+    desktop.setPointSizeF(qEnvironmentVariableIntValue("KIVO_TEST_DESKTOP_POINTS") > 0
+                              ? qEnvironmentVariableIntValue("KIVO_TEST_DESKTOP_POINTS")
+                              : 10);
+    QApplication::setFont(desktop);
+    kivo::KivoTheme::applyTo(app);
 #else
     QCoreApplication app(argc, argv);
 #endif

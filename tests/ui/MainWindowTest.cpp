@@ -325,6 +325,40 @@ private slots:
         }
     }
 
+    // Every page, idle and while recording, on a desktop with the usual text size and with text
+    // half as large again: no text has less room than it needs.
+    void everyTextHasRoom_data() {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("usual text, default size") << 10 << MainWindow::kDefaultSize;
+        QTest::newRow("usual text, smallest size") << 10 << MainWindow::kMinimumSize;
+        QTest::newRow("text 1.5, default size") << 15 << MainWindow::kDefaultSize;
+        QTest::newRow("text 1.5, smallest size") << 15 << MainWindow::kMinimumSize;
+    }
+    void everyTextHasRoom() {
+        QFETCH(int, points);
+        QFETCH(QSize, size);
+        const DesktopTextSize text(points);
+        UiFixture fixture(3, {1});
+        MainWindow window(fixture.model(), fixture.desktop());
+        window.show();
+        QTest::qWait(50);
+        window.resize(size);
+        for (const bool recording : {false, true}) {
+            if (recording) {
+                fixture.model().setPage(KivoPage::studio);
+                fixture.record();
+            }
+            for (int page = 0; page < 4; ++page) {
+                fixture.model().setPage(static_cast<KivoPage>(page));
+                QTest::qWait(20);
+                const QStringList clipped = clippedTexts(&window);
+                QVERIFY2(clipped.isEmpty(),
+                         qPrintable(u"page %1: "_s.arg(page) + clipped.join(u"; "_s)));
+            }
+        }
+    }
+
     // Without a tray a closed window would leave a recording running out of sight: closing
     // asks the quit flow instead.
     void closingTheWindowWithoutATrayAsksToQuit() {

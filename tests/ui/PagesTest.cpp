@@ -1,11 +1,11 @@
 #include "TestMain.h"
 #include "UiTestSupport.h"
 #include "infrastructure/storage/LibraryStore.h"
+#include "ui/KivoDialog.h"
 #include "ui/PresetsPage.h"
 #include "ui/SettingsPage.h"
 
 #include <QComboBox>
-#include <QMessageBox>
 #include <QTest>
 
 using namespace kivo;
@@ -105,7 +105,8 @@ private slots:
         QTest::addColumn<int>("left");
         QTest::newRow("delete") << u"刪除方案"_s << 1;
         QTest::newRow("cancel") << u"取消"_s << 2;
-        QTest::newRow("Return keeps it") << QString() << 2;
+        QTest::newRow("Return keeps it") << u"Return"_s << 2;
+        QTest::newRow("Escape keeps it") << u"Escape"_s << 2;
     }
 
     void deleteAsksFirst() {
@@ -117,10 +118,13 @@ private slots:
         PresetsPage page(fixture.model(), fixture.desktop());
         QTest::mouseClick(buttonWithText(&page, u"刪除"_s), Qt::LeftButton);
         auto* box =
-            page.findChild<QMessageBox*>(QLatin1String(PresetsPage::kDeleteConfirmationName));
-        QVERIFY(box && box->isVisible() && box->windowTitle() == u"刪除錄音方案？"_s);
-        if (answer.isEmpty()) {
-            QTest::keyClick(box, Qt::Key_Return);
+            page.findChild<KivoDialog*>(QLatin1String(PresetsPage::kDeleteConfirmationName));
+        QVERIFY(box && box->isVisible() && box->title() == u"刪除錄音方案？"_s);
+        // A dialog, not a window to minimise or maximise.
+        QVERIFY(
+            !(box->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        if (answer == u"Return" || answer == u"Escape") {
+            QTest::keyClick(box, answer == u"Return" ? Qt::Key_Return : Qt::Key_Escape);
         } else {
             QTest::mouseClick(buttonWithText(box, answer), Qt::LeftButton);
         }

@@ -1,8 +1,10 @@
 #include "UiTestSupport.h"
+#include "ui/KivoTheme.h"
 
 #include "infrastructure/storage/LibraryStore.h"
 #include "infrastructure/storage/LinuxSessionFolders.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QTest>
@@ -141,6 +143,67 @@ QStringList visibleTexts(QWidget* root) {
         }
     }
     return texts;
+}
+
+QStringList clippedTexts(QWidget* root) {
+    QStringList clipped;
+    const auto report = [&](QWidget* widget, const QString& text, QSize needs, QSize has) {
+        if (needs.width() > has.width() || needs.height() > has.height()) {
+            clipped << QStringLiteral("%1: needs %2x%3, has %4x%5")
+                           .arg(text)
+                           .arg(needs.width())
+                           .arg(needs.height())
+                           .arg(has.width())
+                           .arg(has.height());
+        } else if (QWidget* parent = widget->parentWidget();
+                   parent != nullptr && !parent->rect().contains(widget->geometry())) {
+            clipped << text + QStringLiteral(": outside its parent");
+        }
+    };
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty()) {
+            continue;
+        }
+        const QRect room = label->contentsRect();
+        const QSize needs =
+            label->wordWrap()
+                ? QSize(0, label->heightForWidth(label->width()) - label->height() + room.height())
+                : label->fontMetrics()
+                      .boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, label->text())
+                      .size();
+        report(label, label->text(), needs, room.size());
+    }
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (button->isVisibleTo(root) && !button->text().isEmpty()) {
+            report(button, button->text(), button->minimumSizeHint(), button->size());
+        }
+    }
+    return clipped;
+}
+
+DesktopTextSize::DesktopTextSize(int points) {
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans"), points));
+    KivoTheme::applyTo(*qApp);
+}
+
+DesktopTextSize::~DesktopTextSize() {
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans"), 10));
+    KivoTheme::applyTo(*qApp);
+}
+
+QPalette darkDesktopPalette() {
+    QPalette dark(QColor(49, 54, 59), QColor(35, 38, 41));
+    dark.setColor(QPalette::WindowText, QColor(252, 252, 252));
+    dark.setColor(QPalette::Text, QColor(252, 252, 252));
+    dark.setColor(QPalette::ButtonText, QColor(252, 252, 252));
+    dark.setColor(QPalette::Base, QColor(27, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(35, 38, 41));
+    dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
+    dark.setColor(QPalette::HighlightedText, QColor(252, 252, 252));
+    dark.setColor(QPalette::ToolTipBase, QColor(49, 54, 59));
+    dark.setColor(QPalette::ToolTipText, QColor(252, 252, 252));
+    dark.setColor(QPalette::PlaceholderText, QColor(161, 169, 177));
+    return dark;
 }
 
 } // namespace kivo::test

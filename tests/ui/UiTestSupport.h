@@ -77,4 +77,21 @@ QAbstractButton* buttonWithText(QWidget* root, const QString& text);
 // Every visible label text under `root`, in widget order.
 QStringList visibleTexts(QWidget* root);
 
+// Texts under `root` drawn in less room than they need (labels and buttons), or outside their
+// parent: one line each, "<text>: needs WxH, has WxH".
+QStringList clippedTexts(QWidget* root);
+
+// The desktop's text at `points` while it lives (10 is the usual size): Kivo's look is applied
+// again over it, so widgets made meanwhile take the larger fonts.
+class DesktopTextSize {
+public:
+    explicit DesktopTextSize(int points);
+    ~DesktopTextSize();
+    DesktopTextSize(const DesktopTextSize&) = delete;
+    DesktopTextSize& operator=(const DesktopTextSize&) = delete;
+};
+
+// What a dark desktop theme (Breeze Dark, GNOME's dark style) gives Qt before Kivo sets its own.
+QPalette darkDesktopPalette();
+
 } // namespace kivo::test

@@ -5,8 +5,10 @@
 
 #include "UiTestSupport.h"
 #include "ui/AboutWindow.h"
+#include "ui/DialogQuitQuestion.h"
+#include "ui/KivoDialog.h"
+#include "ui/KivoTheme.h"
 #include "ui/MainWindow.h"
-#include "ui/MessageBoxQuitQuestion.h"
 
 #include <QApplication>
 #include <QDir>
@@ -74,7 +76,14 @@ int main(int argc, char** argv) {
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor")) {
         QIcon::setThemeName(QStringLiteral("Adwaita"));
     }
-    QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK TC"), 10));
+    // The desktop as scripts/screenshots describes it: its text size, and light or dark.
+    const int points = qEnvironmentVariableIntValue("KIVO_TEST_DESKTOP_POINTS");
+    QApplication::setFont(QFont(QStringLiteral("Noto Sans"), points > 0 ? points : 10));
+    if (qgetenv("KIVO_TEST_DESKTOP") == "dark") {
+        QApplication::setStyle(QStringLiteral("Windows"));
+        QApplication::setPalette(darkDesktopPalette());
+    }
+    KivoTheme::applyTo(app);
     QLocale::setDefault(
         QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan));
 
@@ -164,7 +173,7 @@ int main(int argc, char** argv) {
         window.alert()->close();
     }
 
-    const std::unique_ptr<QMessageBox> question = MessageBoxQuitQuestion::makeBox(&window);
+    const std::unique_ptr<KivoDialog> question = DialogQuitQuestion::makeDialog(&window);
     question->show();
     saveWithDialog(window, *question, QStringLiteral("quit-question"));
     question->hide();
