@@ -18,6 +18,7 @@
 #include "ui/LinuxDesktopActions.h"
 #include "ui/MainWindow.h"
 #include "ui/SingleInstance.h"
+#include "ui/WindowMemory.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
     KivoAppDelegate delegate(std::make_shared<DialogQuitQuestion>());
     delegate.setModel(&model);
     LinuxDesktopActions desktop(soundServerState);
-    DesktopShell shell(model, delegate, desktop, QSystemTrayIcon::isSystemTrayAvailable());
+    DesktopShell shell(model, delegate, desktop, QSystemTrayIcon::isSystemTrayAvailable(),
+                       WindowMemory::defaultFile());
     FirstPaintReport report(shell.window());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
                      &DesktopShell::showWindow);

@@ -79,6 +79,19 @@ AppModel::AppModel(AppServices services, QObject* parent)
     }
 
     connect(m_coordinator.get(), &RecordingCoordinator::changed, this, &AppModel::changed);
+    m_clock.start();
+    connect(m_coordinator.get(), &RecordingCoordinator::levelsChanged, this,
+            [this](AudioLevels levels) {
+                const qint64 now = m_clock.elapsed();
+                if (levels.system >= kFullScale) {
+                    m_systemClippedAt = now;
+                    m_clippedSinceStart.system = true;
+                }
+                if (levels.microphone >= kFullScale) {
+                    m_microphoneClippedAt = now;
+                    m_clippedSinceStart.microphone = true;
+                }
+            });
     connect(m_coordinator.get(), &RecordingCoordinator::stateChanged, this,
             &AppModel::followRecordingState);
 
@@ -340,6 +353,14 @@ void AppModel::tick() {
     }
 }
 
+AppModel::Clipping AppModel::clippingNow() const {
+    const qint64 now = m_clock.elapsed();
+    const auto recent = [now](const std::optional<qint64>& at) {
+        return at && now - *at < kClipShowMilliseconds;
+    };
+    return {recent(m_systemClippedAt), recent(m_microphoneClippedAt)};
+}
+
 // --- Recording ---
 
 bool AppModel::canRecord() const {
@@ -407,6 +428,9 @@ void AppModel::start(std::function<void()> done) {
     stopPlayback();
     m_microphoneMuted = false;
     m_waveHistory = silentHistory();
+    m_clippedSinceStart = {};
+    m_systemClippedAt.reset();
+    m_microphoneClippedAt.reset();
     m_notice.reset();
     m_alertMessage.reset();
     applicationSelected();

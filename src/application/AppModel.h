@@ -15,6 +15,7 @@
 #include "application/RecoveryItem.h"
 #include "domain/KivoLibrary.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -39,6 +40,11 @@ public:
     static constexpr int kWaveHistoryLength = 70;
     // The one timer of the model, for the waveform and the playback position.
     static constexpr int kTickMilliseconds = 150;
+
+    // A level at or above this is full scale (−0.01 dBFS): the recording clips there.
+    static constexpr float kFullScale = 0.999F;
+    // How long a meter shows that its source reached full scale.
+    static constexpr int kClipShowMilliseconds = 2000;
 
     // While another process holds the library's writer lock, it is asked for again this often.
     static constexpr int kLockRetryMilliseconds = 2000;
@@ -91,6 +97,14 @@ public:
     void setPlaybackPosition(double seconds);
     double playbackDuration() const { return m_playbackDuration; }
     const QList<float>& waveHistory() const { return m_waveHistory; }
+    // Which sources reached full scale: within the last kClipShowMilliseconds, and at any time
+    // since the latest start (kept after the recording ends, until the next start).
+    struct Clipping {
+        bool system = false;
+        bool microphone = false;
+    };
+    Clipping clippingNow() const;
+    Clipping clippedSinceStart() const { return m_clippedSinceStart; }
     bool microphoneMuted() const { return m_microphoneMuted; }
     // Forces the microphone gain to 0 while true; call updateGains() to pass it on.
     void setMicrophoneMuted(bool muted);
@@ -226,6 +240,10 @@ private:
     double m_playbackPosition = 0;
     double m_playbackDuration = 0;
     QList<float> m_waveHistory;
+    Clipping m_clippedSinceStart;
+    QElapsedTimer m_clock;
+    std::optional<qint64> m_systemClippedAt; // m_clock's milliseconds
+    std::optional<qint64> m_microphoneClippedAt;
     bool m_microphoneMuted = false;
     std::optional<double> m_exportProgress;
     mutable std::optional<QList<RecordingRecord>> m_filtered; // filteredRecords(), once computed

@@ -7,6 +7,7 @@
 #include "ui/KivoTheme.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsPage.h"
+#include "ui/WindowMemory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,11 +38,15 @@ void setEnabled(QAction* action, bool enabled) {
 } // namespace
 
 DesktopShell::DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopActions& desktop,
-                           bool tray)
+                           bool tray, const QString& windowFile)
     : m_model(model)
     , m_delegate(delegate)
     , m_desktop(desktop)
     , m_window(std::make_unique<MainWindow>(model, desktop)) {
+    if (!windowFile.isEmpty()) {
+        m_memory = std::make_unique<WindowMemory>(*m_window, windowFile);
+        m_openMaximized = m_memory->restore();
+    }
     m_delegate.setModel(&m_model);
     buildMenus();
     if (tray) {
@@ -175,6 +180,10 @@ void DesktopShell::refresh() {
 }
 
 void DesktopShell::showWindow() {
+    if (!m_shownBefore && m_openMaximized) {
+        m_window->setWindowState(m_window->windowState() | Qt::WindowMaximized);
+    }
+    m_shownBefore = true;
     m_window->show();
     m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     m_window->raise();

@@ -25,13 +25,16 @@ class AppModel;
 class DesktopActions;
 class KivoAppDelegate;
 class MainWindow;
+class WindowMemory;
 
 class DesktopShell : public QObject {
     Q_OBJECT
 
 public:
-    // `tray`: show a tray icon (only where the desktop has a tray).
-    DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopActions& desktop, bool tray);
+    // `tray`: show a tray icon (only where the desktop has a tray). `windowFile`: where the
+    // window's size and maximised state are kept across launches; empty: not kept.
+    DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopActions& desktop, bool tray,
+                 const QString& windowFile = {});
     ~DesktopShell() override;
 
     MainWindow& window() const { return *m_window; }
@@ -66,6 +69,9 @@ private:
     KivoAppDelegate& m_delegate;
     DesktopActions& m_desktop;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowMemory> m_memory;
+    bool m_shownBefore = false;
+    bool m_openMaximized = false;
     QPointer<AboutWindow> m_about;
     std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;

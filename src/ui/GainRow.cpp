@@ -23,7 +23,8 @@ constexpr int kKeyStep = kSteps / 100;
 constexpr int kPageStep = kSteps / 10;
 constexpr int kSymbolSize = 16;
 
-// A soft green capsule filled in green to the level.
+// A soft green capsule filled in green to the level, in the clip colour while the source is at
+// full scale.
 class LevelBar : public QWidget {
 public:
     explicit LevelBar(const GainRow& row, QWidget* parent)
@@ -44,7 +45,7 @@ protected:
         painter.drawRoundedRect(track, radius, radius);
         const qreal filled = track.width() * std::clamp(double(m_row.level()), 0.0, 1.0);
         if (filled > 0) {
-            painter.setBrush(KivoTheme::green);
+            painter.setBrush(m_row.clippingNow() ? KivoTheme::accent : KivoTheme::green);
             painter.drawRoundedRect(QRectF(track.topLeft(), QSizeF(filled, track.height())),
                                     std::min(radius, filled / 2), radius);
         }
@@ -60,7 +61,9 @@ GainRow::GainRow(const QString& title, const QString& symbol, QWidget* parent)
     : QWidget(parent)
     , m_levelBar(new LevelBar(*this, this))
     , m_slider(new KivoSlider(kKeyStep, kPageStep, this))
-    , m_percentage(makeLabel(percentage(0), 12, KivoTheme::ink, QFont::Medium, this)) {
+    , m_percentage(makeLabel(percentage(0), 12, KivoTheme::ink, QFont::Medium, this))
+    , m_clipped(
+          makeLabel(QStringLiteral("音量過大"), 11, KivoTheme::accentText, QFont::Medium, this)) {
     // Two lines, so that the row stays readable in a narrow window: the source and its gain
     // slider above, the level bar below, starting under the title.
     auto* column = new QVBoxLayout(this);
@@ -75,6 +78,9 @@ GainRow::GainRow(const QString& title, const QString& symbol, QWidget* parent)
         KivoSymbols::icon(symbol, KivoTheme::green).pixmap(QSize(kSymbolSize, kSymbolSize)));
     top->addWidget(icon);
     top->addWidget(makeLabel(title, 13, KivoTheme::ink, QFont::Medium, this));
+    m_clipped->setObjectName(QStringLiteral("clipped"));
+    m_clipped->hide();
+    top->addWidget(m_clipped);
     top->addStretch(1);
     QLabel* volume = makeLabel(QStringLiteral("音量"), 11, KivoTheme::muted, QFont::Normal, this);
     volume->setBuddy(m_slider);
@@ -112,6 +118,14 @@ void GainRow::setLevel(float level) {
         m_level = level;
         m_levelBar->update();
     }
+}
+
+void GainRow::setClipping(bool now, bool since) {
+    if (now != m_clippingNow) {
+        m_clippingNow = now;
+        m_levelBar->update();
+    }
+    m_clipped->setVisible(since);
 }
 
 void GainRow::setGain(float gain) {

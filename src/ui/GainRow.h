@@ -25,6 +25,10 @@ public:
     float level() const { return m_level; }
     // The latest level (0…1; values outside are drawn clamped). Repaints only on a change.
     void setLevel(float level);
+    // The source reached full scale: `now` turns the level bar to the clip colour, `since`
+    // shows "音量過大" beside the title.
+    void setClipping(bool now, bool since);
+    bool clippingNow() const { return m_clippingNow; }
     float gain() const { return m_gain; }
     void setGain(float gain);
 
@@ -39,7 +43,9 @@ private:
     QWidget* m_levelBar;
     QSlider* m_slider;
     QLabel* m_percentage;
+    QLabel* m_clipped;
     float m_level = 0;
+    bool m_clippingNow = false;
     float m_gain = 0;
 };
 

@@ -33,6 +33,13 @@ QSize KivoPicker::sizeHint() const {
     return {2 * kPadding + kIconSize + 8 + text + kChevronRoom, metrics.height() + 16};
 }
 
+QSize KivoPicker::minimumSizeHint() const {
+    const QFontMetrics metrics(font());
+    return {2 * kPadding + kIconSize + 8 + metrics.horizontalAdvance(QStringLiteral("請選擇裝置")) +
+                kChevronRoom,
+            metrics.height() + 16};
+}
+
 void KivoPicker::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -50,8 +57,10 @@ void KivoPicker::paintEvent(QPaintEvent*) {
     }
     painter.setPen(KivoTheme::ink);
     painter.setFont(font());
-    painter.drawText(QRectF(x, 0, width() - x - kChevronRoom - kPadding, height()),
-                     Qt::AlignVCenter | Qt::AlignLeft, currentText());
+    const QRectF room(x, 0, width() - x - kChevronRoom - kPadding, height());
+    painter.drawText(
+        room, Qt::AlignVCenter | Qt::AlignLeft,
+        painter.fontMetrics().elidedText(currentText(), Qt::ElideRight, int(room.width())));
 
     // A small downward chevron.
     const QPointF centre(width() - kPadding - 5, height() / 2.0);

@@ -13,7 +13,10 @@ class KivoPicker : public QComboBox {
 public:
     explicit KivoPicker(QWidget* parent = nullptr);
 
+    // As wide as its longest item; at least room for a few characters, so a long App name
+    // never widens the page (the shown text is elided instead).
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

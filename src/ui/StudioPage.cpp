@@ -5,6 +5,7 @@
 #include "ui/FolderText.h"
 #include "ui/GainRow.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoPicker.h"
 #include "ui/KivoSwitch.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
@@ -104,12 +105,11 @@ void setElided(QLabel* label, const QString& text, int width) {
 QString pageStyleSheet() {
     const auto rgb = [](const QColor& color) { return color.name(QColor::HexRgb); };
     return QStringLiteral(
-               "QComboBox, QLineEdit { border: 1px solid %1; border-radius: 8px; padding: 6px 10px;"
+               "QLineEdit { border: 1px solid %1; border-radius: 8px; padding: 6px 10px;"
                " background: white; color: %2; }"
-               "QComboBox:focus, QLineEdit:focus { border-color: %3; }"
+               "QLineEdit:focus { border-color: %3; }"
                // While a recording runs the saving settings are fixed, and look it.
-               "QComboBox:disabled, QLineEdit:disabled { color: %5; background: %4; }"
-               "QComboBox::drop-down { border: none; width: 22px; }"
+               "QLineEdit:disabled { color: %5; background: %4; }"
                "QSlider::groove:horizontal { height: 4px; border-radius: 2px; background: %1; }"
                "QSlider::sub-page:horizontal { border-radius: 2px; background: %3; }"
                "QSlider::handle:horizontal { width: 14px; margin: -6px 0; border-radius: 8px;"
@@ -210,11 +210,10 @@ QWidget* StudioPage::buildSources() {
     content->addWidget(m_modeHint);
 
     auto* applicationLine = new QHBoxLayout;
-    m_applicationPicker = new QComboBox(panel);
+    m_applicationPicker = new KivoPicker(panel);
     m_applicationPicker->setObjectName(QStringLiteral("applicationPicker"));
     m_applicationPicker->setAccessibleName(QStringLiteral("App"));
     m_applicationPicker->addItem(QStringLiteral("請選擇 App"));
-    WheelGuard::install(m_applicationPicker);
     applicationLine->addWidget(m_applicationPicker, 1);
     m_applicationRefresh = refreshButton(QStringLiteral("重新整理 App 與裝置"), panel);
     applicationLine->addWidget(m_applicationRefresh);
@@ -243,11 +242,10 @@ QWidget* StudioPage::buildSources() {
     });
 
     auto* deviceLine = new QHBoxLayout;
-    m_devicePicker = new QComboBox(panel);
+    m_devicePicker = new KivoPicker(panel);
     m_devicePicker->setObjectName(QStringLiteral("devicePicker"));
     m_devicePicker->setAccessibleName(QStringLiteral("輸入裝置"));
     m_devicePicker->addItem(QStringLiteral("系統預設麥克風"));
-    WheelGuard::install(m_devicePicker);
     deviceLine->addWidget(m_devicePicker, 1);
     m_deviceRefresh = refreshButton(QStringLiteral("重新整理裝置"), panel);
     deviceLine->addWidget(m_deviceRefresh);
@@ -499,6 +497,10 @@ void StudioPage::refresh() {
     m_systemGainRow->setVisible(configuration.capturesSystem());
     m_systemGain->setGain(configuration.systemGain);
     m_systemGain->setLevel(levels.system);
+    const AppModel::Clipping clippingNow = m_model.clippingNow();
+    const AppModel::Clipping clipped = m_model.clippedSinceStart();
+    m_systemGain->setClipping(clippingNow.system, clipped.system);
+    m_microphoneGain->setClipping(clippingNow.microphone, clipped.microphone);
     m_microphoneGainRow->setVisible(configuration.capturesMicrophone());
     m_microphoneGain->setGain(configuration.microphoneGain);
     m_microphoneGain->setLevel(levels.microphone);

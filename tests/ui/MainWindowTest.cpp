@@ -11,6 +11,7 @@
 #include "ui/SidebarButton.h"
 #include "ui/WaveformView.h"
 #include "ui/WindowFitting.h"
+#include "ui/WindowMemory.h"
 
 #include <QAction>
 #include <QDir>
@@ -357,6 +358,40 @@ private slots:
                          qPrintable(u"page %1: "_s.arg(page) + clipped.join(u"; "_s)));
             }
         }
+    }
+
+    // The size and maximised state are kept across launches, within this screen; the first
+    // launch keeps the default size.
+    void windowRemembersItsSize_data() {
+        QTest::addColumn<QSize>("size"); // the size left at the last launch; empty: none
+        QTest::addColumn<bool>("maximized");
+        QTest::addColumn<QSize>("restored"); // on a 1280 × 800 screen
+        QTest::newRow("first launch") << QSize() << false << MainWindow::kDefaultSize;
+        QTest::newRow("resized") << QSize(1100, 700) << false << QSize(1100, 700);
+        QTest::newRow("left on a larger monitor") << QSize(1900, 1150) << false << QSize(1264, 784);
+        QTest::newRow("maximised") << QSize(1000, 600) << true << QSize(1000, 600);
+    }
+    void windowRemembersItsSize() {
+        QFETCH(QSize, size);
+        QFETCH(bool, maximized);
+        QFETCH(QSize, restored);
+        UiFixture fixture;
+        const QString file = fixture.folder() + u"/config/Kivo/window.conf"_s;
+        if (size.isValid()) {
+            MainWindow last(fixture.model(), fixture.desktop());
+            last.show();
+            QTest::qWait(50);
+            WindowMemory memory(last, file);
+            last.resize(size);
+            if (maximized) {
+                last.setWindowState(Qt::WindowMaximized);
+            }
+            QTest::qWait(50);
+        } // saved as the window goes
+        MainWindow window(fixture.model(), fixture.desktop());
+        WindowMemory memory(window, file);
+        QCOMPARE(memory.restore(QRect(0, 0, 1280, 800)), maximized);
+        QCOMPARE(window.size(), restored);
     }
 
     // Without a tray a closed window would leave a recording running out of sight: closing

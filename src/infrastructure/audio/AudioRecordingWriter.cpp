@@ -164,7 +164,9 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
     }
 
     try {
-        m_levels[index(source)] = track->append(buffer, *position, m_gains[index(source)]);
+        const float peak = track->append(buffer, *position, m_gains[index(source)]);
+        auto& held = m_peaks[index(source)];
+        held = std::max(held.value_or(0.0F), peak);
         keepTracksTogether(source);
     } catch (...) {
         m_failure = std::current_exception();
@@ -177,6 +179,9 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, d
 
     if (hostTime - m_lastLevelTime > kLevelInterval) {
         m_lastLevelTime = hostTime;
+        for (std::size_t i = 0; i < m_levels.size(); ++i) {
+            m_levels[i] = std::exchange(m_peaks[i], std::nullopt).value_or(m_levels[i]);
+        }
         if (onLevels) {
             onLevels(m_levels[index(AudioSource::system)],
                      m_levels[index(AudioSource::microphone)]);

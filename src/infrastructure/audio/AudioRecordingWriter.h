@@ -65,6 +65,8 @@ public:
 
     // Set before activation and not changed afterwards. Called on the writer queue (and the
     // failure callback also by the capture side): each must hand its work to the main thread.
+    // Each level is the largest magnitude written since the last report (a source that
+    // delivered nothing meanwhile keeps its last level), so a peak between two reports is seen.
     std::function<void(float system, float microphone)> onLevels;
     std::function<void(const QString& message)> onFailure;
     // The export of finish() advancing: the fraction (0…1) of the frames it writes, as
@@ -161,7 +163,8 @@ private:
     std::array<std::unique_ptr<AudioTrack>, 2> m_tracks; // by AudioSource
     RecordingTimeline m_timeline;
     std::array<float, 2> m_gains{};
-    std::array<float, 2> m_levels{};
+    std::array<float, 2> m_levels{};               // reported last
+    std::array<std::optional<float>, 2> m_peaks{}; // since the last report, by AudioSource
     double m_lastLevelTime = 0.0;
     std::exception_ptr m_failure;
     bool m_active = false;
