@@ -134,7 +134,13 @@ int main(int argc, char** argv) {
                        WindowMemory::defaultFile());
     FirstPaintReport report(shell.window());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell,
-                     &DesktopShell::showWindow);
+                     [&shell](const QString& token) {
+                         // Qt's Wayland window asks the compositor with the token it finds here.
+                         if (!token.isEmpty()) {
+                             qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+                         }
+                         shell.showWindow();
+                     });
     // `kill`, or a logout without a session manager, asks with SIGTERM: no one is there to answer
     // the quit question, so the recording is stopped and saved (a start or a recovery in progress
     // is let finish first), then the program ends.

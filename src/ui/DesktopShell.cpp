@@ -11,6 +11,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -124,9 +126,12 @@ void DesktopShell::buildTray() {
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quit);
 
+    // Qt's tray is a StatusNotifierItem when the session runs a watcher for them.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    m_namedTrayIcons = bus.isConnected() && bus.interface()->isServiceRegistered(
+                                                QStringLiteral("org.kde.StatusNotifierWatcher"));
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setContextMenu(m_trayMenu.get());
-    m_tray->setToolTip(QStringLiteral("Kivo 奇沃"));
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) {
@@ -166,17 +171,35 @@ void DesktopShell::refresh() {
     }
     setText(m_trayStatus, QStringLiteral("Kivo · ") + m_model.status());
     setText(m_trayClock, AppModel::clock(m_model.coordinator().elapsed()));
+    m_tray->setToolTip(QStringLiteral("Kivo 奇沃 · ") + m_model.status());
     // Recording, paused and idle each look their own in the panel.
     const int look = state == RecordingState::recording ? 1 : paused ? 2 : 0;
     if (m_tray->property("look") != QVariant(look) || m_tray->icon().isNull()) {
         m_tray->setProperty("look", look);
-        m_tray->setIcon(
-            look == 1 ? KivoSymbols::icon(QStringLiteral("record.circle.fill"), QColor(220, 50, 40))
-            : look == 2
-                ? KivoSymbols::icon(QStringLiteral("pause.circle"), KivoTheme::brand)
-                : KivoSymbols::icon(QStringLiteral("waveform"),
-                                    QGuiApplication::palette().color(QPalette::WindowText)));
+        m_tray->setIcon(trayIcon(look == 1   ? RecordingState::recording
+                                 : look == 2 ? RecordingState::paused
+                                             : RecordingState::idle));
     }
+}
+
+QIcon DesktopShell::trayIcon(RecordingState state) const {
+    const bool recording = state == RecordingState::recording;
+    const bool paused = state == RecordingState::paused;
+    // A panel that shows items over D-Bus (StatusNotifierItem) draws the theme's symbolic icons
+    // by name in its own colours, light or dark: it gets the name.
+    if (m_namedTrayIcons) {
+        const QString name = recording ? QStringLiteral("media-record-symbolic")
+                             : paused  ? QStringLiteral("media-playback-pause-symbolic")
+                                       : QStringLiteral("audio-input-microphone-symbolic");
+        if (QIcon::hasThemeIcon(name)) {
+            return QIcon::fromTheme(name);
+        }
+    }
+    // An older tray draws the pixels it is given on a panel of unknown colour: colours that
+    // stand out on light and dark panels alike.
+    return recording ? KivoSymbols::icon(QStringLiteral("record.circle.fill"), QColor(220, 50, 40))
+           : paused  ? KivoSymbols::icon(QStringLiteral("pause.circle"), KivoTheme::brand)
+                     : KivoSymbols::icon(QStringLiteral("waveform"), KivoTheme::brand);
 }
 
 void DesktopShell::showWindow() {

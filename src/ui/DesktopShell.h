@@ -7,8 +7,10 @@
 //
 // Main thread only.
 
+#include "application/RecordingState.h"
 #include "ui/AboutWindow.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 
@@ -61,6 +63,7 @@ protected:
 
 private:
     void refresh();
+    QIcon trayIcon(RecordingState state) const;
     void buildMenus();
     void buildTray();
     void onCommitData(QSessionManager& manager);
@@ -71,6 +74,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<WindowMemory> m_memory;
     bool m_shownBefore = false;
+    bool m_namedTrayIcons = false;
     bool m_openMaximized = false;
     QPointer<AboutWindow> m_about;
     std::unique_ptr<QMenu> m_trayMenu;

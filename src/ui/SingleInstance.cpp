@@ -11,7 +11,8 @@ namespace kivo {
 namespace {
 
 constexpr int kAnswerMs = 2000;
-constexpr char kShowRequest[] = "show\n";
+// "show\n", or "show <token>\n" with the later start's activation token.
+constexpr char kShowRequest[] = "show";
 
 } // namespace
 
@@ -57,7 +58,12 @@ bool SingleInstance::askRunningToShow() const {
     if (!socket.waitForConnected(kAnswerMs)) {
         return false;
     }
-    socket.write(kShowRequest);
+    QByteArray request = kShowRequest;
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN").trimmed();
+    if (!token.isEmpty() && !token.contains(' ')) {
+        request += ' ' + token;
+    }
+    socket.write(request + '\n');
     socket.waitForBytesWritten(kAnswerMs);
     // The running program closes the connection once it has read the request.
     if (socket.state() == QLocalSocket::ConnectedState) {
@@ -71,8 +77,9 @@ void SingleInstance::onNewConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
-                if (socket->readLine() == kShowRequest) {
-                    emit activationRequested();
+                const QByteArray line = socket->readLine(4096).trimmed();
+                if (line == kShowRequest || line.startsWith(QByteArray(kShowRequest) + ' ')) {
+                    emit activationRequested(QString::fromUtf8(line.mid(5)));
                 }
                 socket->disconnectFromServer();
             }

@@ -1,8 +1,10 @@
 #pragma once
 
 // Keeps one Kivo per user: the first program listens on a local socket named after the user; a
-// later start finds it answering, asks it to show its window and ends. A socket left by a
-// program that crashed answers nobody and is replaced.
+// later start finds it answering, asks it to show its window and ends. The later start hands over
+// the activation token its launcher gave it (XDG_ACTIVATION_TOKEN), without which a Wayland
+// compositor does not let the running window come to the front. A socket left by a program that
+// crashed answers nobody and is replaced.
 //
 // Main thread only.
 
@@ -32,8 +34,9 @@ public:
     const QString& name() const { return m_name; }
 
 signals:
-    // A later start asked this program to show its window.
-    void activationRequested();
+    // A later start asked this program to show its window; `token` is its launcher's activation
+    // token, empty when it had none.
+    void activationRequested(const QString& token);
 
 private:
     bool askRunningToShow() const;

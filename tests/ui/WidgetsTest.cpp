@@ -5,16 +5,22 @@
 #include "ui/KivoSlider.h"
 #include "ui/KivoTheme.h"
 #include "ui/NameSheet.h"
+#include "ui/SingleInstance.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpontaneKeyEvent>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <atomic>
+#include <thread>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -31,6 +37,38 @@ private slots:
 
     // On a scrolling page the wheel moves a slider or a picker only once it has the focus; until
     // then the page scrolls. A click on a slider's track jumps there; the keys step.
+    // A second start hands its launcher's activation token to the running program and ends;
+    // a crashed program's socket is taken over.
+    void aSecondStartHandsOverItsActivationToken_data() {
+        QTest::addColumn<QByteArray>("token");
+        QTest::newRow("token") << QByteArray("launcher-token-1");
+        QTest::newRow("none") << QByteArray();
+    }
+    void aSecondStartHandsOverItsActivationToken() {
+        QFETCH(QByteArray, token);
+        QTemporaryDir folder;
+        const QString name = folder.filePath(QStringLiteral("kivo"));
+        {
+            SingleInstance crashed(name);
+            QVERIFY(crashed.claim());
+        } // its socket file is removed with it: leave one behind as a crash would
+        QFile(name).open(QIODevice::WriteOnly);
+        SingleInstance running(name);
+        QVERIFY(running.claim());
+        QStringList asked;
+        connect(&running, &SingleInstance::activationRequested,
+                [&](const QString& given) { asked << given; });
+        const QByteArray saved = qgetenv("XDG_ACTIVATION_TOKEN");
+        qputenv("XDG_ACTIVATION_TOKEN", token);
+        // The later start, another program, waits until the running one has read its request.
+        std::atomic<bool> claimed = true;
+        std::thread later([&] { claimed = SingleInstance(name).claim(); });
+        QTRY_COMPARE(asked, QStringList{QString::fromUtf8(token)});
+        later.join();
+        qputenv("XDG_ACTIVATION_TOKEN", saved);
+        QVERIFY(!claimed);
+    }
+
     void controlsTakeTheWheelOnlyWithFocus() {
         QScrollArea page;
         auto* content = new QWidget;

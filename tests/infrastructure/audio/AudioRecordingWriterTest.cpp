@@ -137,7 +137,7 @@ private slots:
 
     // Buffers before the start, stamped inside a pause or unstamped are left out: the last
     // buffer lands at 103.0 − 100.0 − 1.5 s of pause. Levels come at most every 80 ms, after
-    // the gains, which are limited to 0…1.
+    // the gains, which are limited to 0…1, each the peak since the last (0.75 at 103.05).
     void buffersOutsideTheTimelineAreNotWritten() {
         std::vector<std::tuple<double, float, float>> levels;
         double now = 0.0;
@@ -169,7 +169,7 @@ private slots:
         const auto result = test::finishAndWait(writer, 103.5);
         QVERIFY(result.ok());
         QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{{103.0, 0.25F, 0.0F},
-                                                                        {103.09, 0.5F, 0.0F}}));
+                                                                        {103.09, 0.75F, 0.0F}}));
         const auto left = test::readTrackFile(track(writer, "system.caf")).left;
         QCOMPARE(left.size(), std::size_t(72000 + 4320 + 480));
         QVERIFY(std::all_of(left.begin(), left.begin() + 72000, [](float s) { return s == 0; }));
