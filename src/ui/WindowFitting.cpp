@@ -26,15 +26,24 @@ void fitVisibleScreen(QWidget& window) {
     if (screen == nullptr) {
         return;
     }
-    const QRect frame = window.frameGeometry();
-    const QRect target = fitted(frame, screen->availableGeometry());
+    // Wayland gives a window no position on the screen, and the compositor places it: there only
+    // its size is fitted.
+    const bool placed = !QGuiApplication::platformName().startsWith(u"wayland");
+    const QRect available = screen->availableGeometry();
+    QRect frame = window.frameGeometry();
+    if (!placed) {
+        frame.moveTopLeft(available.topLeft() + QPoint(kMargin, kMargin));
+    }
+    const QRect target = fitted(frame, available);
     if (target == frame) {
         return;
     }
     // The frame includes the window manager's decorations; resize() sets the inner size.
-    const QSize decorations = frame.size() - window.geometry().size();
+    const QSize decorations = window.frameGeometry().size() - window.geometry().size();
     window.resize(target.size() - decorations);
-    window.move(target.topLeft());
+    if (placed) {
+        window.move(target.topLeft());
+    }
 }
 
 } // namespace kivo::WindowFitting

@@ -3,6 +3,7 @@
 // X server.
 
 #include "CaptureTestSupport.h"
+#include "MockBus.h"
 #include "ModelTestSupport.h"
 #include "TestMain.h"
 
@@ -13,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kivo;
@@ -50,14 +53,55 @@ private:
     QString m_display;
 };
 
+// A headless Wayland compositor (weston) on a socket of its own, ended when destroyed.
+class WaylandCompositor {
+public:
+    WaylandCompositor() {
+        m_weston.setProcessChannelMode(QProcess::MergedChannels);
+        m_weston.setStandardOutputFile(m_folder.filePath(u"weston.log"_s));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_RUNTIME_DIR"_s, m_folder.path());
+        m_weston.setProcessEnvironment(environment);
+        m_weston.start(u"weston"_s, {u"--backend=headless-backend.so"_s, u"--socket=kivo-test"_s,
+                                     u"--no-config"_s, u"--idle-time=0"_s, u"--width=1400"_s,
+                                     u"--height=900"_s});
+        if (waitUntil([this] { return QFile::exists(socket()); }, 15000)) {
+            m_running = true;
+        }
+    }
+    ~WaylandCompositor() {
+        m_weston.terminate();
+        m_weston.waitForFinished(5000);
+    }
+    bool running() const { return m_running; }
+    // WAYLAND_DISPLAY for a client: the socket's whole path.
+    QString socket() const { return m_folder.filePath(u"kivo-test"_s); }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_weston;
+    bool m_running = false;
+};
+
 // The running `kivo` and xdotool on its display.
 class Desktop {
 public:
     Desktop(const VirtualDisplay& display, const UserFolders& folders)
-        : m_display(display.name()) {
+        : Desktop(folders, {{u"DISPLAY"_s, display.name()}}) {}
+    // Kivo as a Wayland client of `compositor`, on the session bus at `bus`.
+    Desktop(const WaylandCompositor& compositor, const QString& bus, const UserFolders& folders)
+        : Desktop(folders, {{u"QT_QPA_PLATFORM"_s, u"wayland"_s},
+                            {u"WAYLAND_DISPLAY"_s, compositor.socket()},
+                            {u"DBUS_SESSION_BUS_ADDRESS"_s, bus}}) {}
+    Desktop(const UserFolders& folders, const QList<std::pair<QString, QString>>& settings) {
         QProcessEnvironment environment = folders.environment();
         environment.remove(u"QT_QPA_PLATFORM"_s); // this test's own is offscreen
-        environment.insert(u"DISPLAY"_s, m_display);
+        environment.remove(u"DISPLAY"_s);
+        environment.remove(u"WAYLAND_DISPLAY"_s);
+        for (const auto& [name, value] : settings) {
+            environment.insert(name, value);
+        }
+        m_display = environment.value(u"DISPLAY"_s);
         m_kivo.setProcessEnvironment(environment);
         m_kivo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_kivo.start(QStringLiteral(KIVO_APP), QStringList());
@@ -114,6 +158,77 @@ public:
 private:
     QString m_display;
     QProcess m_kivo;
+};
+
+// The panel's side of the tray: a StatusNotifierWatcher on a session bus of the test's own, and
+// what it reads of the item Kivo registers there.
+class TrayPanel : public MockBus {
+public:
+    TrayPanel() {
+        const QString watcher = u"org.kde.StatusNotifierWatcher"_s;
+        running = mock({watcher, u"/StatusNotifierWatcher"_s, watcher}, watcher);
+        for (const char* method : {"RegisterStatusNotifierItem", "RegisterStatusNotifierHost"}) {
+            MockBus::call(watcher, u"/StatusNotifierWatcher"_s,
+                          u"org.freedesktop.DBus.Mock.AddMethod"_s,
+                          {QString(), QString::fromLatin1(method), u"s"_s, QString(), QString()});
+        }
+        // Qt offers its tray only to a watcher that says a host (the panel) shows items.
+        MockBus::call(watcher, u"/StatusNotifierWatcher"_s,
+                      u"org.freedesktop.DBus.Mock.AddProperty"_s,
+                      {watcher, u"IsStatusNotifierHostRegistered"_s, u"<true>"_s});
+    }
+    // The bus name of the item registered with the watcher, once there is one.
+    QString item() const {
+        static const QRegularExpression name(u"'RegisterStatusNotifierItem', \\[<'([^']+)'>"_s);
+        return name
+            .match(MockBus::call(u"org.kde.StatusNotifierWatcher"_s, u"/StatusNotifierWatcher"_s,
+                                 u"org.freedesktop.DBus.Mock.GetCalls"_s))
+            .captured(1);
+    }
+    // A property of the item, as gdbus prints it.
+    QString property(const QString& name) const {
+        return MockBus::call(item(), u"/StatusNotifierItem"_s,
+                             u"org.freedesktop.DBus.Properties.Get"_s,
+                             {u"org.kde.StatusNotifierItem"_s, name});
+    }
+    // The item's menu: each entry's label (mnemonics written "_X", as the menu protocol does)
+    // and whether it is enabled.
+    QList<std::pair<QString, bool>> menu() const {
+        QList<std::pair<QString, bool>> entries;
+        static const QRegularExpression entry(u"\\((\\d+), \\{([^}]*)\\}"_s);
+        for (const auto& match : entry.globalMatch(layout())) {
+            const QString properties = match.captured(2);
+            static const QRegularExpression label(u"'label': <'([^']*)'>"_s);
+            if (const auto text = label.match(properties); text.hasMatch()) {
+                entries.append({text.captured(1), !properties.contains(u"'enabled': <false>"_s)});
+            }
+        }
+        return entries;
+    }
+    // Chooses the menu entry whose label starts with `label`, as a click on the panel does.
+    bool click(const QString& label) const {
+        static const QRegularExpression entry(u"\\((\\d+), \\{[^}]*'label': <'([^']*)'>"_s);
+        for (const auto& match : entry.globalMatch(layout())) {
+            if (match.captured(2).startsWith(label)) {
+                MockBus::call(item(), menuPath(), u"com.canonical.dbusmenu.Event"_s,
+                              {u"--"_s, match.captured(1), u"clicked"_s, u"<0>"_s, u"0"_s});
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool running = false;
+
+private:
+    QString menuPath() const {
+        static const QRegularExpression path(u"objectpath '([^']+)'"_s);
+        return path.match(property(u"Menu"_s)).captured(1);
+    }
+    QString layout() const {
+        return MockBus::call(item(), menuPath(), u"com.canonical.dbusmenu.GetLayout"_s,
+                             {u"--"_s, u"0"_s, u"-1"_s, u"[]"_s});
+    }
 };
 
 // The records in the library document.
@@ -202,6 +317,58 @@ private slots:
         QVERIFY2(amplitude > 0.1, qPrintable(QString::number(amplitude)));
         QVERIFY(!sessionRuns(folders));
         QCOMPARE(desktop.kivo().state() == QProcess::NotRunning, quitting);
+    }
+
+    // Kivo as a native Wayland client of a headless compositor, with its tray on a panel that
+    // shows StatusNotifierItems: the item registers with the panel's watcher, its icon and
+    // tooltip follow the recording, and its menu, exported over D-Bus, holds the tray's
+    // commands, which record the tone, save it and quit.
+    void onWaylandTheTrayRecordsSavesAndQuits() {
+        UserFolders folders;
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0));
+        WaylandCompositor compositor;
+        QVERIFY2(compositor.running(), "weston did not start");
+        TrayPanel panel;
+        QVERIFY2(panel.running, "no StatusNotifierWatcher");
+        Desktop desktop(compositor, panel.address, folders);
+        QVERIFY2(waitUntil([&] { return !panel.item().isEmpty(); }, 60000),
+                 "no tray item registered");
+        const auto icon = [&] { return panel.property(u"IconName"_s); };
+        QVERIFY2(icon().contains(u"'audio-input-microphone-symbolic'"_s), qPrintable(icon()));
+        QVERIFY(panel.property(u"ToolTip"_s).contains(u"準備就緒"_s));
+        QList<std::pair<QString, bool>> menu;
+        QVERIFY(waitUntil([&] { return (menu = panel.menu()).size() == 8; }));
+        const QList<std::pair<QString, bool>> idle{
+            {u"關於 Kivo(_A)"_s, true},   {u"Kivo · 準備就緒"_s, false}, {u"00:00:00"_s, false},
+            {u"顯示 Kivo"_s, true},       {u"開始錄音(_R)"_s, true},     {u"暫停錄音(_P)"_s, false},
+            {u"停止並保存(_S)"_s, false}, {u"結束(_Q)"_s, true}};
+        QCOMPARE(menu, idle);
+
+        QVERIFY(panel.click(u"開始錄音"_s));
+        QVERIFY2(waitUntil([&] { return sessionRuns(folders); }, 30000), "no recording started");
+        QVERIFY(waitUntil([&] { return icon().contains(u"'media-record-symbolic'"_s); }));
+        QVERIFY(panel.property(u"ToolTip"_s).contains(u"錄音中"_s));
+        QTest::qWait(1000);
+        QVERIFY(panel.click(u"暫停錄音"_s));
+        QVERIFY(waitUntil([&] { return icon().contains(u"'media-playback-pause-symbolic'"_s); }));
+        QVERIFY(panel.click(u"繼續錄音"_s));
+        QVERIFY(waitUntil([&] { return icon().contains(u"'media-record-symbolic'"_s); }));
+        QTest::qWait(1500);
+        QVERIFY(panel.click(u"停止並保存"_s));
+        QVERIFY2(waitUntil([&] { return !storedRecords(folders).isEmpty(); }, 60000),
+                 "no record was stored");
+        const QJsonObject record = storedRecords(folders).at(0).toObject();
+        const StereoSamples audio =
+            decodeFile(QUrl(record.value(u"files").toArray().at(0).toString()).toLocalFile());
+        QVERIFY(audio.frames() > 48000);
+        QVERIFY(toneAmplitude(window(audio.left, 12000, 48000), 440) > 0.1);
+        QVERIFY(waitUntil([&] { return icon().contains(u"'audio-input-microphone-symbolic'"_s); }));
+
+        QVERIFY(panel.click(u"結束"_s));
+        QVERIFY2(desktop.kivo().waitForFinished(30000), "kivo did not end");
+        QCOMPARE(desktop.kivo().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(desktop.kivo().exitCode(), 0);
     }
 
     // A library of ten thousand records opens; its page is shown and the window stays responsive.

@@ -276,8 +276,9 @@ private slots:
         QTest::newRow("application") << RecordingMode::application;
     }
     // A microphone that hears exactly what the default output plays: every click lands within
-    // 5 ms in both tracks, whether the output is recorded whole or through the application's
-    // own stream.
+    // 12 ms in both tracks, whether the output is recorded whole or through the application's
+    // own stream. Capture times come from the server's latency reports, which PipeWire gives to
+    // about one processing quantum (512 frames, 10.7 ms) on a busy machine.
     void playedAndMicrophoneTracksLineUp() {
         QFETCH(RecordingMode, mode);
         const test::LoadedModule loop(
@@ -301,7 +302,7 @@ private slots:
              click = system.firstAbove(0.3F, *click + 0.25), ++compared) {
             const auto at = microphone.firstAbove(0.3F, *click - 0.1);
             QVERIFY2(at, "a click is missing from the microphone track");
-            QCOMPARE_LE(std::abs(*at - *click), 0.005);
+            QCOMPARE_LE(std::abs(*at - *click), 0.012);
         }
         QCOMPARE_GE(compared, 2);
     }
