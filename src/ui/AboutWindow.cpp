@@ -56,7 +56,7 @@ QString link(const char* address) {
     const QUrl url(QString::fromLatin1(address));
     const QString shown = url.scheme() == QStringLiteral("mailto") ? url.path() : url.host();
     return QStringLiteral("<a href=\"%1\" style=\"color: %2; text-decoration: none;\">%3</a>")
-        .arg(url.toString(), KivoTheme::green.name(), shown.toHtmlEscaped());
+        .arg(url.toString(), KivoTheme::greenText.name(), shown.toHtmlEscaped());
 }
 
 } // namespace

@@ -24,6 +24,8 @@ inline const QColor accent{211, 99, 72};
 inline const QColor accentText{178, 72, 48};
 inline const QColor accentLight{252, 240, 233};
 inline const QColor green{102, 141, 105};
+// The green where it is text (the status line, links): deep enough for 4.5:1.
+inline const QColor greenText{72, 107, 76};
 inline const QColor softGreen{238, 241, 230};
 // The logo's square.
 inline const QColor brand{231, 151, 118};

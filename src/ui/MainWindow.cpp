@@ -193,7 +193,7 @@ QWidget* MainWindow::buildSidebar() {
     layout->addSpacing(26);
 
     QLabel* section =
-        makeLabel(QStringLiteral("工作空間"), 10, QColor(255, 255, 255, 120), QFont::Medium);
+        makeLabel(QStringLiteral("工作空間"), 10, QColor(255, 255, 255, 150), QFont::Medium);
     section->setFont(KivoTheme::spaced(section->font(), 2));
     layout->addWidget(section);
     layout->addSpacing(4);
@@ -224,9 +224,9 @@ QWidget* MainWindow::buildSidebar() {
     layout->addSpacing(10);
 
     auto* footer = new QHBoxLayout;
-    footer->addWidget(makeLabel(QStringLiteral("Kivo 0.1"), 10, QColor(255, 255, 255, 110)));
+    footer->addWidget(makeLabel(QStringLiteral("Kivo 0.1"), 10, QColor(255, 255, 255, 150)));
     footer->addStretch();
-    footer->addWidget(makeLabel(QStringLiteral("Linux"), 10, QColor(255, 255, 255, 110)));
+    footer->addWidget(makeLabel(QStringLiteral("Linux"), 10, QColor(255, 255, 255, 150)));
     layout->addLayout(footer);
     // 236 pixels, or what its texts need on a desktop with larger text.
     sidebar->setFixedWidth(qMax(236, layout->minimumSize().width()));
@@ -242,15 +242,13 @@ QWidget* MainWindow::buildTopBar() {
     layout->setContentsMargins(34, 14, 34, 14);
     layout->setSpacing(8);
     layout->addWidget(makeLabel(QStringLiteral("工作空間"), 12, KivoTheme::muted));
-    QColor slash = KivoTheme::muted;
-    slash.setAlphaF(0.5F);
-    layout->addWidget(makeLabel(QStringLiteral("/"), 12, slash));
+    layout->addWidget(makeLabel(QStringLiteral("/"), 12, KivoTheme::muted));
     m_topTitle = makeLabel(QString(), 12, KivoTheme::ink, QFont::Medium);
     layout->addWidget(m_topTitle);
     layout->addStretch();
     m_statusDot = new StatusDot;
     layout->addWidget(m_statusDot);
-    m_status = makeLabel(QString(), 12, KivoTheme::green, QFont::Medium);
+    m_status = makeLabel(QString(), 12, KivoTheme::greenText, QFont::Medium);
     m_status->setObjectName(QStringLiteral("status"));
     layout->addWidget(m_status);
     outer->addLayout(layout);

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace kivo::test {
@@ -93,5 +94,12 @@ public:
 
 // What a dark desktop theme (Breeze Dark, GNOME's dark style) gives Qt before Kivo sets its own.
 QPalette darkDesktopPalette();
+
+// Everything a person can meet in Kivo's windows, one state at a time: every page idle, while
+// recording and saving, the recovery panel, the notice, every dialog and every menu. `visit` gets
+// the state's name, the window and, when one is open in front of it, the dialog or menu. With
+// `moving`, the meters are fed for a few seconds first, as a recording shows them.
+using SceneVisitor = std::function<void(const QString& name, QWidget& window, QWidget* over)>;
+void walkScenes(const SceneVisitor& visit, bool moving = false);
 
 } // namespace kivo::test
