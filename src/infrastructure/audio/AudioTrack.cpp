@@ -11,14 +11,17 @@ namespace kivo {
 
 namespace {
 
-// out = gain × in; returns the largest magnitude written. Kept apart from append() so that the
-// running maximum stays in a register.
-float applyGain(const float* in, float* out, qint64 count, float gain) {
+// Interleaves `left` and `right` into `out`, times `gain`; returns the largest magnitude
+// written. Kept apart from append() so that the running maximum stays in a register.
+float interleaveWithGain(const float* left, const float* right, float* out, qint64 frames,
+                         float gain) {
     float largest = 0.0f;
-    for (qint64 i = 0; i < count; ++i) {
-        out[i] = gain * in[i];
-        const float magnitude = std::fabs(out[i]);
-        largest = magnitude > largest ? magnitude : largest;
+    for (qint64 i = 0; i < frames; ++i) {
+        const float l = gain * left[i];
+        const float r = gain * right[i];
+        out[2 * i] = l;
+        out[2 * i + 1] = r;
+        largest = std::max(largest, std::max(std::fabs(l), std::fabs(r)));
     }
     return largest;
 }
@@ -80,16 +83,14 @@ float AudioTrack::append(const PcmBuffer& buffer, double at, float gain) {
         return 0.0f;
     }
 
-    PcmBuffer gained(kWorkingFormat, count);
-    float peak = 0.0f;
-    for (int channel = 0; channel < 2; ++channel) {
-        const float* in = converted.channel(channel).data() + skip;
-        float* out = gained.channel(channel).data();
-        peak = std::max(peak, applyGain(in, out, count, gain));
+    // The file's layout is made here, with the gain, in one pass.
+    if (m_interleaved.size() < static_cast<std::size_t>(count * 2)) {
+        m_interleaved.resize(static_cast<std::size_t>(count * 2));
     }
-    gained.setFrameLength(count);
-
-    m_file->write(gained);
+    const float peak =
+        interleaveWithGain(converted.channel(0).data() + skip, converted.channel(1).data() + skip,
+                           m_interleaved.data(), count, gain);
+    m_file->writeInterleaved(m_interleaved.data(), count);
     m_position += count;
     m_receivedFrames += count;
     return std::min(peak, 1.0f);

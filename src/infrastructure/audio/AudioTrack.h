@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace kivo {
 
@@ -70,6 +71,7 @@ private:
     std::optional<PcmFormat> m_inputFormat;
     qint64 m_receivedFrames = 0;
     qint64 m_position = 0;
+    std::vector<float> m_interleaved; // the gained frames of each append, reused
 };
 
 } // namespace kivo

@@ -211,10 +211,6 @@ void CafWriter::write(const PcmBuffer& workingFormatBuffer) {
     if (workingFormatBuffer.format() != kWorkingFormat) {
         throw std::invalid_argument("CafWriter::write takes buffers of the working format");
     }
-    const int fd = m_fd.load(std::memory_order_relaxed);
-    if (fd < 0) {
-        throw PlatformError::fromErrno(writeFailure(m_path), EBADF);
-    }
     const qint64 frames = workingFormatBuffer.frameLength();
     if (frames <= 0) {
         return;
@@ -230,9 +226,20 @@ void CafWriter::write(const PcmBuffer& workingFormatBuffer) {
         *out++ = left[i];
         *out++ = right[i];
     }
+    writeInterleaved(m_interleaved.data(), frames);
+}
 
+void CafWriter::writeInterleaved(const float* samples, qint64 frames) {
+    const int fd = m_fd.load(std::memory_order_relaxed);
+    if (fd < 0) {
+        throw PlatformError::fromErrno(writeFailure(m_path), EBADF);
+    }
+    if (frames <= 0) {
+        return;
+    }
     const qint64 end = kAudioOffset + m_frames * kBytesPerFrame;
-    if (const int error = writeAll(fd, m_interleaved.data(), samples * sizeof(float), end);
+    if (const int error =
+            writeAll(fd, samples, static_cast<std::size_t>(frames) * kBytesPerFrame, end);
         error != 0) {
         // Drop a partly written buffer so the file keeps whole frames only; the next write
         // starts at the same place in any case.

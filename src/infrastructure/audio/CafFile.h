@@ -36,6 +36,8 @@ public:
     // after a failure frames() is unchanged and the next write lands where this one should
     // have. Throws std::invalid_argument for a buffer of another format.
     void write(const PcmBuffer& workingFormatBuffer);
+    // The same for `frames` stereo frames already interleaved as the file holds them.
+    void writeInterleaved(const float* samples, qint64 frames);
 
     // Flushes what was appended to the disk (fdatasync). Safe to call from any thread while the
     // owner appends. It must not overlap close() or the destruction: whoever calls it from
