@@ -1,5 +1,7 @@
 #include "app/FirstPaintReport.h"
 
+#include "application/MainThread.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
@@ -46,7 +48,7 @@ bool FirstPaintReport::eventFilter(QObject* watched, QEvent* event) {
         qApp->removeEventFilter(this);
         // The paint reaches the screen when the backing store is flushed, right after the
         // widgets have painted; a queued call runs after that.
-        QTimer::singleShot(0, this, [this] {
+        MainThread::post(this, [this] {
             std::fprintf(stderr, "first_paint_ms: %.0f\n", millisecondsSinceProcessStart());
             std::fflush(stderr);
             emit reported();

@@ -1,5 +1,7 @@
 #include "application/AppModel.h"
 
+#include "application/MainThread.h"
+
 #include "application/Background.h"
 #include "domain/KivoError.h"
 #include "domain/Text.h"
@@ -97,29 +99,15 @@ AppModel::AppModel(AppServices services, QObject* parent)
 
     // The stop triggers only queue their work: it runs on a later turn of the event loop.
     const QPointer<AppModel> self(this);
-    m_coordinator->onUnexpectedStop = [self] {
-        QTimer::singleShot(0, self, [self] {
-            if (self) {
-                self->stop();
-            }
-        });
-    };
+    m_coordinator->onUnexpectedStop = [self] { MainThread::post(self, [self] { self->stop(); }); };
     if (m_services.sleep) {
         m_services.sleep->onWillSleep = [self] {
-            QTimer::singleShot(0, self, [self] {
-                if (self) {
-                    self->onWillSleep();
-                }
-            });
+            MainThread::post(self, [self] { self->onWillSleep(); });
         };
     }
     if (m_services.processes) {
         m_services.processes->onExit = [self](qint32 pid) {
-            QTimer::singleShot(0, self, [self, pid] {
-                if (self) {
-                    self->onProcessExit(pid);
-                }
-            });
+            MainThread::post(self, [self, pid] { self->onProcessExit(pid); });
         };
     }
     if (m_services.sources) {
@@ -967,8 +955,8 @@ void AppModel::play(const RecordingRecord& record) {
             return;
         }
         // Not from within the player's own notice: the player goes.
-        QTimer::singleShot(0, self, [self, player, why = *failure] {
-            if (self && self->m_player.get() == player) {
+        MainThread::post(self, [self, player, why = *failure] {
+            if (self->m_player.get() == player) {
                 self->playbackFailed(why);
             }
         });

@@ -6,9 +6,8 @@
 //
 // Call from the main thread. A pool's threads are waited for when the application ends.
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QPointer>
+#include "application/MainThread.h"
+
 #include <QThreadPool>
 
 #include <utility>
@@ -21,15 +20,9 @@ void run(QObject* context, Work work, Done done,
     // Made here, read only on the main thread: it tells whether `context` still exists.
     QPointer<QObject> alive(context);
     pool->start([alive, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = work();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, done = std::move(done), result = std::move(result)]() mutable {
-                if (alive) {
-                    done(std::move(result));
-                }
-            },
-            Qt::QueuedConnection);
+        MainThread::post(alive, [done = std::move(done), result = work()]() mutable {
+            done(std::move(result));
+        });
     });
 }
 

@@ -1,5 +1,7 @@
 #include "application/KivoAppDelegate.h"
 
+#include "application/MainThread.h"
+
 #include <QTimer>
 
 namespace kivo {
@@ -40,7 +42,8 @@ TerminateReply KivoAppDelegate::applicationShouldTerminate(std::function<void(bo
     }
     m_waitingToQuit = true;
     const QPointer<KivoAppDelegate> self(this);
-    QTimer::singleShot(0, this, [self, reply = std::move(reply)] {
+    // Posted to the application, not to this delegate: the reply is owed even if it goes.
+    MainThread::post(QCoreApplication::instance(), [self, reply = std::move(reply)] {
         if (!self || !self->m_model) {
             if (reply) {
                 reply(true);

@@ -1,5 +1,7 @@
 #include "cli/Recorder.h"
 
+#include "application/MainThread.h"
+
 #include "application/AppModel.h"
 #include "cli/CommandLine.h"
 #include "cli/Terminal.h"
@@ -49,7 +51,7 @@ int Recorder::run() {
     }
     const StopSignals stopSignals([this] { stop(); });
     // Started from the event loop, so that even a start that fails at once can end it.
-    QTimer::singleShot(0, this, [this] { begin(); });
+    MainThread::post(this, [this] { begin(); });
     return QCoreApplication::exec();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/DesktopShell.h"
 
+#include "application/MainThread.h"
+
 #include "application/AppModel.h"
 #include "application/KivoAppDelegate.h"
 #include "ui/AboutWindow.h"
@@ -60,7 +62,7 @@ DesktopShell::DesktopShell(AppModel& model, KivoAppDelegate& delegate, DesktopAc
             m_window->hide();
         } else {
             // Without a tray a hidden window would leave a recording running out of sight.
-            QTimer::singleShot(0, this, &DesktopShell::requestQuit);
+            MainThread::post(this, [this] { requestQuit(); });
         }
     });
     connect(m_window->settingsPage(), &SettingsPage::aboutRequested, this,

@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "application/MainThread.h"
+
 #include "ui/BrandMark.h"
 #include "ui/DateText.h"
 #include "ui/DesktopActions.h"
@@ -165,7 +167,7 @@ void MainWindow::orderTabs() {
         return;
     }
     m_tabsOrdered = false;
-    QTimer::singleShot(0, this, [this] {
+    MainThread::post(this, [this] {
         m_tabsOrdered = true;
         TabOrder::followLayouts(this);
     });
@@ -458,7 +460,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     watchScreen();
-    QTimer::singleShot(0, this, [this] { WindowFitting::fitVisibleScreen(*this); });
+    MainThread::post(this, [this] { WindowFitting::fitVisibleScreen(*this); });
 }
 
 void MainWindow::placeNotice() {

@@ -1,5 +1,6 @@
 #include "infrastructure/audio/FfmpegAudioPlayer.h"
 
+#include "application/MainThread.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/FfmpegLog.h"
 #include "infrastructure/capture/PulseConnection.h"
@@ -270,6 +271,7 @@ FfmpegAudioPlayer::FfmpegAudioPlayer(std::shared_ptr<PulseConnection> connection
     : m_connection(std::move(connection))
     , m_decoder(std::make_unique<Decoder>(path))
     , m_context(std::make_unique<QObject>())
+    , m_alive(m_context.get())
     , m_duration(m_decoder->duration()) {
     PulseConnection::Lock lock(*m_connection);
     if (!m_connection->isConnected() || !openStream()) {
@@ -442,12 +444,9 @@ bool FfmpegAudioPlayer::writeSome(const float* samples, qint64 frames, qint64& w
 }
 
 void FfmpegAudioPlayer::postFinished(std::optional<QString> failure) {
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [this, failure = std::move(failure), generation = m_generation] {
-            finished(failure, generation);
-        },
-        Qt::QueuedConnection);
+    MainThread::post(m_alive, [this, failure = std::move(failure), generation = m_generation] {
+        finished(failure, generation);
+    });
 }
 
 void FfmpegAudioPlayer::finished(const std::optional<QString>& failure, quint64 generation) {

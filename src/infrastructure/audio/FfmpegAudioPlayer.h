@@ -22,6 +22,7 @@
 
 #include "application/PlatformServices.h"
 
+#include <QPointer>
 #include <QString>
 #include <QtGlobal>
 
@@ -85,7 +86,8 @@ private:
 
     std::shared_ptr<PulseConnection> m_connection;
     std::unique_ptr<Decoder> m_decoder; // the decoder thread's, once it runs
-    std::unique_ptr<QObject> m_context; // main thread; receives the end notices
+    std::unique_ptr<QObject> m_context; // main thread; the end notices run while it lives
+    QPointer<QObject> m_alive;          // to m_context, made on the main thread
     double m_duration = 0.0;            // seconds
     bool m_failed = false;              // main thread
 

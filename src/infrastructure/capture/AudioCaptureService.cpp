@@ -1,5 +1,6 @@
 #include "infrastructure/capture/AudioCaptureService.h"
 
+#include "application/MainThread.h"
 #include "domain/KivoError.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/capture/CaptureFailure.h"
@@ -11,8 +12,6 @@
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/capture/SystemAudioCapture.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <QTimer>
 
 #include <algorithm>
@@ -74,26 +73,8 @@ AudioCaptureService::~AudioCaptureService() {
     stopSources();
 }
 
-template <typename F>
-void AudioCaptureService::onMainThread(F&& work) {
-    postToMain(m_alive, std::forward<F>(work));
-}
-
-template <typename F>
-void AudioCaptureService::postToMain(const std::weak_ptr<int>& alive, F&& work) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [alive, work = std::forward<F>(work)]() mutable {
-            // Checked on the main thread, where the service is destroyed: no race.
-            if (alive.lock()) {
-                work();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-void AudioCaptureService::reportFailure(const std::weak_ptr<int>& alive, const QString& message) {
-    postToMain(alive, [this, message] {
+void AudioCaptureService::reportFailure(const QPointer<QObject>& alive, const QString& message) {
+    MainThread::post(alive, [this, message] {
         if (onFailure) {
             onFailure(message);
         }
@@ -104,7 +85,7 @@ void AudioCaptureService::start(const RecordingConfiguration& configuration,
                                 std::function<void(Result<>)> completion) {
     auto result = Result<>::capture([&] { startCapturing(configuration); });
     // The caller's continuation runs from the event loop, as it would after a real wait.
-    onMainThread([completion = std::move(completion), result = std::move(result)] {
+    MainThread::post(m_alive, [completion = std::move(completion), result = std::move(result)] {
         if (completion) {
             completion(result);
         }
@@ -158,9 +139,9 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
     m_writer = writer;
     m_stopping = std::make_shared<std::atomic<bool>>(false);
     // These run on the writer queue and the capture threads: they hold the service only weakly.
-    const std::weak_ptr<int> alive = m_alive;
+    const QPointer<QObject> alive = m_alive;
     writer->onLevels = [this, alive](float system, float microphoneLevel) {
-        postToMain(alive, [this, system, microphoneLevel] {
+        MainThread::post(alive, [this, system, microphoneLevel] {
             if (onLevels) {
                 onLevels(AudioLevels{system, microphoneLevel});
             }
@@ -168,7 +149,7 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
     };
     writer->onFailure = [this, alive](const QString& message) { reportFailure(alive, message); };
     writer->onExportProgress = [this, alive](double fraction) {
-        postToMain(alive, [this, fraction] {
+        MainThread::post(alive, [this, fraction] {
             if (onExportProgress) {
                 onExportProgress(fraction);
             }
@@ -276,7 +257,7 @@ void AudioCaptureService::setGains(float system, float microphone) {
 void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> completion) {
     if (!m_writer || !m_stopping || m_stopping->load()) {
         // No recording runs (or one is already being finished).
-        onMainThread([completion = std::move(completion)] {
+        MainThread::post(m_alive, [completion = std::move(completion)] {
             if (completion) {
                 completion(Result<RecordingRecord>::failure(
                     KivoError(QStringLiteral("沒有正在進行的錄音。"))));
@@ -299,12 +280,9 @@ void AudioCaptureService::finishAfterTail(double end, double deadline,
     const bool delivered = (!m_system || m_system->hasDeliveredUntil(end)) &&
                            (!m_microphone || m_microphone->hasDeliveredUntil(end));
     if (!delivered && hostNow() < deadline) {
-        const std::weak_ptr<int> alive = m_alive;
-        QTimer::singleShot(std::chrono::milliseconds(5), QCoreApplication::instance(),
-                           [this, alive, end, deadline, completion = std::move(completion)] {
-                               if (alive.lock()) {
-                                   finishAfterTail(end, deadline, completion);
-                               }
+        QTimer::singleShot(std::chrono::milliseconds(5), &m_lifetime,
+                           [this, end, deadline, completion = std::move(completion)] {
+                               finishAfterTail(end, deadline, completion);
                            });
         return;
     }
@@ -312,13 +290,13 @@ void AudioCaptureService::finishAfterTail(double end, double deadline,
 
     // The finish runs on the writer's queue, and its task is destroyed there after it ran: it
     // must hold neither the writer (the last reference would destroy the writer on its own
-    // queue, which cannot join itself) nor anything of this service but the weak `alive`.
-    const std::weak_ptr<int> alive = m_alive;
+    // queue, which cannot join itself) nor anything of this service but `alive`.
+    const QPointer<QObject> alive = m_alive;
     AudioRecordingWriter* const finishing = m_writer.get();
     finishing->finish(end, [this, alive, finishing, completion = std::move(completion)](
                                Result<RecordingRecord> result) mutable {
-        postToMain(alive, [this, finishing, completion = std::move(completion),
-                           result = std::move(result)] {
+        MainThread::post(alive, [this, finishing, completion = std::move(completion),
+                                 result = std::move(result)] {
             if (!result && m_writer.get() == finishing) {
                 m_writer.reset();
             }

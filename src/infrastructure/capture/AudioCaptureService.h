@@ -11,6 +11,8 @@
 
 #include "application/RecordingBackend.h"
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -58,19 +60,15 @@ private:
                          std::function<void(Result<RecordingRecord>)> completion);
     void stopSources();
     void cleanUpFailedStart();
-    // Main thread: runs `work` later from the event loop, if this service still exists then.
-    template <typename F>
-    void onMainThread(F&& work);
-    // Any thread: runs `work` on the main thread if the service that `alive` belongs to still
-    // exists there. Off the main thread, take `alive` beforehand: the service may be going away.
-    template <typename F>
-    static void postToMain(const std::weak_ptr<int>& alive, F&& work);
-    // Any thread: calls onFailure with `message` on the main thread, as postToMain does.
-    void reportFailure(const std::weak_ptr<int>& alive, const QString& message);
+    // Any thread: calls onFailure with `message` on the main thread, if the service that
+    // `alive` stands for still exists there.
+    void reportFailure(const QPointer<QObject>& alive, const QString& message);
 
     QString m_root;
-    // Lives as long as the service; work posted to the main thread checks it before running.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    // Lives as long as the service: work posted to the main thread runs only while it does. Off
+    // the main thread, take a copy of `m_alive` beforehand: the service may be going away.
+    QObject m_lifetime;
+    const QPointer<QObject> m_alive{&m_lifetime};
 
     std::shared_ptr<PulseConnection> m_connection;
     std::unique_ptr<SystemAudioCapture> m_system;

@@ -1,55 +1,27 @@
 #include "infrastructure/storage/LinuxSessionFolders.h"
 
+#include "application/MainThread.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/storage/FileOperations.h"
 
-#include <QMetaObject>
-
-#include <mutex>
 #include <thread>
 
 namespace kivo {
 
-// Where export threads post their callbacks: an object living on the main thread for as long as
-// the LinuxSessionFolders does. Destroying it drops the calls still queued for it; the mutex
-// keeps a thread from posting to it while it goes.
-struct LinuxSessionFolders::Mailbox {
-    std::mutex mutex;
-    std::unique_ptr<QObject> receiver = std::make_unique<QObject>(); // guarded by mutex
+LinuxSessionFolders::LinuxSessionFolders() = default;
 
-    // Any thread: runs `call` on the receiver's thread, unless the receiver is gone by then.
-    template <typename Call>
-    void post(Call call) {
-        std::lock_guard lock(mutex);
-        if (receiver) {
-            QMetaObject::invokeMethod(receiver.get(), std::move(call), Qt::QueuedConnection);
-        }
-    }
-};
-
-LinuxSessionFolders::LinuxSessionFolders()
-    : m_mailbox(std::make_shared<Mailbox>()) {}
-
-LinuxSessionFolders::~LinuxSessionFolders() {
-    std::unique_ptr<QObject> receiver;
-    {
-        std::lock_guard lock(m_mailbox->mutex);
-        receiver = std::move(m_mailbox->receiver);
-    }
-}
+LinuxSessionFolders::~LinuxSessionFolders() = default;
 
 void LinuxSessionFolders::exportSession(const RecoveryItem& item,
                                         std::function<void(double)> progress,
                                         std::function<void(Result<RecordingRecord>)> completion) {
     // The callbacks travel to the main thread with the calls posted there, the last of which
-    // takes them along, so they are neither called nor released on the export thread (unless
-    // this object is gone and nothing can be posted any more).
+    // takes them along, so they are neither called nor released on the export thread.
     auto onProgress = std::make_shared<std::function<void(double)>>(std::move(progress));
-    std::thread([mailbox = m_mailbox, item, onProgress,
-                 completion = std::move(completion)]() mutable {
+    std::thread([alive = m_alive, item, onProgress, completion = std::move(completion)]() mutable {
         // The export reports in steps already (AudioRecordingWriter::kExportProgressStep).
         const auto forward = [&](double fraction) {
-            mailbox->post([onProgress, fraction] {
+            MainThread::post(alive, [onProgress, fraction] {
                 if (*onProgress) {
                     (*onProgress)(fraction);
                 }
@@ -59,12 +31,13 @@ void LinuxSessionFolders::exportSession(const RecoveryItem& item,
             return AudioRecordingWriter::exportSession(item.manifest, item.directory, std::nullopt,
                                                        forward);
         });
-        mailbox->post([completion = std::move(completion), onProgress = std::move(onProgress),
-                       result = std::move(result)]() mutable {
-            if (completion) {
-                completion(std::move(result));
-            }
-        });
+        MainThread::post(alive,
+                         [completion = std::move(completion), onProgress = std::move(onProgress),
+                          result = std::move(result)]() mutable {
+                             if (completion) {
+                                 completion(std::move(result));
+                             }
+                         });
     }).detach();
 }
 

@@ -9,6 +9,7 @@
 #include "application/PlatformServices.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -29,9 +30,10 @@ public:
     void remove(const QString& directory) override;
 
 private:
-    struct Mailbox;
-    // Shared with the export threads, which may outlive this object.
-    std::shared_ptr<Mailbox> m_mailbox;
+    // The export threads, which may outlive this object, post their callbacks to run on the
+    // main thread while it lives.
+    QObject m_lifetime;
+    const QPointer<QObject> m_alive{&m_lifetime};
 };
 
 } // namespace kivo

@@ -1,6 +1,7 @@
 #include "infrastructure/system/PulseSourceCatalog.h"
 
 #include "application/Background.h"
+#include "application/MainThread.h"
 
 #include "infrastructure/capture/AudioDevices.h"
 #include "infrastructure/capture/PulseConnection.h"
@@ -40,11 +41,10 @@ PulseSourceCatalog::PulseSourceCatalog() {
     }
     PulseConnection::Lock lock(*m_connection);
     m_connection->addListener(
-        [this](int event, quint32) {
+        [this, timer = QPointer<QObject>(&m_coalesce)](int event, quint32) {
             if (isClientRemoval(event)) {
                 // Pulse thread: the timer is the main thread's, so restart it there.
-                QMetaObject::invokeMethod(
-                    &m_coalesce, [this] { m_coalesce.start(); }, Qt::QueuedConnection);
+                MainThread::post(timer, [this] { m_coalesce.start(); });
             }
         },
         nullptr);
