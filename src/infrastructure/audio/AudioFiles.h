@@ -15,9 +15,6 @@
 
 namespace kivo::AudioFiles {
 
-// Frames per second of every track, mix and exported file.
-inline constexpr double sampleRate = 48000.0;
-
 // Frames mixed per step of the export.
 inline constexpr qint64 kExportChunkFrames = 4096;
 

@@ -105,7 +105,7 @@ AudioRecordingWriter::~AudioRecordingWriter() {
     m_queue.reset();
 }
 
-void AudioRecordingWriter::activate(double at) {
+void AudioRecordingWriter::activate(HostSeconds at) {
     m_queue->sync([this, at] {
         m_timeline.start(at);
         m_active = true;
@@ -122,14 +122,14 @@ void AudioRecordingWriter::activate(double at) {
     });
 }
 
-void AudioRecordingWriter::pause(double at) {
+void AudioRecordingWriter::pause(HostSeconds at) {
     m_queue->sync([this, at] {
         m_timeline.pause(at);
         m_startsAtFirstFrameFrom.reset();
     });
 }
 
-void AudioRecordingWriter::resume(double at) {
+void AudioRecordingWriter::resume(HostSeconds at) {
     m_queue->sync([this, at] { m_timeline.resume(at); });
 }
 
@@ -140,12 +140,13 @@ void AudioRecordingWriter::setGains(float system, float microphone) {
     });
 }
 
-void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, double hostTime) {
+void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime) {
     m_queue->async(
         [this, buffer = std::move(buffer), source, hostTime] { append(buffer, source, hostTime); });
 }
 
-void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source, double hostTime) {
+void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
+                                  HostSeconds hostTime) {
     Q_ASSERT(m_queue->isCurrent());
     if (!m_active || m_failure || !std::isfinite(hostTime)) {
         return;
@@ -238,7 +239,7 @@ void AudioRecordingWriter::abandonEmptySession() {
     });
 }
 
-void AudioRecordingWriter::finish(double at,
+void AudioRecordingWriter::finish(HostSeconds at,
                                   std::function<void(Result<RecordingRecord>)> completion) {
     m_queue->async([this, at, completion = std::move(completion)] {
         auto result = Result<RecordingRecord>::capture([&] { return finishOnQueue(at); });
@@ -248,7 +249,7 @@ void AudioRecordingWriter::finish(double at,
     });
 }
 
-qint64 AudioRecordingWriter::framesOfRecording(double at) const {
+qint64 AudioRecordingWriter::framesOfRecording(HostSeconds at) const {
     const qint64 frames = framesForSeconds(m_timeline.elapsed(at));
     if (m_configuration.format != AudioOutputFormat::aac) {
         return frames;
@@ -257,7 +258,7 @@ qint64 AudioRecordingWriter::framesOfRecording(double at) const {
     return (frames + size - 1) / size * size;
 }
 
-double AudioRecordingWriter::endOfRecording(double at) {
+HostSeconds AudioRecordingWriter::endOfRecording(HostSeconds at) {
     double end = at;
     m_queue->sync([&] {
         const qint64 extra = framesOfRecording(at) - framesForSeconds(m_timeline.elapsed(at));
@@ -268,7 +269,7 @@ double AudioRecordingWriter::endOfRecording(double at) {
     return end;
 }
 
-RecordingRecord AudioRecordingWriter::finishOnQueue(double at) {
+RecordingRecord AudioRecordingWriter::finishOnQueue(HostSeconds at) {
     m_active = false;
     const qint64 frames = framesOfRecording(at);
     qint64 received = 0;

@@ -74,9 +74,9 @@ public:
     std::function<void(double fraction)> onExportProgress;
 
     // Host-clock seconds throughout. Each of these waits for the queue; never call them from it.
-    void activate(double at);
-    void pause(double at);
-    void resume(double at);
+    void activate(HostSeconds at);
+    void pause(HostSeconds at);
+    void resume(HostSeconds at);
     // Closes every track and removes the session folder if no track received audio.
     void abandonEmptySession();
 
@@ -85,9 +85,9 @@ public:
     std::optional<qint64> framesSavedWhileRecording() const;
 
     // Writer queue only.
-    void append(const PcmBuffer& buffer, AudioSource source, double hostTime);
+    void append(const PcmBuffer& buffer, AudioSource source, HostSeconds hostTime);
     // Any thread, never waits: hands the buffer to the queue.
-    void appendAsync(PcmBuffer buffer, AudioSource source, double hostTime);
+    void appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime);
     // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
     void setGains(float system, float microphone);
 
@@ -95,7 +95,7 @@ public:
     // frame it falls in, so that the files need no padding after the audio (an AAC recording's
     // length is a whole number of encoder frames, at most 21 ms more than was asked for). Waits
     // for the queue; never call it from the queue.
-    double endOfRecording(double at);
+    HostSeconds endOfRecording(HostSeconds at);
 
     // Ends the recording at host time `at` once every buffer queued before has been written,
     // closes the tracks and exports. The files written while recording are completed and put in
@@ -103,7 +103,7 @@ public:
     // queue with the record, or with a KivoError naming the session folder, which then stays on
     // disk. Once the files are saved, a manifest that cannot be rewritten no longer fails the
     // finish.
-    void finish(double at, std::function<void(Result<RecordingRecord>)> completion);
+    void finish(HostSeconds at, std::function<void(Result<RecordingRecord>)> completion);
 
     // Caller's thread, after a finish has completed: removes the session folder when the export
     // completed; throws PlatformError when it cannot be removed.
@@ -149,8 +149,8 @@ private:
     void closeTracks();
     void startFlusher();
     void stopFlusher();
-    RecordingRecord finishOnQueue(double at);
-    qint64 framesOfRecording(double at) const;
+    RecordingRecord finishOnQueue(HostSeconds at);
+    qint64 framesOfRecording(HostSeconds at) const;
     // The frames in each open track file, system first.
     const std::vector<qint64>& trackEnds();
     void keepTracksTogether(AudioSource source);

@@ -40,7 +40,7 @@ AudioTrack::~AudioTrack() {
     }
 }
 
-float AudioTrack::append(const PcmBuffer& buffer, double at, float gain) {
+float AudioTrack::append(const PcmBuffer& buffer, TimelineSeconds at, float gain) {
     if (buffer.frameLength() <= 0 || isClosed()) {
         return 0.0f;
     }

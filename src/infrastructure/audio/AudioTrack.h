@@ -35,7 +35,7 @@ public:
     // buffers need none. Throws KivoError ("此音訊格式無法轉換。") for a format that cannot be
     // converted and PlatformError when converting or writing fails; the counters then stay as
     // they were.
-    float append(const PcmBuffer& buffer, double at, float gain);
+    float append(const PcmBuffer& buffer, TimelineSeconds at, float gain);
 
     // Appends silence until position() reaches `toFrame`, in writes of at most 4096 frames.
     // Does nothing when closed or already there. Throws PlatformError; position() then counts

@@ -1,6 +1,7 @@
 #include "infrastructure/audio/FfmpegAudioPlayer.h"
 
 #include "application/MainThread.h"
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/FfmpegLog.h"
 #include "infrastructure/capture/PulseConnection.h"
@@ -26,7 +27,7 @@ namespace kivo {
 
 namespace {
 
-constexpr int kRate = 48000;
+constexpr int kRate = kSampleRateHz;
 constexpr int kChannels = 2;
 constexpr qint64 kBytesPerFrame = kChannels * static_cast<qint64>(sizeof(float));
 constexpr qint64 kUnknown = std::numeric_limits<qint64>::min();

@@ -4,6 +4,8 @@
 // (one plane per channel) or interleaved (one plane holding every channel). The working format
 // of tracks, the mixer and the export is 48 000 Hz, 2 channels, float32, planar.
 
+#include "infrastructure/AudioUnits.h"
+
 #include <QtGlobal>
 
 #include <cstddef>
@@ -33,8 +35,7 @@ struct PcmFormat {
 };
 
 // 48 000 Hz, 2 channels, float32, planar: channel 0 is left, channel 1 is right.
-inline constexpr PcmFormat kWorkingFormat{48000.0, 2, SampleFormat::float32, false};
-inline constexpr double kWorkingSampleRate = 48000.0;
+inline constexpr PcmFormat kWorkingFormat{kWorkingSampleRate, 2, SampleFormat::float32, false};
 
 class PcmBuffer {
 public:

@@ -163,7 +163,7 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
                 connection,
                 configuration.mode == RecordingMode::application ? configuration.applicationPID
                                                                  : std::nullopt,
-                [writer](PcmBuffer buffer, double hostTime) {
+                [writer](PcmBuffer buffer, HostSeconds hostTime) {
                     writer->appendAsync(std::move(buffer), AudioSource::system, hostTime);
                 },
                 [this, alive, stopping](const CaptureFailure& failure) {
@@ -185,7 +185,7 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
             const bool systemReportsServer = configuration.capturesSystem();
             m_microphone = std::make_unique<MicrophoneCapture>(
                 connection, configuration.microphoneDeviceID,
-                [writer](PcmBuffer buffer, double hostTime) {
+                [writer](PcmBuffer buffer, HostSeconds hostTime) {
                     writer->appendAsync(std::move(buffer), AudioSource::microphone, hostTime);
                 },
                 [this, alive, stopping, systemReportsServer](const CaptureFailure& failure) {

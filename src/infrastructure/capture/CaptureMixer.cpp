@@ -9,7 +9,7 @@ namespace kivo {
 CaptureMixer::CaptureMixer(Output output)
     : m_output(std::move(output)) {}
 
-qint64 CaptureMixer::frameAt(double hostTime) {
+qint64 CaptureMixer::frameAt(HostSeconds hostTime) {
     return std::llround(hostTime * kWorkingSampleRate);
 }
 
@@ -23,7 +23,8 @@ void CaptureMixer::removeInput(quint64 input) {
     }
 }
 
-void CaptureMixer::push(quint64 input, const float* interleaved, qint64 frames, double hostTime) {
+void CaptureMixer::push(quint64 input, const float* interleaved, Frames frames,
+                        HostSeconds hostTime) {
     const auto found = m_inputs.find(input);
     if (found == m_inputs.end() || frames <= 0 || !std::isfinite(hostTime)) {
         return;
@@ -46,7 +47,7 @@ void CaptureMixer::push(quint64 input, const float* interleaved, qint64 frames, 
     emitReady();
 }
 
-void CaptureMixer::place(const float* interleaved, qint64 frames, qint64 start) {
+void CaptureMixer::place(const float* interleaved, Frames frames, qint64 start) {
     const auto end = start + frames;
     if (!m_start) {
         m_start = start;
@@ -78,7 +79,7 @@ void CaptureMixer::place(const float* interleaved, qint64 frames, qint64 start) 
     m_end = std::max(m_end, end);
 }
 
-void CaptureMixer::flushBefore(double hostTime) {
+void CaptureMixer::flushBefore(HostSeconds hostTime) {
     if (!m_start) {
         return;
     }

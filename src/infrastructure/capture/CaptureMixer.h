@@ -36,7 +36,7 @@ public:
     static constexpr qint64 kMinOutputFrames = 480; // smaller ready stretches wait for more
     static constexpr qint64 kJoinFrames = 2;
 
-    using Output = std::function<void(PcmBuffer buffer, double hostTime)>;
+    using Output = std::function<void(PcmBuffer buffer, HostSeconds hostTime)>;
 
     explicit CaptureMixer(Output output);
 
@@ -48,19 +48,19 @@ public:
 
     // Adds `frames` interleaved stereo frames of `input`, the first captured at `hostTime`.
     // Fragments of unknown inputs are ignored.
-    void push(quint64 input, const float* interleaved, qint64 frames, double hostTime);
+    void push(quint64 input, const float* interleaved, Frames frames, HostSeconds hostTime);
 
     // Hands on every frame that lies before `hostTime`, whoever has delivered it (for when no
     // input delivers at all).
-    void flushBefore(double hostTime);
+    void flushBefore(HostSeconds hostTime);
     // Hands on everything held.
     void flushAll();
 
     // The grid frame of a time: nearest frame, halves away from zero.
-    static qint64 frameAt(double hostTime);
+    static qint64 frameAt(HostSeconds hostTime);
 
 private:
-    void place(const float* interleaved, qint64 frames, qint64 start);
+    void place(const float* interleaved, Frames frames, qint64 start);
     void emitUpTo(qint64 frame);
     void emitReady();
 

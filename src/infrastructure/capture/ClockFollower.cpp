@@ -35,7 +35,7 @@ ClockFollower::ClockFollower() {
 
 ClockFollower::~ClockFollower() = default;
 
-void ClockFollower::restart(double time) {
+void ClockFollower::restart(HostSeconds time) {
     soxr_clear(m_resampler.get());
     soxr_set_io_ratio(m_resampler.get(), 1.0, 0);
     m_start = time;
@@ -47,7 +47,7 @@ void ClockFollower::restart(double time) {
     m_errors.clear();
 }
 
-void ClockFollower::push(const float* interleaved, qint64 frames, const Output& output) {
+void ClockFollower::push(const float* interleaved, Frames frames, const Output& output) {
     qint64 done = 0;
     while (done < frames) {
         const auto room = static_cast<std::size_t>(frames - done) * 2 + 256;
@@ -77,7 +77,7 @@ void ClockFollower::flush(const Output& output) {
         handOn(static_cast<qint64>(made), output);
     }
     // What follows starts a new run of the resampler, where the last one ended.
-    restart(m_start + static_cast<double>(m_handedOn) / kSampleRate);
+    restart(m_start + secondsOf(m_handedOn));
 }
 
 void ClockFollower::handOn(qint64 frames, const Output& output) {
@@ -85,13 +85,13 @@ void ClockFollower::handOn(qint64 frames, const Output& output) {
         return;
     }
     if (output) {
-        output(m_out.data(), frames, m_start + static_cast<double>(m_handedOn) / kSampleRate);
+        output(m_out.data(), frames, m_start + secondsOf(m_handedOn));
     }
     m_handedOn += frames;
 }
 
 double ClockFollower::nextInputTime() const {
-    return m_start + m_expectedOut / kSampleRate;
+    return m_start + m_expectedOut / kWorkingSampleRate;
 }
 
 void ClockFollower::steer(double error, double now) {

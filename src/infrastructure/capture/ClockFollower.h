@@ -15,6 +15,8 @@
 //
 // Not thread-safe: the thread of the record stream that owns it.
 
+#include "infrastructure/AudioUnits.h"
+
 #include <QtGlobal>
 
 #include <functional>
@@ -27,14 +29,13 @@ namespace kivo {
 
 class ClockFollower {
 public:
-    static constexpr int kSampleRate = 48000;
     static constexpr int kChannels = 2;
     static constexpr double kTimeConstant = 10.0;  // seconds
     static constexpr double kMaxCorrection = 1e-3; // relative rate
     static constexpr int kErrorsKept = 5;          // reports the median is taken over
 
     // `interleaved` holds frames × 2 samples; `time` is the capture time of the first one.
-    using Output = std::function<void(const float* interleaved, qint64 frames, double time)>;
+    using Output = std::function<void(const float* interleaved, Frames frames, HostSeconds time)>;
 
     // Throws PlatformError when the resampler cannot be set up.
     ClockFollower();
@@ -44,9 +45,9 @@ public:
 
     // Begins again: the next frame pushed was captured at `time`; nothing is held and there is
     // no correction. Call flush() first to keep what is held.
-    void restart(double time);
+    void restart(HostSeconds time);
     // Resamples `frames` frames and hands on what comes out, stamped contiguously.
-    void push(const float* interleaved, qint64 frames, const Output& output);
+    void push(const float* interleaved, Frames frames, const Output& output);
     // Hands on what the resampler still holds.
     void flush(const Output& output);
 

@@ -112,7 +112,7 @@ std::unique_ptr<RecordStream>
 MicrophoneCapture::makeStream(const RecordStream::Settings& settings) {
     return std::make_unique<RecordStream>(
         *m_connection, settings,
-        [this](const float* interleaved, qint64 frames, double hostTime) {
+        [this](const float* interleaved, Frames frames, HostSeconds hostTime) {
             gather(interleaved, frames, hostTime);
         },
         [this](RecordStream::Change what) {
@@ -189,7 +189,7 @@ void MicrophoneCapture::stopLocked() {
     m_running = false;
 }
 
-void MicrophoneCapture::gather(const float* interleaved, qint64 frames, double hostTime) {
+void MicrophoneCapture::gather(const float* interleaved, Frames frames, HostSeconds hostTime) {
     if (!m_left.empty()) {
         const auto expected =
             m_gatheredTime + static_cast<double>(m_left.size()) / kWorkingSampleRate;
@@ -225,7 +225,7 @@ void MicrophoneCapture::handOn() {
     }
 }
 
-bool MicrophoneCapture::hasDeliveredUntil(double hostTime) const {
+bool MicrophoneCapture::hasDeliveredUntil(HostSeconds hostTime) const {
     PulseConnection::Lock lock(*m_connection);
     const auto until = m_stream ? m_stream->capturedUntil() : std::nullopt;
     return until && *until >= hostTime;

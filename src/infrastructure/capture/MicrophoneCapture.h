@@ -31,7 +31,7 @@ class MicrophoneCapture {
 public:
     static constexpr qint64 kFragmentFrames = 1024;
 
-    using BufferHandler = std::function<void(PcmBuffer buffer, double hostTime)>;
+    using BufferHandler = std::function<void(PcmBuffer buffer, HostSeconds hostTime)>;
     // Called for every change of the microphone (kind microphoneChanged), once when the
     // connection breaks (kind connectionLost), and once when the stream delivered nothing for
     // RecordStream::kMaxQuiet seconds, nor after being reopened once (kind sourceStalled).
@@ -57,7 +57,7 @@ public:
 
     // Whether the stream has delivered everything captured before `hostTime` (false while that
     // is not known). Main thread.
-    bool hasDeliveredUntil(double hostTime) const;
+    bool hasDeliveredUntil(HostSeconds hostTime) const;
 
     // The source the stream records from while it runs, else empty. Main thread.
     std::optional<quint32> recordedSource() const;
@@ -69,7 +69,7 @@ private:
     void checkStall();
     void stopLocked();
     void change(const QString& description);
-    void gather(const float* interleaved, qint64 frames, double hostTime);
+    void gather(const float* interleaved, Frames frames, HostSeconds hostTime);
     void handOn();
 
     std::shared_ptr<PulseConnection> m_connection;

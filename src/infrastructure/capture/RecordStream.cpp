@@ -16,7 +16,7 @@ namespace {
 constexpr qint64 kBytesPerFrame = RecordStream::kChannels * static_cast<qint64>(sizeof(float));
 // Fragments kept while the anchor is measured; beyond this the anchor is settled with what is
 // known (or, without any report, the arrival time).
-constexpr qint64 kMaxPendingFrames = RecordStream::kSampleRate;
+constexpr qint64 kMaxPendingFrames = kSampleRateHz;
 
 const QString kStreamFailed = QStringLiteral("無法建立音訊擷取串流");
 
@@ -109,7 +109,7 @@ RecordStream::~RecordStream() {
 
 void RecordStream::connect() {
     m_lastSign = hostNow();
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRate, kChannels};
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRateHz, kChannels};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     const auto name = m_settings.streamName.toUtf8();
@@ -203,11 +203,10 @@ void RecordStream::readAvailable() {
     handOn();
 }
 
-void RecordStream::accept(const float* interleaved, qint64 frames) {
+void RecordStream::accept(const float* interleaved, Frames frames) {
     const auto now = hostNow();
     if (m_anchor) {
-        const auto lateness =
-            now - m_clock.nextInputTime() - static_cast<double>(frames) / kSampleRate;
+        const auto lateness = now - m_clock.nextInputTime() - secondsOf(frames);
         if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
             m_framesRead += frames;
             m_clock.push(interleaved, frames, m_onAudio);
@@ -264,8 +263,7 @@ void RecordStream::timingArrived(bool success) {
     if (!m_anchor) {
         // Calibrating. The next report is asked for when the next fragment arrives: right after
         // the server wrote is when a report is closest.
-        m_calibration.estimates.push_back(
-            measured - static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate);
+        m_calibration.estimates.push_back(measured - secondsOf(m_framesRead - m_calibration.frame));
         if (m_calibration.started < 0.0) {
             m_calibration.started = now;
         }
@@ -292,8 +290,7 @@ void RecordStream::timingArrived(bool success) {
 void RecordStream::settleAnchor() {
     auto& estimates = m_calibration.estimates;
     if (estimates.empty()) {
-        estimates.push_back(hostNow() -
-                            static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate);
+        estimates.push_back(hostNow() - secondsOf(m_framesRead - m_calibration.frame));
     }
     // The median: the first reports of a new stream can be off either way (PipeWire changes its
     // graph cycle while the stream joins), and any report can be late.
@@ -340,8 +337,7 @@ std::optional<double> RecordStream::capturedUntil() const {
     }
     const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
     std::nth_element(estimates.begin(), middle, estimates.end());
-    return *middle + playedLater() +
-           static_cast<double>(m_framesRead - m_calibration.frame) / kSampleRate;
+    return *middle + playedLater() + secondsOf(m_framesRead - m_calibration.frame);
 }
 
 void RecordStream::loseAnchor() {
@@ -365,13 +361,12 @@ void RecordStream::noteServerWrite(qint64 writeIndex) {
 
 double RecordStream::playedLater() const {
     return m_settings.playedOneCycleLater && m_cycleFrames <= kMaxCycleFrames
-               ? static_cast<double>(m_cycleFrames) / kSampleRate
+               ? secondsOf(m_cycleFrames)
                : 0.0;
 }
 
 double RecordStream::stampOf(qint64 frame) const {
-    return m_anchor->time +
-           static_cast<double>(frame - m_anchor->frame) / static_cast<double>(kSampleRate);
+    return m_anchor->time + secondsOf(frame - m_anchor->frame);
 }
 
 QuietWatch::Verdict QuietWatch::check(const RecordStream& stream, double now) {

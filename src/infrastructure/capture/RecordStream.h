@@ -38,7 +38,6 @@ namespace kivo {
 
 class RecordStream {
 public:
-    static constexpr int kSampleRate = 48000;
     static constexpr int kChannels = 2;
     // Largest accepted difference between the counted and the reported capture time, seconds.
     static constexpr double kMaxDrift = 0.050;
@@ -72,7 +71,7 @@ public:
 
     // `interleaved` holds frames × 2 samples; `hostTime` is the capture time of the first one.
     using AudioHandler =
-        std::function<void(const float* interleaved, qint64 frames, double hostTime)>;
+        std::function<void(const float* interleaved, Frames frames, HostSeconds hostTime)>;
     using ChangeHandler = std::function<void(Change change)>;
     // The stream failed or was ended by the server; `error` is libpulse's error code.
     using EndHandler = std::function<void(int error)>;
@@ -116,7 +115,7 @@ private:
     friend struct RecordStreamCallbacks;
 
     void readAvailable();
-    void accept(const float* interleaved, qint64 frames);
+    void accept(const float* interleaved, Frames frames);
     void requestTiming();
     void timingArrived(bool success);
     void settleAnchor();

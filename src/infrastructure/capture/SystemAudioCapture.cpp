@@ -58,7 +58,7 @@ public:
         , m_onPipeWire(onPipeWire)
         , m_onBuffer(std::move(onBuffer))
         , m_onFailure(std::move(onFailure))
-        , m_mixer([this](PcmBuffer buffer, double hostTime) {
+        , m_mixer([this](PcmBuffer buffer, HostSeconds hostTime) {
             if (m_onBuffer) {
                 m_onBuffer(std::move(buffer), hostTime);
             }
@@ -141,7 +141,7 @@ public:
         return outstanding || connecting;
     }
 
-    bool deliveredUntil(double hostTime) const {
+    bool deliveredUntil(HostSeconds hostTime) const {
         return std::all_of(m_sources.begin(), m_sources.end(), [hostTime](const auto& entry) {
             const auto until = entry.second.stream->capturedUntil();
             return !entry.second.stream->isReady() || (until && *until >= hostTime);
@@ -302,7 +302,7 @@ private:
         const auto id = m_nextInput++;
         source.stream = std::make_unique<RecordStream>(
             m_connection, std::move(settings),
-            [this, id](const float* interleaved, qint64 frames, double hostTime) {
+            [this, id](const float* interleaved, Frames frames, HostSeconds hostTime) {
                 audio(id, interleaved, frames, hostTime);
             },
             nullptr, [this, id](int error) { ended(id, error); });
@@ -345,7 +345,7 @@ private:
         }
     }
 
-    void audio(quint64 id, const float* interleaved, qint64 frames, double hostTime) {
+    void audio(quint64 id, const float* interleaved, Frames frames, HostSeconds hostTime) {
         const auto found = m_sources.find(id);
         if (found == m_sources.end()) {
             return;
@@ -653,7 +653,7 @@ void SystemAudioCapture::stopLocked() {
     m_session.reset();
 }
 
-bool SystemAudioCapture::hasDeliveredUntil(double hostTime) const {
+bool SystemAudioCapture::hasDeliveredUntil(HostSeconds hostTime) const {
     PulseConnection::Lock lock(*m_connection);
     return !m_session || m_session->deliveredUntil(hostTime);
 }

@@ -31,7 +31,7 @@ class SystemAudioCapture {
 public:
     static constexpr qint64 kFragmentFrames = 960; // 20 ms
 
-    using BufferHandler = std::function<void(PcmBuffer buffer, double hostTime)>;
+    using BufferHandler = std::function<void(PcmBuffer buffer, HostSeconds hostTime)>;
     using FailureHandler = std::function<void(const CaptureFailure& failure)>;
 
     // The whole system when `applicationPID` is empty, else that process's playback streams.
@@ -54,7 +54,7 @@ public:
 
     // Whether every running record stream has delivered everything captured before `hostTime`
     // (false while that is not known). Main thread.
-    bool hasDeliveredUntil(double hostTime) const;
+    bool hasDeliveredUntil(HostSeconds hostTime) const;
 
     // Record streams running now (one per followed output or application stream). Main thread.
     int streamCount() const;
