@@ -18,6 +18,7 @@
 
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
+#include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/audio/WorkingFormat.h"
 
 #include <QDir>
@@ -113,8 +114,8 @@ double exportSeconds(const AudioRecordingWriter& writer, std::optional<qint64> f
                      int threads) {
     QElapsedTimer clock;
     clock.start();
-    AudioRecordingWriter::exportSession(writer.manifest(), writer.directory(), frames, {},
-                                        FileOperations::syncFolder, threads);
+    SessionExport::exportSession(writer.manifest(), writer.directory(), frames, {},
+                                 FileOperations::syncFolder, threads);
     return static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 

@@ -10,6 +10,7 @@
 #include "infrastructure/audio/CafFile.h"
 #include "infrastructure/audio/ExportFiles.h"
 #include "infrastructure/audio/LiveExport.h"
+#include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/audio/WorkingFormat.h"
 #include "infrastructure/storage/FileOperations.h"
 
@@ -299,9 +300,9 @@ RecordingRecord AudioRecordingWriter::finishOnQueue(HostSeconds at) {
             }
             live.reset();
         }
-        RecordingRecord record =
-            finished ? std::move(*finished)
-                     : exportSession(m_manifest, m_directory, frames, onExportProgress);
+        RecordingRecord record = finished ? std::move(*finished)
+                                          : SessionExport::exportSession(m_manifest, m_directory,
+                                                                         frames, onExportProgress);
         m_manifest.exported = record;
         try {
             writeManifest(m_manifest, m_directory);
@@ -379,132 +380,6 @@ void AudioRecordingWriter::writeManifest(const RecoveryManifest& manifest,
                                          const QString& directory) {
     FileOperations::writeAtomically(directory + QLatin1Char('/') + kManifestFileName,
                                     manifest.encoded());
-}
-
-RecordingRecord AudioRecordingWriter::exportSession(const RecoveryManifest& manifest,
-                                                    const QString& directory,
-                                                    std::optional<qint64> frames,
-                                                    const std::function<void(double)>& progress,
-                                                    const FolderSync& syncFolder, int threads) {
-    const auto outputs = ExportFiles::outputs(manifest.configuration, directory);
-    qint64 frameCount = 0;
-    if (frames) {
-        frameCount = *frames;
-    } else {
-        for (const auto& path : outputs.empty() ? QStringList() : outputs.front().tracks) {
-            frameCount = std::max(frameCount, CafReader(path).length());
-        }
-    }
-    if (outputs.empty() && frames) {
-        throw KivoError::message(QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
-    }
-    if (frameCount < 1 || outputs.empty()) {
-        throw KivoError(QStringLiteral("暫存錄音沒有音訊內容。"));
-    }
-
-    const RecordingConfiguration& configuration = manifest.configuration;
-    const QString outputFolder = ExportFiles::outputFolder(configuration);
-    FileOperations::makeFolder(outputFolder);
-    // What a recording cut short left of the files it wrote while it ran.
-    ExportFiles::removeLiveLeftovers(manifest);
-
-    // Each file has an encoder of its own; they run side by side, up to `threads` at once, and
-    // this thread reports their progress.
-    const std::size_t count = outputs.size();
-    const auto parallel = static_cast<std::size_t>(
-        std::max(1, threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency())));
-    QStringList temporaryPaths;
-    for (std::size_t i = 0; i < count; ++i) {
-        temporaryPaths.append(ExportFiles::temporaryPath(configuration));
-    }
-    std::vector<std::atomic<qint64>> written(count);
-    std::vector<std::exception_ptr> failures(count);
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::size_t next = 0;
-    std::size_t finished = 0;
-    bool reportInline = false;
-    // Each file wakes the reporter at every hundredth of its frames.
-    const qint64 step = std::max<qint64>(1, frameCount / 100);
-    std::function<void()> report;
-    const auto work = [&] {
-        for (;;) {
-            std::size_t i = 0;
-            {
-                std::lock_guard lock(mutex);
-                if (next == count) {
-                    return;
-                }
-                i = next++;
-            }
-            try {
-                AudioFiles::exportTracks(
-                    outputs[i].tracks, temporaryPaths[static_cast<qsizetype>(i)], frameCount,
-                    configuration.format, configuration.highQuality, [&, i](qint64 done) {
-                        const auto before = written[i].exchange(done, std::memory_order_relaxed);
-                        if (reportInline) {
-                            report();
-                        } else if (done / step != before / step) {
-                            wake.notify_one();
-                        }
-                    });
-            } catch (...) {
-                failures[i] = std::current_exception();
-            }
-            {
-                std::lock_guard lock(mutex);
-                ++finished;
-            }
-            wake.notify_all();
-        }
-    };
-    double reported = 0.0;
-    const double totalFrames = static_cast<double>(frameCount) * static_cast<double>(count);
-    report = [&] {
-        qint64 sum = 0;
-        for (const auto& done : written) {
-            sum += done.load(std::memory_order_relaxed);
-        }
-        const double fraction = std::min(1.0, static_cast<double>(sum) / totalFrames);
-        if (progress &&
-            (fraction >= reported + kExportProgressStep || (fraction == 1.0 && reported < 1.0))) {
-            reported = fraction;
-            progress(fraction);
-        }
-    };
-    std::vector<std::thread> workers;
-    if (std::min(parallel, count) == 1) {
-        // One at a time on this thread, reporting as it goes.
-        reportInline = true;
-        work();
-    } else {
-        for (std::size_t t = 0; t < std::min(parallel, count); ++t) {
-            workers.emplace_back(work);
-        }
-        std::unique_lock lock(mutex);
-        while (finished < count) {
-            wake.wait_for(lock, std::chrono::milliseconds(50));
-            lock.unlock();
-            report();
-            lock.lock();
-        }
-    }
-    for (auto& worker : workers) {
-        worker.join();
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (failures[i]) {
-            for (const auto& path : temporaryPaths) {
-                QFile::remove(path);
-            }
-            std::rethrow_exception(failures[i]);
-        }
-    }
-    report();
-
-    const QList<QUrl> files = ExportFiles::place(
-        temporaryPaths, ExportFiles::finalPaths(manifest, outputs), outputFolder, syncFolder);
-    return ExportFiles::record(manifest, frameCount, files);
 }
 
 } // namespace kivo

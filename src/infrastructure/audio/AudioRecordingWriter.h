@@ -70,7 +70,7 @@ public:
     std::function<void(float system, float microphone)> onLevels;
     std::function<void(const QString& message)> onFailure;
     // The export of finish() advancing: the fraction (0…1) of the frames it writes, as
-    // exportSession() reports it.
+    // SessionExport::exportSession() reports it.
     std::function<void(double fraction)> onExportProgress;
 
     // Host-clock seconds throughout. Each of these waits for the queue; never call them from it.
@@ -111,25 +111,6 @@ public:
 
     // Writes "session.json" into `directory` atomically (temporary file, fsync, rename).
     static void writeManifest(const RecoveryManifest& manifest, const QString& directory);
-    // Exports a session folder into the configuration's output folder and returns its record.
-    // Without a frame count, the longest track file gives the length. The recording's name is cut
-    // so that every file name fits in kMaximumFileNameBytes. A file in place under its final name
-    // stays in the record even when `syncFolder` fails for it. The files are encoded side by
-    // side, up to `threads` at once (0: one per core). What a recording of the session that was
-    // cut short left of the files it wrote while it ran is removed first. `progress`, when
-    // given, is
-    // called on the calling thread with the fraction (0…1) of all frames of all the files this
-    // export writes that are written, each time it has grown by kExportProgressStep or more,
-    // and with 1.0 once the last frame is written. Any thread.
-    static RecordingRecord exportSession(const RecoveryManifest& manifest, const QString& directory,
-                                         std::optional<qint64> frames = std::nullopt,
-                                         const std::function<void(double fraction)>& progress = {},
-                                         const FolderSync& syncFolder = FileOperations::syncFolder,
-                                         int threads = 0);
-
-    // The least growth of the export's fraction between two progress reports: every report
-    // crosses to the main thread and redraws what shows it, so a hundred are enough.
-    static constexpr double kExportProgressStep = 0.01;
 
     // How far one track may run ahead of the other, seconds: the one behind is filled with
     // silence up to there, and audio that arrives later for that stretch is dropped. This bounds

@@ -1,7 +1,7 @@
 #include "infrastructure/storage/LinuxSessionFolders.h"
 
 #include "application/MainThread.h"
-#include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/storage/FileOperations.h"
 
 #include <thread>
@@ -19,7 +19,7 @@ void LinuxSessionFolders::exportSession(const RecoveryItem& item,
     // takes them along, so they are neither called nor released on the export thread.
     auto onProgress = std::make_shared<std::function<void(double)>>(std::move(progress));
     std::thread([alive = m_alive, item, onProgress, completion = std::move(completion)]() mutable {
-        // The export reports in steps already (AudioRecordingWriter::kExportProgressStep).
+        // The export reports in steps already (SessionExport::kProgressStep).
         const auto forward = [&](double fraction) {
             MainThread::post(alive, [onProgress, fraction] {
                 if (*onProgress) {
@@ -28,8 +28,8 @@ void LinuxSessionFolders::exportSession(const RecoveryItem& item,
             });
         };
         auto result = Result<RecordingRecord>::capture([&] {
-            return AudioRecordingWriter::exportSession(item.manifest, item.directory, std::nullopt,
-                                                       forward);
+            return SessionExport::exportSession(item.manifest, item.directory, std::nullopt,
+                                                forward);
         });
         MainThread::post(alive,
                          [completion = std::move(completion), onProgress = std::move(onProgress),

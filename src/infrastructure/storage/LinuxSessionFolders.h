@@ -23,7 +23,7 @@ public:
     LinuxSessionFolders(const LinuxSessionFolders&) = delete;
     LinuxSessionFolders& operator=(const LinuxSessionFolders&) = delete;
 
-    // AudioRecordingWriter::exportSession() of the item's folder with the length of its longest
+    // SessionExport::exportSession() of the item's folder with the length of its longest
     // track. `completion` is called once, unless this object is destroyed first.
     void exportSession(const RecoveryItem& item, std::function<void(double)> progress,
                        std::function<void(Result<RecordingRecord>)> completion) override;

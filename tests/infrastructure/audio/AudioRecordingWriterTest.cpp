@@ -3,6 +3,7 @@
 
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/storage/FileOperations.h"
 
 #include <QDir>
@@ -266,9 +267,9 @@ private slots:
             throw PlatformError::fromErrno(path, EIO);
         };
         std::optional<RecordingRecord> record;
-        QVERIFY_THROWS_NO_EXCEPTION(
-            record = AudioRecordingWriter::exportSession(writer->manifest(), writer->directory(),
-                                                         4800, {}, failingSync));
+        QVERIFY_THROWS_NO_EXCEPTION(record = SessionExport::exportSession(writer->manifest(),
+                                                                          writer->directory(), 4800,
+                                                                          {}, failingSync));
         QCOMPARE(record->files().size(), 3);
         QCOMPARE(filesIn(m_output).size(), 3);
     }
@@ -315,8 +316,7 @@ private slots:
         QVERIFY(QFileInfo::exists(track(*writer, "system.caf")));
         QVERIFY(QFileInfo(m_output).isFile());
         QVERIFY(QFile::remove(m_output));
-        const auto record =
-            AudioRecordingWriter::exportSession(writer->manifest(), writer->directory());
+        const auto record = SessionExport::exportSession(writer->manifest(), writer->directory());
         QCOMPARE(record.files().size(), 1);
         QCOMPARE(record.duration(), 0.1);
         QCOMPARE(filesIn(m_output).size(), 1);
@@ -346,12 +346,11 @@ private slots:
         QVERIFY(!QFileInfo::exists(writer.directory()));
         const QString folder = m_dir.filePath(u"empty-session"_s);
         QVERIFY(QDir().mkpath(folder));
-        QCOMPARE(test::thrownText(
-                     [&] { AudioRecordingWriter::exportSession(writer.manifest(), folder); }),
+        QCOMPARE(test::thrownText([&] { SessionExport::exportSession(writer.manifest(), folder); }),
                  u"暫存錄音沒有音訊內容。"_s);
-        QCOMPARE(test::thrownText(
-                     [&] { AudioRecordingWriter::exportSession(writer.manifest(), folder, 480); }),
-                 u"沒有收到可保存的音訊。請確認來源與錄音權限。"_s);
+        QCOMPARE(
+            test::thrownText([&] { SessionExport::exportSession(writer.manifest(), folder, 480); }),
+            u"沒有收到可保存的音訊。請確認來源與錄音權限。"_s);
         QVERIFY(filesIn(m_output).isEmpty());
     }
 

@@ -4,6 +4,7 @@
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/AudioTrack.h"
+#include "infrastructure/audio/SessionExport.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -327,7 +328,7 @@ private slots:
             path = directory + u"/system.caf"_s;
             QFile manifest(directory + u"/session.json"_s);
             QVERIFY(manifest.open(QIODevice::ReadOnly));
-            const RecordingRecord record = AudioRecordingWriter::exportSession(
+            const RecordingRecord record = SessionExport::exportSession(
                 RecoveryManifest::decoded(manifest.readAll()), directory);
             QVERIFY(record.duration() * 48000.0 >= static_cast<double>(appended));
         }

@@ -2,6 +2,7 @@
 #include "TestMain.h"
 
 #include "infrastructure/audio/AudioRecordingWriter.h"
+#include "infrastructure/audio/SessionExport.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,7 +138,7 @@ private slots:
         }
 
         const auto atStop =
-            AudioRecordingWriter::exportSession(writer.manifest(), writer.directory(), frames);
+            SessionExport::exportSession(writer.manifest(), writer.directory(), frames);
         QCOMPARE(atStop.files().size(), separate ? 3 : 1);
         for (qsizetype i = 0; i < atStop.files().size(); ++i) {
             const QString livePath = live.value().files()[i].toLocalFile();
