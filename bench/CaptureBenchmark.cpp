@@ -9,7 +9,7 @@
 
 #include "application/RecordingCoordinator.h"
 #include "infrastructure/audio/AacFileWriter.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/CafReader.h"
 #include "infrastructure/capture/AudioCaptureService.h"
 
 #include <QCoreApplication>

@@ -13,8 +13,9 @@
 //
 // Usage: kivo_bench_export [--rounds N] [--skip-long]
 
-#include "infrastructure/audio/AudioFiles.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/TrackMix.h"
+#include "infrastructure/audio/CafReader.h"
+#include "infrastructure/audio/CafWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
 #include <QByteArray>

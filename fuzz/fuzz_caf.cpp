@@ -5,7 +5,7 @@
 #include "FuzzCheck.h"
 
 #include "infrastructure/PlatformError.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/CafReader.h"
 
 #include <QString>
 

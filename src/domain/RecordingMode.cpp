@@ -26,18 +26,6 @@ QString title(RecordingMode mode) {
     Q_UNREACHABLE();
 }
 
-QString symbol(RecordingMode mode) {
-    switch (mode) {
-    case RecordingMode::system:
-        return QStringLiteral("desktopcomputer");
-    case RecordingMode::application:
-        return QStringLiteral("square.grid.2x2");
-    case RecordingMode::microphone:
-        return QStringLiteral("mic");
-    }
-    Q_UNREACHABLE();
-}
-
 std::optional<RecordingMode> recordingModeFromRawValue(QStringView raw) {
     for (const auto mode : kAllRecordingModes) {
         if (raw == rawValue(mode)) {

@@ -21,8 +21,6 @@ inline constexpr std::array kAllRecordingModes{RecordingMode::system, RecordingM
 QString rawValue(RecordingMode mode);
 // Shown to the user: "系統聲音", "指定 App", "麥克風".
 QString title(RecordingMode mode);
-// Symbol name drawn beside the title: "desktopcomputer", "square.grid.2x2", "mic".
-QString symbol(RecordingMode mode);
 // Exact, case-sensitive; any other text gives no mode.
 std::optional<RecordingMode> recordingModeFromRawValue(QStringView raw);
 

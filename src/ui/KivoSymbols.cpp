@@ -129,6 +129,18 @@ private:
 
 } // namespace
 
+QString of(RecordingMode mode) {
+    switch (mode) {
+    case RecordingMode::system:
+        return QStringLiteral("desktopcomputer");
+    case RecordingMode::application:
+        return QStringLiteral("square.grid.2x2");
+    case RecordingMode::microphone:
+        return QStringLiteral("mic");
+    }
+    Q_UNREACHABLE();
+}
+
 QStringList themeNames(const QString& symbol) {
     return names().value(symbol);
 }

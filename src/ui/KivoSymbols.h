@@ -5,6 +5,8 @@
 // drawing, so no control is ever without its symbol. Icons are tinted to the colour asked for
 // and rendered at the device pixel ratio they are drawn at, so they stay sharp when scaled.
 
+#include "domain/RecordingMode.h"
+
 #include <QColor>
 #include <QIcon>
 #include <QString>
@@ -15,6 +17,8 @@ class QRectF;
 
 namespace kivo::KivoSymbols {
 
+// The symbol drawn beside a mode's title: "desktopcomputer", "square.grid.2x2", "mic".
+QString of(RecordingMode mode);
 // The freedesktop icon names tried, in order, for a symbol; empty for an unknown symbol.
 QStringList themeNames(const QString& symbol);
 // The symbol in `color`. Main thread only.

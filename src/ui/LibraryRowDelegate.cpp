@@ -84,7 +84,7 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setPen(Qt::NoPen);
     painter->setBrush(KivoTheme::softGreen);
     painter->drawRoundedRect(QRectF(square), 9, 9);
-    KivoSymbols::icon(symbol(configuration.mode), KivoTheme::green)
+    KivoSymbols::icon(KivoSymbols::of(configuration.mode), KivoTheme::green)
         .paint(painter, square.adjusted(8, 8, -8, -8));
 
     const int actionsLeft = area.right() - kActionsWidth + 1;

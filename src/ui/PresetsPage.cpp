@@ -4,6 +4,7 @@
 #include "ui/DesktopActions.h"
 #include "ui/KivoButton.h"
 #include "ui/KivoDialog.h"
+#include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
 #include "ui/SymbolView.h"
@@ -123,7 +124,7 @@ QWidget* PresetsPage::presetPanel(const RecordingPreset& preset) {
     auto* row = new QHBoxLayout;
     row->setSpacing(14);
     panel->content()->addLayout(row);
-    row->addWidget(symbolTile(symbol(preset.configuration.mode), panel));
+    row->addWidget(symbolTile(KivoSymbols::of(preset.configuration.mode), panel));
 
     auto* names = new QVBoxLayout;
     names->setSpacing(3);

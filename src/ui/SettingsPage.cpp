@@ -99,7 +99,7 @@ QWidget* SettingsPage::defaultsPanel() {
 
     m_mode = new KivoPicker(m_defaults);
     for (RecordingMode mode : kAllRecordingModes) {
-        m_mode->addItem(KivoSymbols::icon(symbol(mode), KivoTheme::ink), title(mode));
+        m_mode->addItem(KivoSymbols::icon(KivoSymbols::of(mode), KivoTheme::ink), title(mode));
     }
     connect(m_mode, &QComboBox::currentIndexChanged, this, [this](int index) {
         auto configuration = m_model.defaultConfiguration();

@@ -7,6 +7,7 @@
 #include "ui/KivoButton.h"
 #include "ui/KivoPicker.h"
 #include "ui/KivoSwitch.h"
+#include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/Panel.h"
 #include "ui/SegmentedChoice.h"
@@ -188,7 +189,7 @@ QWidget* StudioPage::buildSources() {
     cards->setSpacing(10);
     for (std::size_t index = 0; index < kAllRecordingModes.size(); ++index) {
         const RecordingMode mode = kAllRecordingModes[index];
-        auto* card = new SourceCard(symbol(mode), title(mode), modeLine(mode), panel);
+        auto* card = new SourceCard(KivoSymbols::of(mode), title(mode), modeLine(mode), panel);
         card->setObjectName(QStringLiteral("modeCard_") + rawValue(mode));
         connect(card, &SourceCard::clicked, this,
                 [this, mode] { edit([mode](RecordingConfiguration& c) { c.mode = mode; }); });

@@ -185,10 +185,13 @@ QStringList clippedTexts(QWidget* root) {
             continue;
         }
         const QRect room = label->contentsRect();
+        // A line by its advance, as eliding measures it, to the whole pixel: an elided text fills
+        // its room to a fraction of one.
+        const QSizeF line = QFontMetricsF(label->font()).size(0, label->text());
         const QSize needs =
             label->wordWrap()
                 ? QSize(0, label->heightForWidth(label->width()) - label->height() + room.height())
-                : label->fontMetrics().size(0, label->text()); // by advance, as eliding measures
+                : QSize(int(line.width()), qCeil(line.height()));
         report(label, label->text(), needs, room.size());
     }
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {

@@ -8,7 +8,7 @@
 // Not thread-safe and without locks: the session writer uses it on its queue only, except for
 // syncToDisk().
 
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/CafWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/audio/SampleConverter.h"
 

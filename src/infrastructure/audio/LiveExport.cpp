@@ -1,7 +1,7 @@
 #include "infrastructure/audio/LiveExport.h"
 
 #include "domain/KivoError.h"
-#include "infrastructure/audio/AudioFiles.h"
+#include "infrastructure/audio/TrackMix.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 #include "infrastructure/audio/SessionExport.h"
 
 #include "domain/KivoError.h"
-#include "infrastructure/audio/AudioFiles.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/TrackMix.h"
+#include "infrastructure/audio/CafReader.h"
 #include "infrastructure/concurrency/ProgressPool.h"
 
 #include <QFile>

@@ -12,6 +12,7 @@
 
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/capture/CaptureFailure.h"
+#include "infrastructure/capture/QuietWatch.h"
 #include "infrastructure/capture/RecordStream.h"
 
 #include <functional>

@@ -369,18 +369,4 @@ double RecordStream::stampOf(qint64 frame) const {
     return m_anchor->time + secondsOf(frame - m_anchor->frame);
 }
 
-QuietWatch::Verdict QuietWatch::check(const RecordStream& stream, double now) {
-    if (!stream.hasBeenQuietFor(RecordStream::kMaxQuiet, now)) {
-        if (stream.hasDelivered()) {
-            m_reopened = false;
-        }
-        return Verdict::fine;
-    }
-    if (m_reopened) {
-        return Verdict::giveUp;
-    }
-    m_reopened = true;
-    return Verdict::reopen;
-}
-
 } // namespace kivo

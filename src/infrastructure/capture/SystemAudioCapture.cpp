@@ -4,6 +4,7 @@
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
 #include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/capture/QuietWatch.h"
 #include "infrastructure/capture/RecordStream.h"
 
 #include <pulse/pulseaudio.h>

@@ -5,7 +5,7 @@
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AudioFileWriter.h"
-#include "infrastructure/audio/AudioFiles.h"
+#include "infrastructure/audio/TrackMix.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -3,7 +3,8 @@
 // Buffers, track files, decoded exports and measurements shared by the audio and capture tests.
 
 #include "infrastructure/audio/AudioRecordingWriter.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/CafReader.h"
+#include "infrastructure/audio/CafWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
 #include <QFile>

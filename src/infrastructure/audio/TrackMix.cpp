@@ -1,8 +1,8 @@
-#include "infrastructure/audio/AudioFiles.h"
+#include "infrastructure/audio/TrackMix.h"
 
 #include "domain/KivoError.h"
 #include "infrastructure/audio/AudioFileWriter.h"
-#include "infrastructure/audio/CafFile.h"
+#include "infrastructure/audio/CafReader.h"
 #include "infrastructure/audio/PcmBuffer.h"
 
 #include <algorithm>

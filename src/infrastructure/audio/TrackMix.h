@@ -1,7 +1,7 @@
 #pragma once
 
-// The working format's rate and the export that mixes a recording's track files into the one
-// audio file the user keeps.
+// The mix of a recording's track files into an audio file the user keeps: a stretch at a time
+// while the tracks are written (TrackMix), or whole (exportTracks).
 
 #include "domain/AudioOutputFormat.h"
 
