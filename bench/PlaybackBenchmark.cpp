@@ -9,7 +9,7 @@
 
 #include "infrastructure/audio/FfmpegAudioPlayerFactory.h"
 #include "infrastructure/audio/WavFileWriter.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

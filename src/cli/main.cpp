@@ -9,7 +9,7 @@
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/capture/AudioDevices.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/system/LinuxServices.h"
 #include "infrastructure/system/PulseSourceCatalog.h"

@@ -11,7 +11,7 @@
 #include "infrastructure/audio/LiveExport.h"
 #include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/audio/WorkingFormat.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -14,7 +14,7 @@
 #include "infrastructure/audio/AudioSource.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/concurrency/SerialQueue.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 #include "domain/Text.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/WorkingFormat.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "infrastructure/AudioUnits.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/FfmpegLog.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
 #include "infrastructure/audio/FfmpegAudioPlayerFactory.h"
 
 #include "infrastructure/audio/FfmpegAudioPlayer.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 namespace kivo {
 

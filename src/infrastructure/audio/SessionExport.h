@@ -6,7 +6,7 @@
 #include "domain/RecordingRecord.h"
 #include "domain/RecoveryManifest.h"
 #include "infrastructure/audio/ExportFiles.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <QString>
 

@@ -7,7 +7,7 @@
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
 #include "infrastructure/capture/MicrophoneCapture.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RecordStream.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/capture/SystemAudioCapture.h"

@@ -1,6 +1,6 @@
 #include "infrastructure/capture/AudioDevices.h"
 
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 namespace kivo::AudioDevices {
 

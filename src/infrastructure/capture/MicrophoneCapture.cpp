@@ -2,7 +2,7 @@
 
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RecordStream.h"
 
 #include <pulse/pulseaudio.h>

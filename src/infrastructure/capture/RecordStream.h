@@ -23,7 +23,7 @@
 // The handlers run on the pulse thread; they must not block and must not destroy the stream.
 
 #include "infrastructure/capture/ClockFollower.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "infrastructure/capture/RunningAudioApps.h"
 
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <unistd.h>
 

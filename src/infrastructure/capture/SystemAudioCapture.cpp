@@ -3,7 +3,7 @@
 #include "infrastructure/capture/CaptureMixer.h"
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/QuietWatch.h"
 #include "infrastructure/capture/RecordStream.h"
 

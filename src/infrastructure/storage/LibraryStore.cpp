@@ -2,7 +2,7 @@
 
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 #include "infrastructure/storage/KivoFolders.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "application/MainThread.h"
 #include "infrastructure/audio/SessionExport.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <thread>
 

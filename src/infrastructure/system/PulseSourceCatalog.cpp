@@ -4,7 +4,7 @@
 #include "application/MainThread.h"
 
 #include "infrastructure/capture/AudioDevices.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 
 #include <QCollator>

@@ -4,7 +4,7 @@
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/SessionExport.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include <QDir>
 #include <QSemaphore>

@@ -4,7 +4,7 @@
 // process, and pactl for changing the server while a capture runs. Main thread.
 
 #include "audio/AudioTestSupport.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

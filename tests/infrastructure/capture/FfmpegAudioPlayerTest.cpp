@@ -5,7 +5,7 @@
 #include "infrastructure/audio/AudioFileWriter.h"
 #include "infrastructure/audio/FfmpegAudioPlayerFactory.h"
 #include "infrastructure/capture/HostClock.h"
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/SystemAudioCapture.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 #include "infrastructure/storage/LibraryStore.h"
 
 #include <QDir>

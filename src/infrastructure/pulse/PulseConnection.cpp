@@ -1,4 +1,4 @@
-#include "infrastructure/capture/PulseConnection.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,4 +1,4 @@
-#include "infrastructure/storage/FileOperations.h"
+#include "infrastructure/files/FileOperations.h"
 
 #include "infrastructure/PlatformError.h"
 
