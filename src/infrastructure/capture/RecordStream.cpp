@@ -7,16 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 
 namespace kivo {
 
 namespace {
 
 constexpr qint64 kBytesPerFrame = RecordStream::kChannels * static_cast<qint64>(sizeof(float));
-// Fragments kept while the anchor is measured; beyond this the anchor is settled with what is
-// known (or, without any report, the arrival time).
-constexpr qint64 kMaxPendingFrames = kSampleRateHz;
 
 const QString kStreamFailed = QStringLiteral("無法建立音訊擷取串流");
 
@@ -59,7 +55,8 @@ struct RecordStreamCallbacks {
     static void moved(pa_stream*, void* userdata) {
         auto* s = self(userdata);
         s->m_lastSign = hostNow();
-        s->loseAnchor();
+        s->m_clock.restart();
+        s->requestTiming();
         if (s->m_onChange) {
             s->m_onChange(RecordStream::Change::moved);
         }
@@ -68,7 +65,8 @@ struct RecordStreamCallbacks {
     static void suspended(pa_stream* stream, void* userdata) {
         auto* s = self(userdata);
         s->m_lastSign = hostNow();
-        s->loseAnchor();
+        s->m_clock.restart();
+        s->requestTiming();
         if (s->m_onChange) {
             s->m_onChange(pa_stream_is_suspended(stream) > 0 ? RecordStream::Change::suspended
                                                              : RecordStream::Change::resumed);
@@ -86,7 +84,8 @@ RecordStream::RecordStream(PulseConnection& connection, Settings settings, Audio
     , m_settings(std::move(settings))
     , m_onAudio(std::move(onAudio))
     , m_onChange(std::move(onChange))
-    , m_onEnd(std::move(onEnd)) {}
+    , m_onEnd(std::move(onEnd))
+    , m_clock(m_onAudio, m_settings.playedOneCycleLater) {}
 
 RecordStream::~RecordStream() {
     if (m_timing != nullptr) {
@@ -173,7 +172,10 @@ void RecordStream::readAvailable() {
     m_scratch.clear();
     const auto handOn = [this] {
         if (!m_scratch.empty()) {
-            accept(m_scratch.data(), static_cast<qint64>(m_scratch.size()) / kChannels);
+            if (m_clock.take(m_scratch.data(), static_cast<Frames>(m_scratch.size()) / kChannels,
+                             hostNow())) {
+                requestTiming();
+            }
             m_scratch.clear();
         }
     };
@@ -188,10 +190,9 @@ void RecordStream::readAvailable() {
             // A hole: frames the server never sent. Nothing to write; the count moves on and the
             // clock is measured again.
             handOn();
-            if (m_anchor) {
-                loseAnchor();
+            if (m_clock.skip(frames)) {
+                requestTiming();
             }
-            m_framesRead += frames;
         } else if (frames > 0) {
             const auto at = m_scratch.size();
             m_scratch.resize(at + static_cast<std::size_t>(frames * kChannels));
@@ -201,35 +202,6 @@ void RecordStream::readAvailable() {
         pa_stream_drop(m_stream);
     }
     handOn();
-}
-
-void RecordStream::accept(const float* interleaved, Frames frames) {
-    const auto now = hostNow();
-    if (m_anchor) {
-        const auto lateness = now - m_clock.nextInputTime() - secondsOf(frames);
-        if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
-            m_framesRead += frames;
-            m_clock.push(interleaved, frames, m_onAudio);
-            if (now - m_lastCheck >= kCheckInterval) {
-                requestTiming();
-            }
-            return;
-        }
-        // The fragment arrived far later (or earlier) than fragments did when the anchor was
-        // taken: the stream stalled, as a paused application's stream does. It waits for a new
-        // anchor.
-        loseAnchor();
-    }
-    m_pending.push_back(
-        {m_framesRead, std::vector<float>(interleaved, interleaved + frames * kChannels)});
-    m_pendingFrames += frames;
-    m_framesRead += frames;
-    if (m_pendingFrames > kMaxPendingFrames) {
-        // Without a report in time the arrival of the last frame stands for its capture time.
-        settleAnchor();
-        return;
-    }
-    requestTiming();
 }
 
 void RecordStream::requestTiming() {
@@ -245,128 +217,24 @@ void RecordStream::timingArrived(bool success) {
         m_timing = nullptr;
     }
     const auto now = hostNow();
-    m_lastCheck = now;
     pa_usec_t latency = 0;
     int negative = 0;
-    if (!success || m_stream == nullptr || m_ended ||
-        pa_stream_get_latency(m_stream, &latency, &negative) < 0) {
-        return;
-    }
-    // The frame at the read position, which is every frame taken so far, was captured `latency`
-    // before now.
-    const auto seconds = static_cast<double>(latency) / 1e6;
-    const auto measured = now - (negative != 0 ? -seconds : seconds);
-    if (const auto* timing = pa_stream_get_timing_info(m_stream); timing != nullptr) {
-        noteServerWrite(timing->write_index / kBytesPerFrame);
-    }
-
-    if (!m_anchor) {
-        // Calibrating. The next report is asked for when the next fragment arrives: right after
-        // the server wrote is when a report is closest.
-        m_calibration.estimates.push_back(measured - secondsOf(m_framesRead - m_calibration.frame));
-        if (m_calibration.started < 0.0) {
-            m_calibration.started = now;
+    std::optional<double> seconds;
+    std::optional<Frames> written;
+    if (success && m_stream != nullptr && !m_ended &&
+        pa_stream_get_latency(m_stream, &latency, &negative) >= 0) {
+        seconds = static_cast<double>(latency) / 1e6 * (negative != 0 ? -1.0 : 1.0);
+        if (const auto* timing = pa_stream_get_timing_info(m_stream); timing != nullptr) {
+            written = timing->write_index / kBytesPerFrame;
         }
-        if (static_cast<int>(m_calibration.estimates.size()) >= kCalibrationReports &&
-            now - m_calibration.started >= kCalibrationTime) {
-            settleAnchor();
-        }
-        return;
     }
-
-    const auto error = measured + playedLater() - m_clock.nextInputTime();
-    const auto drifted = std::abs(error) > kMaxDrift;
-    if (drifted && m_driftedBefore) {
-        // Twice in a row: a discontinuity the server did not report.
-        loseAnchor();
-        return;
-    }
-    m_driftedBefore = drifted;
-    if (!drifted) {
-        m_clock.steer(error, now);
-    }
-}
-
-void RecordStream::settleAnchor() {
-    auto& estimates = m_calibration.estimates;
-    if (estimates.empty()) {
-        estimates.push_back(hostNow() - secondsOf(m_framesRead - m_calibration.frame));
-    }
-    // The median: the first reports of a new stream can be off either way (PipeWire changes its
-    // graph cycle while the stream joins), and any report can be late.
-    const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
-    std::nth_element(estimates.begin(), middle, estimates.end());
-    m_anchor = Anchor{m_calibration.frame, *middle + playedLater()};
-    m_calibration = Calibration{};
-    m_driftedBefore = false;
-    m_lastCheck = hostNow();
-    m_usualLateness = m_lastCheck - stampOf(m_framesRead);
-    auto pending = std::move(m_pending);
-    m_pending.clear();
-    m_pendingFrames = 0;
-    m_clock.restart(stampOf(pending.empty() ? m_framesRead : pending.front().frame));
-    qint64 next = pending.empty() ? m_framesRead : pending.front().frame;
-    for (const auto& [frame, samples] : pending) {
-        if (frame != next) {
-            // A hole while the clock was measured: the audio after it starts a new run.
-            m_clock.flush(m_onAudio);
-            m_clock.restart(stampOf(frame));
-        }
-        const auto frames = static_cast<qint64>(samples.size()) / kChannels;
-        m_clock.push(samples.data(), frames, m_onAudio);
-        next = frame + frames;
+    if (m_clock.report(seconds, written, now)) {
+        requestTiming();
     }
 }
 
 void RecordStream::handOnHeldBack() {
-    if (!m_pending.empty()) {
-        settleAnchor();
-    }
-    if (m_anchor) {
-        m_clock.flush(m_onAudio);
-    }
-}
-
-std::optional<double> RecordStream::capturedUntil() const {
-    if (m_anchor) {
-        return m_clock.nextInputTime();
-    }
-    auto estimates = m_calibration.estimates;
-    if (estimates.empty()) {
-        return std::nullopt;
-    }
-    const auto middle = estimates.begin() + static_cast<std::ptrdiff_t>(estimates.size() / 2);
-    std::nth_element(estimates.begin(), middle, estimates.end());
-    return *middle + playedLater() + secondsOf(m_framesRead - m_calibration.frame);
-}
-
-void RecordStream::loseAnchor() {
-    if (m_anchor) {
-        // What the resampler holds belongs to the clock that is being given up.
-        m_clock.flush(m_onAudio);
-    }
-    m_anchor.reset();
-    m_driftedBefore = false;
-    m_calibration = Calibration{};
-    m_calibration.frame = m_framesRead;
-    requestTiming();
-}
-
-void RecordStream::noteServerWrite(qint64 writeIndex) {
-    if (m_lastWriteIndex && writeIndex > *m_lastWriteIndex) {
-        m_cycleFrames = std::gcd(m_cycleFrames, writeIndex - *m_lastWriteIndex);
-    }
-    m_lastWriteIndex = writeIndex;
-}
-
-double RecordStream::playedLater() const {
-    return m_settings.playedOneCycleLater && m_cycleFrames <= kMaxCycleFrames
-               ? secondsOf(m_cycleFrames)
-               : 0.0;
-}
-
-double RecordStream::stampOf(qint64 frame) const {
-    return m_anchor->time + secondsOf(frame - m_anchor->frame);
+    m_clock.handOnHeldBack(hostNow());
 }
 
 } // namespace kivo

@@ -1,0 +1,177 @@
+#include "infrastructure/capture/StreamClock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace kivo {
+
+namespace {
+
+constexpr qint64 kChannels = ClockFollower::kChannels;
+
+// The median of `values` (which it reorders).
+double median(std::vector<double>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+StreamClock::StreamClock(ClockFollower::Output output, bool playedOneCycleLater)
+    : m_output(std::move(output))
+    , m_playedOneCycleLater(playedOneCycleLater) {}
+
+bool StreamClock::take(const float* interleaved, Frames frames, HostSeconds now) {
+    if (m_anchor) {
+        const auto lateness = now - m_clock.nextInputTime() - secondsOf(frames);
+        if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
+            m_framesRead += frames;
+            m_clock.push(interleaved, frames, m_output);
+            return now - m_lastCheck >= kCheckInterval;
+        }
+        // The fragment arrived far later (or earlier) than fragments did when the anchor was
+        // taken: the stream stalled, as a paused application's stream does. It waits for a new
+        // anchor.
+        restart();
+    }
+    m_pending.push_back(
+        {m_framesRead, std::vector<float>(interleaved, interleaved + frames * kChannels)});
+    m_pendingFrames += frames;
+    m_framesRead += frames;
+    if (m_pendingFrames > kMaxPendingFrames) {
+        // Without a report in time the arrival of the last frame stands for its capture time.
+        settleAnchor(now);
+        return false;
+    }
+    return true;
+}
+
+bool StreamClock::skip(Frames frames) {
+    const bool anchored = m_anchor.has_value();
+    if (anchored) {
+        restart();
+    }
+    m_framesRead += frames;
+    return anchored;
+}
+
+bool StreamClock::report(std::optional<double> latency, std::optional<Frames> written,
+                         HostSeconds now) {
+    m_lastCheck = now;
+    if (!latency) {
+        return false;
+    }
+    // The frame at the read position, which is every frame taken so far, was captured
+    // `latency` before now.
+    const auto measured = now - *latency;
+    if (written) {
+        noteServerWrite(*written);
+    }
+
+    if (!m_anchor) {
+        // Calibrating. The next report is asked for when the next fragment arrives: right after
+        // the server wrote is when a report is closest.
+        m_calibration.estimates.push_back(measured - secondsOf(m_framesRead - m_calibration.frame));
+        if (m_calibration.started < 0.0) {
+            m_calibration.started = now;
+        }
+        if (static_cast<int>(m_calibration.estimates.size()) >= kCalibrationReports &&
+            now - m_calibration.started >= kCalibrationTime) {
+            settleAnchor(now);
+        }
+        return false;
+    }
+
+    const auto error = measured + playedLater() - m_clock.nextInputTime();
+    const auto drifted = std::abs(error) > kMaxDrift;
+    if (drifted && m_driftedBefore) {
+        // Twice in a row: a discontinuity the server did not report.
+        restart();
+        return true;
+    }
+    m_driftedBefore = drifted;
+    if (!drifted) {
+        m_clock.steer(error, now);
+    }
+    return false;
+}
+
+void StreamClock::settleAnchor(HostSeconds now) {
+    auto& estimates = m_calibration.estimates;
+    if (estimates.empty()) {
+        estimates.push_back(now - secondsOf(m_framesRead - m_calibration.frame));
+    }
+    // The median: the first reports of a new stream can be off either way (PipeWire changes its
+    // graph cycle while the stream joins), and any report can be late.
+    m_anchor = Anchor{m_calibration.frame, median(estimates) + playedLater()};
+    m_calibration = Calibration{};
+    m_driftedBefore = false;
+    m_lastCheck = now;
+    m_usualLateness = now - stampOf(m_framesRead);
+    auto pending = std::move(m_pending);
+    m_pending.clear();
+    m_pendingFrames = 0;
+    m_clock.restart(stampOf(pending.empty() ? m_framesRead : pending.front().frame));
+    Frames next = pending.empty() ? m_framesRead : pending.front().frame;
+    for (const auto& [frame, samples] : pending) {
+        if (frame != next) {
+            // A hole while the clock was measured: the audio after it starts a new run.
+            m_clock.flush(m_output);
+            m_clock.restart(stampOf(frame));
+        }
+        const auto frames = static_cast<Frames>(samples.size()) / kChannels;
+        m_clock.push(samples.data(), frames, m_output);
+        next = frame + frames;
+    }
+}
+
+void StreamClock::handOnHeldBack(HostSeconds now) {
+    if (!m_pending.empty()) {
+        settleAnchor(now);
+    }
+    if (m_anchor) {
+        m_clock.flush(m_output);
+    }
+}
+
+std::optional<HostSeconds> StreamClock::capturedUntil() const {
+    if (m_anchor) {
+        return m_clock.nextInputTime();
+    }
+    auto estimates = m_calibration.estimates;
+    if (estimates.empty()) {
+        return std::nullopt;
+    }
+    return median(estimates) + playedLater() + secondsOf(m_framesRead - m_calibration.frame);
+}
+
+void StreamClock::restart() {
+    if (m_anchor) {
+        // What the resampler holds belongs to the clock that is being given up.
+        m_clock.flush(m_output);
+    }
+    m_anchor.reset();
+    m_driftedBefore = false;
+    m_calibration = Calibration{};
+    m_calibration.frame = m_framesRead;
+}
+
+void StreamClock::noteServerWrite(Frames written) {
+    if (m_lastWritten && written > *m_lastWritten) {
+        m_cycleFrames = std::gcd(m_cycleFrames, written - *m_lastWritten);
+    }
+    m_lastWritten = written;
+}
+
+double StreamClock::playedLater() const {
+    return m_playedOneCycleLater && m_cycleFrames <= kMaxCycleFrames ? secondsOf(m_cycleFrames)
+                                                                     : 0.0;
+}
+
+HostSeconds StreamClock::stampOf(Frames frame) const {
+    return m_anchor->time + secondsOf(frame - m_anchor->frame);
+}
+
+} // namespace kivo

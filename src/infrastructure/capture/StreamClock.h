@@ -1,0 +1,115 @@
+#pragma once
+
+// When each frame of a record stream was captured, on the monotonic host clock: the decisions of
+// a stream's clock, apart from the sound server's library, so they can be driven and tested
+// with made-up fragments and reports.
+//
+// Each stream is anchored from the server's latency reports (the frame at the read position was
+// captured `latency` seconds before the report arrived) and every fragment is then stamped by
+// counting frames from that anchor, so consecutive fragments join without gaps or overlaps; a
+// ClockFollower resamples the audio ever so slightly so that the count keeps up with the reports
+// when the device's clock runs faster or slower than the host clock. Single reports can be off by
+// some milliseconds (late by the time since the server last wrote, up to a PipeWire graph cycle;
+// off either way while a new PipeWire stream joins the graph), so the anchor is the median
+// estimate over a short calibration window (kCalibrationTime and kCalibrationReports); fragments
+// that arrive meanwhile are held back and stamped when it ends. The anchor is measured again
+// after a discontinuity: a hole in the data, a suspend, a move to another device (restart()), a
+// fragment that arrives more than kMaxLateness later or earlier after its capture than fragments
+// did when the anchor was taken (the stream stalled, as a paused application's stream does), or
+// a count that is off by more than kMaxDrift from the reports in two checks in a row (one check
+// about every kCheckInterval; each check within it steers the ClockFollower).
+//
+// Not thread-safe: the thread of the stream that owns it.
+
+#include "infrastructure/AudioUnits.h"
+#include "infrastructure/capture/ClockFollower.h"
+
+#include <optional>
+#include <vector>
+
+namespace kivo {
+
+class StreamClock {
+public:
+    // Largest accepted difference between the counted and the reported capture time, seconds.
+    static constexpr double kMaxDrift = 0.050;
+    // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
+    static constexpr Frames kMaxCycleFrames = 8192;
+    // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
+    static constexpr double kMaxLateness = 0.5;
+    // The anchor is the median estimate of at least this many reports over at least this long.
+    static constexpr int kCalibrationReports = 7;
+    static constexpr double kCalibrationTime = 0.12;
+    // How often the counted time is checked against the server's report, seconds.
+    static constexpr double kCheckInterval = 1.0;
+    // Fragments held back while the anchor is measured; beyond this the anchor is settled with
+    // what is known (or, without any report, the arrival time).
+    static constexpr Frames kMaxPendingFrames = kSampleRateHz;
+
+    // `output` receives the stamped audio. `playedOneCycleLater`: the stream is taken one graph
+    // cycle before the output plays its audio (an application's own stream on PipeWire), so the
+    // stamps move one cycle later.
+    StreamClock(ClockFollower::Output output, bool playedOneCycleLater);
+
+    // A fragment taken from the stream at `now`. Returns whether a latency report is wanted.
+    bool take(const float* interleaved, Frames frames, HostSeconds now);
+    // Frames the server never sent (a hole): counted, and the clock is measured again. Returns
+    // whether a latency report is wanted.
+    bool skip(Frames frames);
+    // A latency report that arrived at `now`: every frame taken so far was captured `latency`
+    // seconds before (none: the report failed); `written`, the frames the server had written.
+    // Returns whether another report is wanted at once (the clock is measured again).
+    bool report(std::optional<double> latency, std::optional<Frames> written, HostSeconds now);
+    // The stream moved, was suspended or resumed: what the resampler holds goes out and a new
+    // anchor is measured. A latency report is wanted.
+    void restart();
+    // Stamps the fragments held back while the clock is measured, with what is known so far,
+    // and hands everything on: a recording stopped within the calibration window keeps its audio.
+    void handOnHeldBack(HostSeconds now);
+
+    // The capture time just after the last frame taken, while the clock is being measured an
+    // estimate from the reports so far; empty before any frame and report.
+    std::optional<HostSeconds> capturedUntil() const;
+    Frames framesTaken() const { return m_framesRead; }
+    bool isAnchored() const { return m_anchor.has_value(); }
+
+private:
+    void settleAnchor(HostSeconds now);
+    void noteServerWrite(Frames written);
+    // How much later than the stream delivers its audio is played, seconds.
+    double playedLater() const;
+    HostSeconds stampOf(Frames frame) const;
+
+    ClockFollower::Output m_output;
+    bool m_playedOneCycleLater = false;
+
+    Frames m_framesRead = 0; // frames taken from the stream since it started, holes included
+    struct Anchor {
+        Frames frame = 0;       // a frame index of this stream
+        HostSeconds time = 0.0; // its capture time
+    };
+    std::optional<Anchor> m_anchor;
+    struct Calibration {
+        Frames frame = 0;                   // the frame whose capture time is being measured
+        std::vector<HostSeconds> estimates; // of its capture time, one per report
+        HostSeconds started = -1.0;         // when the first report arrived
+    };
+    Calibration m_calibration;     // while there is no anchor
+    HostSeconds m_lastCheck = 0.0; // when the last latency report arrived
+    double m_usualLateness = 0.0;  // arrival minus capture time when the anchor was taken, s
+    bool m_driftedBefore = false;  // the last check found the count off by more than kMaxDrift
+    struct Pending {
+        Frames frame = 0;           // its first frame's index
+        std::vector<float> samples; // interleaved
+    };
+    // The server writes into the stream once per graph cycle, so the frames it has written
+    // advance by whole cycles between reports: the greatest common divisor of the advances is
+    // the cycle (the shortest one, when the server changed it).
+    std::optional<Frames> m_lastWritten; // frames the server had written, at the last report
+    Frames m_cycleFrames = 0;            // 0 until measured
+    std::vector<Pending> m_pending;      // fragments taken while there is no anchor
+    Frames m_pendingFrames = 0;
+    ClockFollower m_clock; // stamps and hands on the audio while there is an anchor
+};
+
+} // namespace kivo
