@@ -1,0 +1,109 @@
+#include "TestMain.h"
+
+#include "infrastructure/capture/StreamClock.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <vector>
+
+using namespace kivo;
+
+// A made-up stream: fragments of 20 ms arriving 5 ms after their last frame was captured, a
+// latency report whenever the clock asks for one (true to the frame unless a row shifts it), and
+// one event halfway. The clock's stamps must stay whole where nothing happened, follow the
+// truth after the event, and hand on every frame.
+class StreamClockTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void stampsFollowTheCaptureThroughDiscontinuities_data() {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("breaks"); // where the stamps may jump: a new anchor
+        QTest::newRow("steady") << u"none"_qs << 0;
+        QTest::newRow("a hole of 100 ms") << u"hole"_qs << 1;
+        QTest::newRow("a stall of 1 s, as a paused application's stream") << u"stall"_qs << 1;
+        QTest::newRow("one report 80 ms off") << u"one report off"_qs << 0;
+        QTest::newRow("the count 80 ms off, the reports right") << u"count off"_qs << 1;
+        QTest::newRow("suspended and resumed, the clock unchanged") << u"restart"_qs << 0;
+    }
+    void stampsFollowTheCaptureThroughDiscontinuities() {
+        QFETCH(QString, event);
+        QFETCH(int, breaks);
+        constexpr Frames kFragment = 960;
+        constexpr int kFragments = 400; // 8 s
+        std::vector<std::pair<Frames, HostSeconds>> out;
+        StreamClock clock(
+            [&](const float*, Frames frames, HostSeconds at) { out.emplace_back(frames, at); },
+            false);
+        double offset = 0.0;      // of the capture from the count, seconds: what events add
+        double reportError = 0.0; // how far the reports are off
+        const auto captured = [&](Frames frame) { return 100.0 + secondsOf(frame) + offset; };
+        const std::vector<float> silence(kFragment * 2);
+        for (int i = 0; i < kFragments; ++i) {
+            if (i == kFragments / 2) {
+                if (event == u"hole") {
+                    clock.skip(4800);
+                } else if (event == u"stall") {
+                    offset += 1.0;
+                } else if (event == u"restart") {
+                    clock.restart();
+                } else if (event == u"one report off") {
+                    reportError = 0.08;
+                } else if (event == u"count off") {
+                    offset += 0.08; // frames lost without a hole: only the reports tell
+                }
+            }
+            if (event == u"one report off" && i == kFragments / 2 + 60) {
+                reportError = 0.0;
+            }
+            const Frames end = clock.framesTaken() + kFragment;
+            const HostSeconds now = captured(end) + 0.005;
+            if (clock.take(silence.data(), kFragment, now)) {
+                const Frames taken = clock.framesTaken();
+                clock.report(now - captured(taken) + reportError, std::nullopt, now);
+            }
+        }
+        clock.handOnHeldBack(captured(clock.framesTaken()) + 0.005);
+
+        Frames handedOn = 0;
+        int jumps = 0;
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            handedOn += out[i - 1].first;
+            if (std::abs(out[i].second - (out[i - 1].second + secondsOf(out[i - 1].first))) >
+                0.0005) {
+                ++jumps;
+            }
+        }
+        handedOn += out.back().first;
+        QCOMPARE(jumps, breaks);
+        QCOMPARE(handedOn, clock.framesTaken() - (event == u"hole" ? 4800 : 0));
+        QCOMPARE_LT(std::abs(*clock.capturedUntil() - captured(clock.framesTaken())), 0.001);
+    }
+
+    // Stopped within the calibration window: the fragments held back go on, stamped with the
+    // reports so far, instead of being lost.
+    void aStopWhileTheClockIsMeasuredKeepsTheAudio() {
+        std::vector<std::pair<Frames, HostSeconds>> out;
+        StreamClock clock(
+            [&](const float*, Frames frames, HostSeconds at) { out.emplace_back(frames, at); },
+            false);
+        const std::vector<float> silence(960 * 2);
+        for (int i = 1; i <= 3; ++i) {
+            const HostSeconds now = 50.0 + 0.02 * i + 0.005;
+            QVERIFY(clock.take(silence.data(), 960, now));
+            clock.report(0.005, std::nullopt, now);
+        }
+        QVERIFY(!clock.isAnchored());
+        clock.handOnHeldBack(50.07);
+        Frames frames = 0;
+        for (const auto& [count, at] : out) {
+            frames += count;
+        }
+        QCOMPARE(frames, 2880);
+        QCOMPARE_LT(std::abs(out.front().second - 50.0), 0.001);
+    }
+};
+
+KIVO_TEST_CLASS(StreamClockTest)
+#include "StreamClockTest.moc"
