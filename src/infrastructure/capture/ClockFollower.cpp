@@ -18,6 +18,12 @@ constexpr std::size_t kSlewFrames = 4800;
 
 } // namespace
 
+double medianOf(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
 void ClockFollower::Deleter::operator()(soxr* resampler) const {
     soxr_delete(resampler);
 }
@@ -102,10 +108,7 @@ void ClockFollower::steer(double error, double now) {
     if (static_cast<int>(m_errors.size()) > kErrorsKept) {
         m_errors.erase(m_errors.begin());
     }
-    auto sorted = m_errors;
-    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-    std::nth_element(sorted.begin(), middle, sorted.end());
-    const double filtered = *middle;
+    const double filtered = medianOf(m_errors);
     const double interval = m_lastSteer < 0.0 ? 0.0 : std::clamp(now - m_lastSteer, 0.0, 5.0);
     m_lastSteer = now;
     // Critically damped: the integral gain is a quarter of the square of the proportional one.

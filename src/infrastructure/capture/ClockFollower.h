@@ -27,6 +27,10 @@ struct soxr;
 
 namespace kivo {
 
+// The median of `values` (the upper one of an even count); `values` must not be empty. Reports
+// of capture times are filtered with it: one late report moves it little.
+double medianOf(std::vector<double> values);
+
 class ClockFollower {
 public:
     static constexpr int kChannels = 2;

@@ -54,9 +54,7 @@ struct RecordStreamCallbacks {
 
     static void moved(pa_stream*, void* userdata) {
         auto* s = self(userdata);
-        s->m_lastSign = hostNow();
-        s->m_clock.restart();
-        s->requestTiming();
+        s->remeasureClock();
         if (s->m_onChange) {
             s->m_onChange(RecordStream::Change::moved);
         }
@@ -64,9 +62,7 @@ struct RecordStreamCallbacks {
 
     static void suspended(pa_stream* stream, void* userdata) {
         auto* s = self(userdata);
-        s->m_lastSign = hostNow();
-        s->m_clock.restart();
-        s->requestTiming();
+        s->remeasureClock();
         if (s->m_onChange) {
             s->m_onChange(pa_stream_is_suspended(stream) > 0 ? RecordStream::Change::suspended
                                                              : RecordStream::Change::resumed);
@@ -82,10 +78,9 @@ RecordStream::RecordStream(PulseConnection& connection, Settings settings, Audio
                            ChangeHandler onChange, EndHandler onEnd)
     : m_connection(connection)
     , m_settings(std::move(settings))
-    , m_onAudio(std::move(onAudio))
     , m_onChange(std::move(onChange))
     , m_onEnd(std::move(onEnd))
-    , m_clock(m_onAudio, m_settings.playedOneCycleLater) {}
+    , m_clock(std::move(onAudio), m_settings.playedOneCycleLater) {}
 
 RecordStream::~RecordStream() {
     if (m_timing != nullptr) {
@@ -202,6 +197,12 @@ void RecordStream::readAvailable() {
         pa_stream_drop(m_stream);
     }
     handOn();
+}
+
+void RecordStream::remeasureClock() {
+    m_lastSign = hostNow();
+    m_clock.restart();
+    requestTiming();
 }
 
 void RecordStream::requestTiming() {

@@ -94,10 +94,11 @@ private:
     void readAvailable();
     void requestTiming();
     void timingArrived(bool success);
+    // Moved, suspended or resumed: the clock is measured again.
+    void remeasureClock();
 
     PulseConnection& m_connection;
     Settings m_settings;
-    AudioHandler m_onAudio;
     ChangeHandler m_onChange;
     EndHandler m_onEnd;
 

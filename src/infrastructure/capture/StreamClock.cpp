@@ -10,13 +10,6 @@ namespace {
 
 constexpr qint64 kChannels = ClockFollower::kChannels;
 
-// The median of `values` (which it reorders).
-double median(std::vector<double>& values) {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
 } // namespace
 
 StreamClock::StreamClock(ClockFollower::Output output, bool playedOneCycleLater)
@@ -105,7 +98,7 @@ void StreamClock::settleAnchor(HostSeconds now) {
     }
     // The median: the first reports of a new stream can be off either way (PipeWire changes its
     // graph cycle while the stream joins), and any report can be late.
-    m_anchor = Anchor{m_calibration.frame, median(estimates) + playedLater()};
+    m_anchor = Anchor{m_calibration.frame, medianOf(estimates) + playedLater()};
     m_calibration = Calibration{};
     m_driftedBefore = false;
     m_lastCheck = now;
@@ -140,11 +133,11 @@ std::optional<HostSeconds> StreamClock::capturedUntil() const {
     if (m_anchor) {
         return m_clock.nextInputTime();
     }
-    auto estimates = m_calibration.estimates;
-    if (estimates.empty()) {
+    if (m_calibration.estimates.empty()) {
         return std::nullopt;
     }
-    return median(estimates) + playedLater() + secondsOf(m_framesRead - m_calibration.frame);
+    return medianOf(m_calibration.estimates) + playedLater() +
+           secondsOf(m_framesRead - m_calibration.frame);
 }
 
 void StreamClock::restart() {
