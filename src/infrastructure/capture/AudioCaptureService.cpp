@@ -7,10 +7,10 @@
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
 #include "infrastructure/capture/MicrophoneCapture.h"
-#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RecordStream.h"
 #include "infrastructure/capture/RunningAudioApps.h"
 #include "infrastructure/capture/SystemAudioCapture.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QTimer>
 
@@ -158,59 +158,66 @@ void AudioCaptureService::startCapturing(const RecordingConfiguration& configura
 
     try {
         const auto stopping = m_stopping;
+        // A source's failure, in the words the user is shown; empty for none to show.
+        const auto report = [this, alive,
+                             stopping](std::function<QString(const CaptureFailure&)> describe) {
+            return [this, alive, stopping, describe](const CaptureFailure& failure) {
+                if (stopping->load()) {
+                    return;
+                }
+                if (const auto message = describe(failure); !message.isEmpty()) {
+                    reportFailure(alive, message);
+                }
+            };
+        };
         if (configuration.capturesSystem()) {
             m_system = std::make_unique<SystemAudioCapture>(
-                connection,
-                configuration.mode == RecordingMode::application ? configuration.applicationPID
-                                                                 : std::nullopt,
-                [writer](PcmBuffer buffer, HostSeconds hostTime) {
-                    writer->appendAsync(std::move(buffer), AudioSource::system, hostTime);
-                },
-                [this, alive, stopping](const CaptureFailure& failure) {
-                    if (stopping->load()) {
-                        return;
-                    }
-                    reportFailure(alive, failure.kind == CaptureFailureKind::sourceStalled
-                                             ? stalledMessage(QStringLiteral("電腦聲音"))
-                                             : QStringLiteral("系統音訊來源中斷。\n") +
-                                                   failure.description);
-                });
-            try {
-                m_system->start();
-            } catch (const CaptureStartError& error) {
-                rethrowForUser(error, false);
-            }
+                connection, configuration.mode == RecordingMode::application
+                                ? configuration.applicationPID
+                                : std::nullopt);
+            startSource(*m_system, AudioSource::system, report([](const CaptureFailure& failure) {
+                return failure.kind == CaptureFailureKind::sourceStalled
+                           ? stalledMessage(QStringLiteral("電腦聲音"))
+                           : QStringLiteral("系統音訊來源中斷。\n") + failure.description;
+            }));
         }
         if (microphone) {
+            // A lost server is reported once, by the system source when there is one.
             const bool systemReportsServer = configuration.capturesSystem();
-            m_microphone = std::make_unique<MicrophoneCapture>(
-                connection, configuration.microphoneDeviceID,
-                [writer](PcmBuffer buffer, HostSeconds hostTime) {
-                    writer->appendAsync(std::move(buffer), AudioSource::microphone, hostTime);
-                },
-                [this, alive, stopping, systemReportsServer](const CaptureFailure& failure) {
-                    if (stopping->load()) {
-                        return;
-                    }
-                    if (failure.kind == CaptureFailureKind::microphoneChanged) {
-                        reportFailure(alive, kMicrophoneChangedMessage);
-                    } else if (failure.kind == CaptureFailureKind::sourceStalled) {
-                        reportFailure(alive, stalledMessage(QStringLiteral("麥克風")));
-                    } else if (!systemReportsServer) {
-                        // A lost server is reported once, by the system source when there is one.
-                        reportFailure(alive, microphoneServerMessage(failure.description));
-                    }
-                });
-            try {
-                m_microphone->start();
-            } catch (const CaptureStartError& error) {
-                rethrowForUser(error, true);
-            }
+            m_microphone =
+                std::make_unique<MicrophoneCapture>(connection, configuration.microphoneDeviceID);
+            startSource(*m_microphone, AudioSource::microphone,
+                        report([systemReportsServer](const CaptureFailure& failure) {
+                            switch (failure.kind) {
+                            case CaptureFailureKind::microphoneChanged:
+                                return kMicrophoneChangedMessage;
+                            case CaptureFailureKind::sourceStalled:
+                                return stalledMessage(QStringLiteral("麥克風"));
+                            default:
+                                return systemReportsServer
+                                           ? QString()
+                                           : microphoneServerMessage(failure.description);
+                            }
+                        }));
         }
         writer->activate(hostNow());
     } catch (...) {
         cleanUpFailedStart();
         throw;
+    }
+}
+
+void AudioCaptureService::startSource(CaptureSource& source, AudioSource kind,
+                                      CaptureSource::FailureHandler onSourceFailure) {
+    auto writer = m_writer;
+    try {
+        source.start(
+            [writer, kind](PcmBuffer fragment, HostSeconds hostTime) {
+                writer->appendAsync(std::move(fragment), kind, hostTime);
+            },
+            std::move(onSourceFailure));
+    } catch (const CaptureStartError& error) {
+        rethrowForUser(error, kind == AudioSource::microphone);
     }
 }
 

@@ -10,6 +10,8 @@
 // writer queue reach the main thread only by posting to it.
 
 #include "application/RecordingBackend.h"
+#include "infrastructure/audio/AudioSource.h"
+#include "infrastructure/capture/CaptureSource.h"
 
 #include <QObject>
 #include <QPointer>
@@ -58,6 +60,9 @@ private:
     // captured before `end`, or once `deadline` (host time) has passed.
     void finishAfterTail(double end, double deadline,
                          std::function<void(Result<RecordingRecord>)> completion);
+    // Starts `source`, its fragments going to the writer as `kind`. Throws KivoError.
+    void startSource(CaptureSource& source, AudioSource kind,
+                     CaptureSource::FailureHandler onSourceFailure);
     void stopSources();
     void cleanUpFailedStart();
     // Any thread: calls onFailure with `message` on the main thread, if the service that

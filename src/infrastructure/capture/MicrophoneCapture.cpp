@@ -2,8 +2,8 @@
 
 #include "infrastructure/capture/CaptureStartError.h"
 #include "infrastructure/capture/HostClock.h"
-#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RecordStream.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -28,18 +28,15 @@ constexpr pa_usec_t kWatchInterval = 250000;
 } // namespace
 
 MicrophoneCapture::MicrophoneCapture(std::shared_ptr<PulseConnection> connection,
-                                     std::optional<quint32> sourceIndex, BufferHandler onBuffer,
-                                     FailureHandler onFailure)
+                                     std::optional<quint32> sourceIndex)
     : m_connection(std::move(connection))
-    , m_sourceIndex(sourceIndex)
-    , m_onBuffer(std::move(onBuffer))
-    , m_onFailure(std::move(onFailure)) {}
+    , m_sourceIndex(sourceIndex) {}
 
 MicrophoneCapture::~MicrophoneCapture() {
     stop();
 }
 
-void MicrophoneCapture::start() {
+void MicrophoneCapture::start(FragmentHandler onFragment, FailureHandler onFailure) {
     {
         PulseConnection::Lock lock(*m_connection);
         if (m_stream) {
@@ -70,6 +67,8 @@ void MicrophoneCapture::start() {
     }
 
     PulseConnection::Lock lock(*m_connection);
+    m_onFragment = std::move(onFragment);
+    m_onFailure = std::move(onFailure);
     RecordStream::Settings settings;
     settings.streamName = QStringLiteral("Kivo 麥克風");
     // Without a choice the stream goes to the default input and, like it, follows the user's
@@ -150,7 +149,7 @@ void MicrophoneCapture::checkStall() {
     }
     if (verdict == QuietWatch::Verdict::reopen) {
         m_stream->handOnHeldBack();
-        handOn();
+        deliverGathered();
         auto stream = makeStream(m_stream->settings());
         try {
             stream->connect();
@@ -185,8 +184,10 @@ void MicrophoneCapture::stopLocked() {
         m_stream->handOnHeldBack();
     }
     m_stream.reset();
-    handOn();
+    deliverGathered();
     m_running = false;
+    m_onFragment = nullptr;
+    m_onFailure = nullptr;
 }
 
 void MicrophoneCapture::gather(const float* interleaved, Frames frames, HostSeconds hostTime) {
@@ -194,7 +195,7 @@ void MicrophoneCapture::gather(const float* interleaved, Frames frames, HostSeco
         const auto expected =
             m_gatheredTime + static_cast<double>(m_left.size()) / kWorkingSampleRate;
         if (std::abs(hostTime - expected) * kWorkingSampleRate > 1.0) {
-            handOn(); // not contiguous: a buffer of its own
+            deliverGathered(); // not contiguous: a buffer of its own
         }
     }
     if (m_left.empty()) {
@@ -205,11 +206,11 @@ void MicrophoneCapture::gather(const float* interleaved, Frames frames, HostSeco
         m_right.push_back(interleaved[2 * i + 1]);
     }
     if (static_cast<qint64>(m_left.size()) >= kFragmentFrames) {
-        handOn();
+        deliverGathered();
     }
 }
 
-void MicrophoneCapture::handOn() {
+void MicrophoneCapture::deliverGathered() {
     const auto frames = static_cast<qint64>(m_left.size());
     if (frames == 0) {
         return;
@@ -220,8 +221,8 @@ void MicrophoneCapture::handOn() {
     std::copy(m_right.begin(), m_right.end(), buffer.channel(1).begin());
     m_left.clear();
     m_right.clear();
-    if (m_onBuffer) {
-        m_onBuffer(std::move(buffer), m_gatheredTime);
+    if (m_onFragment) {
+        m_onFragment(std::move(buffer), m_gatheredTime);
     }
 }
 

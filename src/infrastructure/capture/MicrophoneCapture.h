@@ -6,16 +6,16 @@
 // another source, suspended, or loses its source is reported as a change of the microphone; the
 // recording itself goes on as long as the stream delivers.
 //
-// Threads: construction, start, stop and destruction on one thread (the main thread). The buffer
-// and failure handlers run on the pulse thread, except that stop() hands the last buffer on from
-// its own thread; they must not block (enqueue and return).
+// Failures: every change of the microphone (kind microphoneChanged), once when the connection
+// breaks (kind connectionLost), and once when the stream delivered nothing for
+// RecordStream::kMaxQuiet seconds, nor after being reopened once (kind sourceStalled).
+//
+// Threads: as CaptureSource.
 
-#include "infrastructure/audio/PcmBuffer.h"
-#include "infrastructure/capture/CaptureFailure.h"
+#include "infrastructure/capture/CaptureSource.h"
 #include "infrastructure/capture/QuietWatch.h"
 #include "infrastructure/capture/RecordStream.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,37 +28,21 @@ namespace kivo {
 
 class PulseConnection;
 
-class MicrophoneCapture {
+class MicrophoneCapture final : public CaptureSource {
 public:
     static constexpr qint64 kFragmentFrames = 1024;
 
-    using BufferHandler = std::function<void(PcmBuffer buffer, HostSeconds hostTime)>;
-    // Called for every change of the microphone (kind microphoneChanged), once when the
-    // connection breaks (kind connectionLost), and once when the stream delivered nothing for
-    // RecordStream::kMaxQuiet seconds, nor after being reopened once (kind sourceStalled).
-    using FailureHandler = std::function<void(const CaptureFailure& failure)>;
-
     // `sourceIndex` is the chosen input's id (AudioInputDevice::id); empty for the default input.
     MicrophoneCapture(std::shared_ptr<PulseConnection> connection,
-                      std::optional<quint32> sourceIndex, BufferHandler onBuffer,
-                      FailureHandler onFailure);
-    ~MicrophoneCapture();
+                      std::optional<quint32> sourceIndex);
+    ~MicrophoneCapture() override;
 
-    MicrophoneCapture(const MicrophoneCapture&) = delete;
-    MicrophoneCapture& operator=(const MicrophoneCapture&) = delete;
-
-    // Opens the stream and returns once it runs; does nothing while started. Throws
-    // CaptureStartError: the chosen source missing (microphoneMissing), no input or one without
-    // channels or rate (microphoneWithoutInput), the stream refused (microphoneUnusable), the
-    // server gone (serverUnreachable).
-    void start();
-    // Hands on what the stream still holds and closes it; afterwards no handler runs. start() may
-    // follow again.
-    void stop();
-
-    // Whether the stream has delivered everything captured before `hostTime` (false while that
-    // is not known). Main thread.
-    bool hasDeliveredUntil(HostSeconds hostTime) const;
+    // Throws CaptureStartError: the chosen source missing (microphoneMissing), no input or one
+    // without channels or rate (microphoneWithoutInput), the stream refused (microphoneUnusable),
+    // the server gone (serverUnreachable).
+    void start(FragmentHandler onFragment, FailureHandler onFailure) override;
+    void stop() override;
+    bool hasDeliveredUntil(HostSeconds hostTime) const override;
 
     // The source the stream records from while it runs, else empty. Main thread.
     std::optional<quint32> recordedSource() const;
@@ -71,13 +55,14 @@ private:
     void stopLocked();
     void change(const QString& description);
     void gather(const float* interleaved, Frames frames, HostSeconds hostTime);
-    void handOn();
+    // Hands on the frames gathered so far as one fragment.
+    void deliverGathered();
 
     std::shared_ptr<PulseConnection> m_connection;
     std::optional<quint32> m_sourceIndex;
-    BufferHandler m_onBuffer;
-    FailureHandler m_onFailure;
     // Under the connection's lock:
+    FragmentHandler m_onFragment;
+    FailureHandler m_onFailure;
     std::unique_ptr<RecordStream> m_stream;
     quint64 m_listener = 0;
     bool m_running = false;              // start() succeeded; changes are reported only then

@@ -5,8 +5,8 @@
 #include "infrastructure/audio/AudioFileWriter.h"
 #include "infrastructure/audio/FfmpegAudioPlayerFactory.h"
 #include "infrastructure/capture/HostClock.h"
-#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/SystemAudioCapture.h"
+#include "infrastructure/pulse/PulseConnection.h"
 
 #include <QFile>
 #include <QTest>
@@ -43,15 +43,16 @@ QString writeTwoTones(const QTemporaryDir& folder, AudioOutputFormat format) {
 struct OutputRecording {
     std::mutex lock;
     std::vector<float> left;
-    SystemAudioCapture capture{std::make_shared<PulseConnection>(), std::nullopt,
-                               [this](PcmBuffer buffer, double) {
-                                   const auto channel = buffer.channel(0);
-                                   const std::lock_guard guard(lock);
-                                   left.insert(left.end(), channel.begin(),
-                                               channel.begin() + buffer.frameLength());
-                               },
-                               [](const CaptureFailure&) {}};
-    OutputRecording() { capture.start(); }
+    SystemAudioCapture capture{std::make_shared<PulseConnection>(), std::nullopt};
+    OutputRecording() {
+        capture.start(
+            [this](PcmBuffer buffer, double) {
+                const auto channel = buffer.channel(0);
+                const std::lock_guard guard(lock);
+                left.insert(left.end(), channel.begin(), channel.begin() + buffer.frameLength());
+            },
+            [](const CaptureFailure&) {});
+    }
     // The amplitudes of the two tones over 0.4 s from `from` seconds after the sound began.
     std::pair<double, double> tonesAfter(double from) {
         capture.stop();
