@@ -4,9 +4,12 @@
 #include "app/FirstPaintReport.h"
 #include "application/AppModel.h"
 #include "application/KivoAppDelegate.h"
+#include "application/MainThread.h"
 #include "domain/KivoError.h"
 #include "infrastructure/capture/SoundServerProbe.h"
 #include "infrastructure/system/LinuxServices.h"
+#include "infrastructure/system/RecorderBus.h"
+#include "infrastructure/system/RunningKivo.h"
 #include "infrastructure/system/StopSignals.h"
 #include "ui/AboutWindow.h"
 #include "ui/BrandMark.h"
@@ -21,6 +24,7 @@
 #include "ui/WindowMemory.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QLocale>
 #include <QPainter>
@@ -28,6 +32,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <thread>
 
 #ifndef KIVO_VERSION
 #define KIVO_VERSION "0.1.0"
@@ -81,7 +87,7 @@ SoundServerState soundServerState() {
 void setUpApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Kivo"));
     QApplication::setApplicationVersion(QStringLiteral(KIVO_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("kivo"));
+    QApplication::setDesktopFileName(QStringLiteral("app.kivo.Kivo"));
     QApplication::setQuitOnLastWindowClosed(false);
     KivoTheme::applyTo(app);
     // The interface is Traditional Chinese: dates, times and sizes are written as in Taiwan.
@@ -95,10 +101,81 @@ void setUpApplication(QApplication& app) {
     app.setWindowIcon(applicationIcon());
 }
 
+// A command for the running Kivo, as a desktop shortcut or a launcher's action runs it:
+// `kivo --toggle-record` and the like.
+struct Command {
+    const char* option;
+    const char* method; // of app.kivo.Recorder1
+    bool startsWindow;  // without a running Kivo, this one starts and then runs the command
+};
+
+constexpr Command kCommands[] = {
+    {"--record", "Record", true},
+    {"--toggle-record", "ToggleRecord", true},
+    {"--pause", "Pause", false},
+    {"--resume", "Resume", false},
+    {"--toggle-pause", "TogglePause", false},
+    {"--stop", "Stop", false},
+};
+
+std::optional<Command> commandOf(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const Command& command : kCommands) {
+            if (std::strcmp(argv[i], command.option) == 0) {
+                return command;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// Runs the command in the running Kivo: 0 once it was taken, 1 with the reason when it was
+// refused; empty when no Kivo answers.
+std::optional<int> commandRunning(const Command& command) {
+    const auto answer = RunningKivo::call(QString::fromLatin1(command.method));
+    if (answer.outcome == RunningKivo::Outcome::notRunning) {
+        return std::nullopt;
+    }
+    if (answer.outcome == RunningKivo::Outcome::refused) {
+        std::fprintf(stderr, "%s\n", answer.message.toUtf8().constData());
+        return 1;
+    }
+    return 0;
+}
+
+int notRunning(const QString& why) {
+    std::fprintf(stderr, "%s\n", why.toUtf8().constData());
+    return 1;
+}
+
+// Another Kivo starting at the same moment answers on the bus once its window runs.
+std::optional<int> commandRunningSoon(const Command& command) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000) {
+        if (auto exitCode = commandRunning(command)) {
+            return exitCode;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const std::optional<Command> command = commandOf(argc, argv);
     if (!hasDisplay(argc, argv)) {
+        if (command) {
+            // The running Kivo may be reached without a display of this program's own.
+            QCoreApplication app(argc, argv);
+            if (auto exitCode = commandRunning(*command)) {
+                return *exitCode;
+            }
+            if (!command->startsWindow) {
+                return notRunning(QStringLiteral("Kivo 沒有在執行。"));
+            }
+        }
         std::fprintf(stderr,
                      "沒有可用的顯示器，無法開啟 Kivo 視窗。請改用終端機版：kivo-cli record "
                      "--seconds 60\n");
@@ -107,8 +184,21 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     setUpApplication(app);
 
+    if (command) {
+        if (auto exitCode = commandRunning(*command)) {
+            return *exitCode;
+        }
+        if (!command->startsWindow) {
+            return notRunning(QStringLiteral("Kivo 沒有在執行。"));
+        }
+    }
     SingleInstance instance;
     if (!instance.claim()) {
+        // A Kivo was starting: it takes the command once it is on the bus.
+        if (command) {
+            const auto exitCode = commandRunningSoon(*command);
+            return exitCode ? *exitCode : notRunning(QStringLiteral("Kivo 沒有回應。"));
+        }
         return 0;
     }
 
@@ -152,6 +242,31 @@ int main(int argc, char** argv) {
             QCoreApplication::exit(0);
         });
     });
+    RecorderBus bus(model, [&shell] { shell.showWindow(); });
+    if (!bus.publish(true)) {
+        qWarning("kivo: not on the session bus as %s: commands and shortcuts will not reach it",
+                 qPrintable(RecorderBus::kServiceName));
+    }
     shell.showWindow();
+    if (command) {
+        // Started by `kivo --record`: the command runs once the library is read.
+        const auto run = [&model, &bus, method = QString::fromLatin1(command->method)] {
+            const auto refusal = method == u"Record" ? bus.record() : bus.toggleRecord();
+            if (refusal) {
+                model.setAlertMessage(*refusal);
+            }
+        };
+        if (!model.loading()) {
+            MainThread::post(&bus, run);
+        } else {
+            auto* waiting = new QObject(&bus);
+            QObject::connect(&model, &AppModel::changed, waiting, [&model, waiting, run] {
+                if (!model.loading()) {
+                    delete waiting;
+                    run();
+                }
+            });
+        }
+    }
     return QApplication::exec();
 }

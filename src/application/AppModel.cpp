@@ -355,6 +355,31 @@ bool AppModel::canRecord() const {
     return m_coordinator->state() == RecordingState::idle && !m_recovering && m_storageAvailable;
 }
 
+std::optional<QString> AppModel::recordRefusal() const {
+    if (m_recovering) {
+        return QStringLiteral("正在復原錄音，請稍候。");
+    }
+    switch (m_coordinator->state()) {
+    case RecordingState::idle:
+        break;
+    case RecordingState::starting:
+        return QStringLiteral("錄音正在啟動。");
+    case RecordingState::recording:
+    case RecordingState::paused:
+        return QStringLiteral("已經在錄音。");
+    case RecordingState::saving:
+        return QStringLiteral("正在保存上一段錄音，請稍候。");
+    }
+    if (m_settling) {
+        return QStringLiteral("Kivo 正在結束。");
+    }
+    if (!m_storageAvailable) {
+        return m_readOnlyReason.isEmpty() ? QStringLiteral("無法寫入錄音資料庫。")
+                                          : m_readOnlyReason;
+    }
+    return std::nullopt;
+}
+
 bool AppModel::busy() const {
     return m_coordinator->state() != RecordingState::idle || m_recovering;
 }

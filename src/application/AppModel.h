@@ -118,6 +118,8 @@ public:
     // --- Recording ---
     // Idle, no recovery running and the library writable.
     bool canRecord() const;
+    // Why a recording cannot start now, in the words the user is shown; empty when it can.
+    std::optional<QString> recordRefusal() const;
     // The one-line status: "準備就緒", "正在啟動", "錄音中", ...
     QString status() const;
     // Seconds as "hh:mm:ss" (fraction dropped, negatives and non-finite values as 0).

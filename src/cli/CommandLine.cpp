@@ -210,7 +210,10 @@ QString usage() {
         "      錄音，直到 N 秒過去，或按下 Ctrl+C。結束時在標準輸出印出錄音紀錄（JSON）。\n"
         "      從 Kivo 設定頁儲存的預設值開始，每個選項只改它那一項設定。\n"
         "      錄音中來源中斷時，會保存已錄製的內容並以代碼 3 結束。\n"
-        "      錄音會保存到錄音資料庫，與 Kivo 視窗共用。\n"
+        "      錄音會保存到錄音資料庫，與 Kivo 視窗共用。Kivo 視窗開著時，改由視窗錄音，\n"
+        "      這裡顯示時間與音量，時間到或按下 Ctrl+C 時由視窗停止並保存。\n"
+        "  kivo-cli status [--json]\n"
+        "      顯示 Kivo 的狀態、錄音時間與上次保存的錄音；--json 印出 JSON。\n"
         "  kivo-cli devices   列出可用的麥克風：編號<TAB>名稱\n"
         "  kivo-cli apps      列出可錄音的 App：行程編號<TAB>名稱<TAB>識別碼\n"
         "  kivo-cli list [--search 文字] [--source all|system|application|microphone]\n"
@@ -222,6 +225,9 @@ QString usage() {
         "  kivo-cli trash 編號           把錄音的音檔移至垃圾桶，並從資料庫移除\n"
         "  kivo-cli presets              列出預設組合\n"
         "  kivo-cli play 編號            播放錄音，直到結束或按下 Ctrl+C\n"
+        "桌面快速鍵：\n"
+        "  在桌面設定的自訂快速鍵中加入指令 kivo --toggle-record（開始或停止錄音），\n"
+        "  或 kivo --toggle-pause（暫停或繼續）。也可用 --record、--pause、--resume、--stop。\n"
         "結束代碼：\n"
         "  0 成功　1 操作失敗　2 參數錯誤　3 錄音因來源中斷而提早結束（已保存）\n"
         "  4 找不到指定的錄音或暫存錄音　5 錄音資料庫無法使用（另一個 Kivo "
@@ -267,6 +273,16 @@ Invocation parse(const QStringList& arguments) {
     }
     if (command == u"play") {
         return parseWithArguments(Command::play, arguments, 1);
+    }
+    if (command == u"status") {
+        Invocation invocation = withCommand(Command::status);
+        for (qsizetype i = 1; i < arguments.size(); ++i) {
+            if (arguments[i] != u"--json") {
+                reject(QStringLiteral("未知的選項：%1").arg(arguments[i]));
+            }
+            invocation.json = true;
+        }
+        return invocation;
     }
     if (command == u"presets") {
         if (arguments.size() > 1) {

@@ -14,7 +14,19 @@
 
 namespace kivo::cli {
 
-enum class Command { record, devices, apps, list, recover, rename, trash, presets, play, help };
+enum class Command {
+    record,
+    devices,
+    apps,
+    list,
+    recover,
+    rename,
+    trash,
+    presets,
+    play,
+    status,
+    help
+};
 
 // Exit codes, as the usage text lists them.
 enum ExitCode : int {
@@ -38,7 +50,7 @@ struct Invocation {
     QString search;
     QString source = QStringLiteral("all");
     bool oldestFirst = false;
-    bool json = false;
+    bool json = false; // list and status
     // For recover (absent: list the sessions), rename, trash and play: the record or session id.
     std::optional<QString> id;
     bool all = false; // recover --all

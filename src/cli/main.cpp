@@ -6,13 +6,16 @@
 #include "cli/LibraryCommands.h"
 #include "cli/Recorder.h"
 #include "cli/Terminal.h"
+#include "cli/WindowRecorder.h"
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/capture/AudioDevices.h"
-#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/capture/RunningAudioApps.h"
+#include "infrastructure/pulse/PulseConnection.h"
 #include "infrastructure/system/LinuxServices.h"
 #include "infrastructure/system/PulseSourceCatalog.h"
+#include "infrastructure/system/RecorderBus.h"
+#include "infrastructure/system/RunningKivo.h"
 
 #include <QCoreApplication>
 
@@ -72,7 +75,14 @@ int main(int argc, char** argv) {
     case cli::Command::apps:
         return listSources(invocation.command);
     case cli::Command::record:
+        // The running window holds the library: it records, asked over the bus.
+        if (RunningKivo::isRunning()) {
+            options.viewOnly = true;
+            options.systemEvents = false;
+            options.soundServer = false;
+        }
         break;
+    case cli::Command::status:
     case cli::Command::list:
     case cli::Command::presets:
     case cli::Command::play:
@@ -99,6 +109,12 @@ int main(int argc, char** argv) {
     AppModel model(std::move(services));
     switch (invocation.command) {
     case cli::Command::record: {
+        if (options.viewOnly) {
+            // The defaults stored in the window's settings, changed by the options given.
+            cli::WindowRecorder recorder(invocation.recordingFrom(model.configuration()),
+                                         invocation.seconds);
+            return recorder.run();
+        }
         cli::ModelMessages messages(model);
         if (!model.storageAvailable()) {
             messages.flush();
@@ -107,6 +123,9 @@ int main(int argc, char** argv) {
         // The defaults stored in the window's settings, changed by the options given.
         cli::Recorder recorder(model, invocation.recordingFrom(model.configuration()),
                                invocation.seconds);
+        // `kivo --stop` and the like reach this recording too, while no window runs.
+        RecorderBus bus(model, nullptr);
+        bus.publish(false);
         return recorder.run();
     }
     case cli::Command::list:
@@ -119,6 +138,8 @@ int main(int argc, char** argv) {
         return cli::trashRecord(model, invocation);
     case cli::Command::presets:
         return cli::listPresets(model);
+    case cli::Command::status:
+        return cli::printStatus(model, invocation.json);
     case cli::Command::play:
         return cli::playRecord(model, invocation);
     default:
