@@ -86,8 +86,9 @@ private:
 // The running `kivo` and xdotool on its display.
 class Desktop {
 public:
-    Desktop(const VirtualDisplay& display, const UserFolders& folders)
-        : Desktop(folders, {{u"DISPLAY"_s, display.name()}}) {}
+    Desktop(const VirtualDisplay& display, const UserFolders& folders, const QString& bus)
+        : Desktop(folders, {{u"DISPLAY"_s, display.name()}, {u"DBUS_SESSION_BUS_ADDRESS"_s, bus}}) {
+    }
     // Kivo as a Wayland client of `compositor`, on the session bus at `bus`.
     Desktop(const WaylandCompositor& compositor, const QString& bus, const UserFolders& folders)
         : Desktop(folders, {{u"QT_QPA_PLATFORM"_s, u"wayland"_s},
@@ -113,13 +114,16 @@ public:
         }
     }
     QProcess& kivo() { return m_kivo; }
-    // Starts kivo again, as a user does while it runs; its exit code.
-    int startAgain() const {
+    // Runs `program` (kivo again, as a user does while it runs, or kivo-cli) in kivo's
+    // environment; its exit code, and what it printed on stdout and stderr.
+    std::pair<int, QString> run(const QStringList& arguments = {},
+                                const QString& program = QStringLiteral(KIVO_APP)) const {
         QProcess again;
         again.setProcessEnvironment(m_kivo.processEnvironment());
-        again.start(QStringLiteral(KIVO_APP), QStringList());
+        again.start(program, arguments);
         const bool ended = again.waitForFinished(30000);
-        return ended && again.exitStatus() == QProcess::NormalExit ? again.exitCode() : -1;
+        return {ended && again.exitStatus() == QProcess::NormalExit ? again.exitCode() : -1,
+                QString::fromUtf8(again.readAllStandardOutput() + again.readAllStandardError())};
     }
 
     // What xdotool printed, or nothing when it failed.
@@ -258,16 +262,19 @@ private slots:
         QTest::newRow("keyboard only") << u"keys"_s;
         QTest::newRow("quit while recording, answered 停止並退出") << u"quit"_s;
         QTest::newRow("terminated while recording") << u"terminate"_s;
+        // As a desktop shortcut bound to the command does it, with the window in the back.
+        QTest::newRow("kivo --toggle-record twice") << u"toggle"_s;
     }
     void theShortcutsRecordAndSaveTheTone() {
         QFETCH(QString, ending);
-        const bool quitting = ending != u"stop"_s && ending != u"keys"_s;
+        const bool quitting = ending == u"quit"_s || ending == u"terminate"_s;
         UserFolders folders;
         TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
         VirtualDisplay display;
         QVERIFY2(!display.name().isEmpty(), "Xvfb did not start");
-        Desktop desktop(display, folders);
+        MockBus bus;
+        Desktop desktop(display, folders, bus.address);
         const QString mainWindow = desktop.window(u"Kivo 奇沃"_s);
         QVERIFY2(!mainWindow.isEmpty(), desktop.kivo().state() == QProcess::Running
                                             ? "kivo runs but shows no window"
@@ -280,12 +287,16 @@ private slots:
             // The pointer passing over the window is the user's last action Kivo has seen.
             QVERIFY(desktop.xdotool(
                 {u"mousemove"_s, u"--sync"_s, u"--window"_s, mainWindow, u"20"_s, u"20"_s}));
-            QCOMPARE(desktop.startAgain(), 0);
+            QCOMPARE(desktop.run().first, 0);
             QVERIFY(
                 waitUntil([&] { return desktop.xdotool({u"getwindowfocus"_s}) == mainWindow; }));
         }
-        QVERIFY(desktop.press(mainWindow,
-                              ending == u"keys"_s ? u"shift+Tab space"_s : u"ctrl+shift+r"_s));
+        if (ending == u"toggle"_s) {
+            QCOMPARE(desktop.run({u"--toggle-record"_s}), std::pair(0, QString()));
+        } else {
+            QVERIFY(desktop.press(mainWindow,
+                                  ending == u"keys"_s ? u"shift+Tab space"_s : u"ctrl+shift+r"_s));
+        }
         QVERIFY2(waitUntil([&] { return sessionRuns(folders); }, 30000), "no recording started");
         QTest::qWait(2000);
         if (quitting) {
@@ -300,6 +311,8 @@ private slots:
             QVERIFY2(desktop.kivo().waitForFinished(60000), "kivo did not end");
             QCOMPARE(desktop.kivo().exitStatus(), QProcess::NormalExit);
             QCOMPARE(desktop.kivo().exitCode(), 0);
+        } else if (ending == u"toggle"_s) {
+            QCOMPARE(desktop.run({u"--toggle-record"_s}), std::pair(0, QString()));
         } else {
             QVERIFY(
                 desktop.press(mainWindow, ending == u"keys"_s ? u"space"_s : u"ctrl+shift+s"_s));
@@ -371,6 +384,100 @@ private slots:
         QCOMPARE(desktop.kivo().exitCode(), 0);
     }
 
+    // The window on a session bus of the test's own, driven as a script, a desktop shortcut and
+    // kivo-cli drive it: each call reaches the window's model, the properties and their signals
+    // follow the recording, and a call the state does not allow is refused in words.
+    void theBusAndKivoCliReachTheWindow() {
+        UserFolders folders;
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0));
+        MockBus bus;
+        Desktop desktop(folders, {{u"QT_QPA_PLATFORM"_s, u"offscreen"_s},
+                                  {u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address}});
+        QCOMPARE(QProcess::execute(u"gdbus"_s, {u"wait"_s, u"--address"_s, bus.address,
+                                                u"--timeout"_s, u"30"_s, u"app.kivo.Kivo"_s}),
+                 0);
+        QProcess monitor;
+        monitor.start(u"gdbus"_s,
+                      {u"monitor"_s, u"--address"_s, bus.address, u"--dest"_s, u"app.kivo.Kivo"_s});
+        QVERIFY(monitor.waitForStarted());
+        const auto gdbus = [&](const QString& call) {
+            return desktop.run(QStringList{u"call"_s, u"--address"_s, bus.address, u"--dest"_s,
+                                           u"app.kivo.Kivo"_s, u"--object-path"_s,
+                                           u"/app/kivo/Kivo"_s, u"--method"_s} +
+                                   call.split(u' '),
+                               u"gdbus"_s);
+        };
+        const auto property = [&](const QString& name) {
+            return gdbus(u"org.freedesktop.DBus.Properties.Get app.kivo.Recorder1 "_s + name)
+                .second.trimmed();
+        };
+        const auto stateIs = [&](const QString& state) {
+            return waitUntil([&] { return property(u"State"_s) == u"(<'"_s + state + u"'>,)"_s; },
+                             30000);
+        };
+        QVERIFY2(stateIs(u"idle"_s), qPrintable(property(u"State"_s)));
+        struct Step {
+            QString call; // a method of app.kivo.Recorder1, or a kivo command
+            QString refusal;
+            QString state; // afterwards
+        };
+        const QList<Step> steps{
+            {u"Pause"_s, u"沒有正在進行的錄音。"_s, u"idle"_s},
+            {u"Record"_s, QString(), u"recording"_s},
+            {u"Record"_s, u"已經在錄音。"_s, u"recording"_s},
+            {u"--pause"_s, QString(), u"paused"_s},
+            {u"Pause"_s, u"錄音已經暫停。"_s, u"paused"_s},
+            {u"TogglePause"_s, QString(), u"recording"_s},
+            {u"--resume"_s, u"錄音沒有暫停。"_s, u"recording"_s},
+            {u"Stop"_s, QString(), u"idle"_s},
+            {u"--stop"_s, u"沒有正在進行的錄音。"_s, u"idle"_s},
+        };
+        for (const Step& step : steps) {
+            const auto [code, output] = step.call.startsWith(u"--"_s)
+                                            ? desktop.run({step.call})
+                                            : gdbus(u"app.kivo.Recorder1."_s + step.call);
+            QVERIFY2(step.refusal.isEmpty() ? code == 0
+                                            : code == 1 && output.contains(step.refusal),
+                     qPrintable(step.call + u": "_s + output));
+            if (step.state == u"recording"_s && step.refusal.isEmpty()) {
+                // kivo-cli sees what the window records.
+                QVERIFY(stateIs(step.state));
+                const auto status = QJsonDocument::fromJson(
+                    desktop.run({u"status"_s, u"--json"_s}, QStringLiteral(KIVO_CLI))
+                        .second.toUtf8());
+                QCOMPARE(status[u"state"_s].toString(), u"recording"_s);
+                QVERIFY(status[u"running"_s].toBool());
+                QTest::qWait(1200);
+            }
+            QVERIFY2(stateIs(step.state), qPrintable(step.call));
+        }
+        QCOMPARE(storedRecords(folders).size(), 1);
+        const QString name = storedRecords(folders).at(0).toObject().value(u"name").toString();
+        QCOMPARE(property(u"LastRecordName"_s), u"(<'"_s + name + u"'>,)"_s);
+        monitor.terminate();
+        monitor.waitForFinished();
+        const QString announced = QString::fromUtf8(monitor.readAllStandardOutput());
+        QStringList states;
+        for (const auto& match :
+             QRegularExpression(u"'State': <'(\\w+)'>"_s).globalMatch(announced)) {
+            states << match.captured(1);
+        }
+        QCOMPARE(states.join(u' '), u"starting recording paused recording saving idle"_s);
+        QVERIFY(announced.contains(u"'LastRecordName': <'"_s + name + u"'>"_s));
+
+        // kivo-cli records through the window that holds the library: one record, in both.
+        const auto [code, output] =
+            desktop.run({u"record"_s, u"--seconds"_s, u"2"_s, u"--name"_s, u"經由視窗"_s},
+                        QStringLiteral(KIVO_CLI));
+        QVERIFY2(code == 0, qPrintable(output));
+        const QJsonArray records = storedRecords(folders);
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.at(0).toObject().value(u"name").toString(), u"經由視窗"_s);
+        QVERIFY(output.contains(records.at(0).toObject().value(u"id").toString()));
+        QVERIFY(records.at(0).toObject().value(u"duration").toDouble() >= 1.9);
+    }
+
     // A library of ten thousand records opens; its page is shown and the window stays responsive.
     void aLibraryOfTenThousandOpens() {
         UserFolders folders;
@@ -384,7 +491,7 @@ private slots:
         }
         LibraryStore(folders.library(), folders.output()).save(library);
         VirtualDisplay display;
-        Desktop desktop(display, folders);
+        Desktop desktop(display, folders, QString());
         const QString mainWindow = desktop.window(u"Kivo 奇沃"_s);
         QVERIFY2(!mainWindow.isEmpty(), "no window");
         // Tab from the studio's sidebar entry to the library's, Space to show it, then a search.

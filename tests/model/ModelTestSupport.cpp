@@ -30,6 +30,9 @@ QProcessEnvironment UserFolders::environment() const {
         folders.write("XDG_MUSIC_DIR=\"" + m_dir.filePath(u"music"_s).toUtf8() + "\"\n");
     }
     environment.insert(u"XDG_CONFIG_HOME"_s, config);
+    // A session bus of the test's own or none: a Kivo of another test must not answer.
+    environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s,
+                       u"unix:path="_s + m_dir.filePath(u"no-bus"_s));
     return environment;
 }
 
