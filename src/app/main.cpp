@@ -7,6 +7,7 @@
 #include "application/MainThread.h"
 #include "domain/KivoError.h"
 #include "infrastructure/capture/SoundServerProbe.h"
+#include "infrastructure/system/GlobalShortcuts.h"
 #include "infrastructure/system/LinuxServices.h"
 #include "infrastructure/system/RecorderBus.h"
 #include "infrastructure/system/RunningKivo.h"
@@ -20,6 +21,7 @@
 #include "ui/KivoTheme.h"
 #include "ui/LinuxDesktopActions.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsPage.h"
 #include "ui/SingleInstance.h"
 #include "ui/WindowMemory.h"
 
@@ -247,6 +249,34 @@ int main(int argc, char** argv) {
         qWarning("kivo: not on the session bus as %s: commands and shortcuts will not reach it",
                  qPrintable(RecorderBus::kServiceName));
     }
+    // Where the desktop offers shortcuts that work wherever the focus is, they do what the
+    // window's commands do.
+    GlobalShortcuts shortcuts;
+    QObject::connect(
+        &shortcuts, &GlobalShortcuts::activated, &bus, [&model, &bus, &shell](const QString& id) {
+            if (id == GlobalShortcuts::kShow) {
+                shell.showWindow();
+                return;
+            }
+            const auto refusal =
+                id == GlobalShortcuts::kToggleRecord ? bus.toggleRecord() : bus.togglePause();
+            if (refusal) {
+                model.setNotice(*refusal);
+            }
+        });
+    QObject::connect(&shortcuts, &GlobalShortcuts::changed, &shell, [&shortcuts, &shell] {
+        std::optional<SettingsPage::BoundShortcuts> bound;
+        if (shortcuts.availability() == GlobalShortcuts::Availability::bound) {
+            bound.emplace();
+            for (const auto& shortcut : shortcuts.shortcuts()) {
+                bound->append({shortcut.description, shortcut.trigger});
+            }
+        }
+        if (shortcuts.availability() != GlobalShortcuts::Availability::asking) {
+            shell.window().settingsPage()->showGlobalShortcuts(bound);
+        }
+    });
+    shortcuts.start();
     shell.showWindow();
     if (command) {
         // Started by `kivo --record`: the command runs once the library is read.

@@ -206,7 +206,27 @@ QWidget* SettingsPage::aboutPanel() {
                                                "停止並保存\u3000Ctrl+Shift+S"),
                                 12, KivoTheme::ink, QFont::Normal, panel);
     content->addWidget(shortcuts);
+    m_globalShortcuts = paragraph(QString(), panel);
+    m_globalShortcuts->setObjectName(QStringLiteral("globalShortcuts"));
+    m_globalShortcuts->hide();
+    content->addWidget(m_globalShortcuts);
     return panel;
+}
+
+void SettingsPage::showGlobalShortcuts(const std::optional<BoundShortcuts>& shortcuts) {
+    if (!shortcuts) {
+        m_globalShortcuts->setText(
+            QStringLiteral("這個桌面沒有提供全域快速鍵；可在桌面設定的自訂快速鍵中加入指令 "
+                           "kivo --toggle-record，在任何地方開始或停止錄音。"));
+    } else {
+        QStringList lines{QStringLiteral("全域快速鍵（在任何地方都能用）：")};
+        for (const auto& [description, trigger] : *shortcuts) {
+            lines << description + QStringLiteral("\u3000") +
+                         (trigger.isEmpty() ? QStringLiteral("未設定") : trigger);
+        }
+        m_globalShortcuts->setText(lines.join(u'\n'));
+    }
+    m_globalShortcuts->show();
 }
 
 void SettingsPage::refresh() {

@@ -4,11 +4,16 @@
 // (source, microphone, format, folder), editable only while idle, with no recovery running and
 // the library writable; then where sound comes from and how the sound server answers, asked
 // each time the page is shown. Right: the program's name and version with the about button,
-// how recordings are kept (and a button showing the library folder), and the shortcuts.
+// how recordings are kept (and a button showing the library folder), and the shortcuts: the
+// window's own and those the desktop binds.
 //
 // Main thread only.
 
+#include <QList>
 #include <QWidget>
+
+#include <optional>
+#include <utility>
 
 class QLabel;
 
@@ -29,6 +34,12 @@ public:
 
     // Shows the model as it is now.
     void refresh();
+
+    // The shortcuts the desktop binds for Kivo wherever the focus is: each one's description
+    // and the trigger the desktop reports (empty while unbound); without a value, the desktop
+    // offers none, and the page says how to bind a command instead.
+    using BoundShortcuts = QList<std::pair<QString, QString>>;
+    void showGlobalShortcuts(const std::optional<BoundShortcuts>& shortcuts);
 
 signals:
     // "關於 Kivo" was pressed: the shell opens the about window.
@@ -56,6 +67,7 @@ private:
     QString m_folderPath;
     QLabel* m_folder = nullptr;
     QLabel* m_serverState = nullptr;
+    QLabel* m_globalShortcuts = nullptr;
     KivoButton* m_soundSettings = nullptr;
 };
 

@@ -392,6 +392,10 @@ private slots:
         TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
         QVERIFY(player.waitPlaying(0));
         MockBus bus;
+        const QString portal = u"org.freedesktop.portal.Desktop"_s;
+        QVERIFY(bus.mock({u"--template"_s,
+                          QStringLiteral(QT_TESTCASE_SOURCEDIR) + u"/global_shortcuts_portal.py"_s},
+                         portal));
         Desktop desktop(folders, {{u"QT_QPA_PLATFORM"_s, u"offscreen"_s},
                                   {u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address}});
         QCOMPARE(QProcess::execute(u"gdbus"_s, {u"wait"_s, u"--address"_s, bus.address,
@@ -466,13 +470,22 @@ private slots:
         QCOMPARE(states.join(u' '), u"starting recording paused recording saving idle"_s);
         QVERIFY(announced.contains(u"'LastRecordName': <'"_s + name + u"'>"_s));
 
+        // The shortcut the desktop portal bound records and saves, as the window's button does.
+        for (const QString& state : {u"recording"_s, u"idle"_s}) {
+            bus.call(portal, u"/org/freedesktop/portal/desktop"_s,
+                     u"org.freedesktop.DBus.Mock.Activate"_s, {u"toggle-record"_s});
+            QVERIFY(stateIs(state));
+            QTest::qWait(state == u"recording"_s ? 1200 : 0);
+        }
+        QCOMPARE(storedRecords(folders).size(), 2);
+
         // kivo-cli records through the window that holds the library: one record, in both.
         const auto [code, output] =
             desktop.run({u"record"_s, u"--seconds"_s, u"2"_s, u"--name"_s, u"經由視窗"_s},
                         QStringLiteral(KIVO_CLI));
         QVERIFY2(code == 0, qPrintable(output));
         const QJsonArray records = storedRecords(folders);
-        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.size(), 3);
         QCOMPARE(records.at(0).toObject().value(u"name").toString(), u"經由視窗"_s);
         QVERIFY(output.contains(records.at(0).toObject().value(u"id").toString()));
         QVERIFY(records.at(0).toObject().value(u"duration").toDouble() >= 1.9);
