@@ -296,7 +296,15 @@ private slots:
         const StereoSamples audio =
             decodeFile(model->library().recordings.front().files().front().toLocalFile());
         QVERIFY(audio.frames() > 24000);
-        QVERIFY(trigger == u"failure" || toneAmplitude(window(audio.left, 4800, 24000), 440) > 0.2);
+        if (trigger != u"failure") {
+            // Where the tone begins in the file tells a late start from a quiet recording.
+            const auto loud = std::find_if(audio.left.begin(), audio.left.end(),
+                                           [](float sample) { return std::abs(sample) > 0.1F; });
+            QVERIFY2(
+                toneAmplitude(window(audio.left, 4800, 24000), 440) > 0.2,
+                qPrintable(u"the tone begins at frame %1 of %2"_s.arg(loud - audio.left.begin())
+                               .arg(audio.frames())));
+        }
         if (umask) {
             QCOMPARE(permissionsOf(folders.library() + u"/library.json"_s), 0600);
             // The exported file is the user's document: the umask decides.
