@@ -24,6 +24,7 @@ JsonValue RecordingRecord::toJson() const {
     object.emplace_back(QStringLiteral("duration"), m_duration);
     object.emplace_back(QStringLiteral("configuration"), m_configuration.toJson());
     object.emplace_back(QStringLiteral("files"), std::move(files));
+    RecordingMarker::addTo(object, m_markers);
     return object;
 }
 
@@ -36,10 +37,12 @@ RecordingRecord RecordingRecord::fromJson(const QJsonValue& json) {
         }
         return urls;
     });
-    return RecordingRecord(
+    RecordingRecord record(
         json::requiredUuid(object, u"id"), json::requiredString(object, u"name"),
         json::requiredDate(object, u"createdAt"), json::requiredDouble(object, u"duration"),
         json::requiredField(object, u"configuration", &RecordingConfiguration::fromJson), files);
+    record.setMarkers(RecordingMarker::listIn(object));
+    return record;
 }
 
 } // namespace kivo

@@ -1,11 +1,13 @@
 #pragma once
 
 // One finished recording as the library keeps it: its name, when it was made, how long it is, the
-// configuration it was made with and the exported files. Only the name changes after creation.
+// configuration it was made with, the exported files and the markers. Only the name and the
+// markers change after creation.
 
 #include "domain/Date.h"
 #include "domain/JsonValue.h"
 #include "domain/RecordingConfiguration.h"
+#include "domain/RecordingMarker.h"
 
 #include <QJsonValue>
 #include <QList>
@@ -29,10 +31,13 @@ public:
     double duration() const { return m_duration; }
     const RecordingConfiguration& configuration() const { return m_configuration; }
     const QList<QUrl>& files() const { return m_files; }
+    // In time order.
+    const QList<RecordingMarker>& markers() const { return m_markers; }
 
     void setName(QString name) { m_name = std::move(name); }
+    void setMarkers(QList<RecordingMarker> markers) { m_markers = std::move(markers); }
 
-    // All six fields, the files element by element in order.
+    // Every field, the files and markers element by element in order.
     bool operator==(const RecordingRecord&) const = default;
 
     JsonValue toJson() const;
@@ -46,6 +51,7 @@ private:
     double m_duration = 0;
     RecordingConfiguration m_configuration;
     QList<QUrl> m_files;
+    QList<RecordingMarker> m_markers;
 };
 
 } // namespace kivo

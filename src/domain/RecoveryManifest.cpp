@@ -21,6 +21,7 @@ QByteArray RecoveryManifest::encoded() const {
     if (exported) {
         object.emplace_back(QStringLiteral("exported"), exported->toJson());
     }
+    RecordingMarker::addTo(object, markers);
     return writeCompact(JsonValue(std::move(object)));
 }
 
@@ -37,6 +38,7 @@ RecoveryManifest RecoveryManifest::decoded(const QByteArray& json) {
         json::requiredUuid(object, u"id"), json::requiredDate(object, u"startedAt"),
         json::requiredField(object, u"configuration", RecordingConfiguration::fromJson));
     manifest.exported = json::optionalField(object, u"exported", RecordingRecord::fromJson);
+    manifest.markers = RecordingMarker::listIn(object);
     return manifest;
 }
 

@@ -22,13 +22,14 @@ struct RecoveryManifest {
     Date startedAt; // wall clock; names the exported files, becomes the record's creation date
     RecordingConfiguration configuration;
     std::optional<RecordingRecord> exported; // absent until an export completed
+    QList<RecordingMarker> markers;          // added while recording, in time order
 
     bool operator==(const RecoveryManifest&) const = default;
 
-    // Compact JSON, keys in field order, "exported" left out while absent.
+    // Compact JSON, keys in field order, "exported" left out while absent, "markers" while empty.
     QByteArray encoded() const;
     // Throws JsonDecodingError: "id", "startedAt" and "configuration" are required, "exported"
-    // is optional (null reads as absent), other keys are ignored.
+    // and "markers" are optional (null reads as absent), other keys are ignored.
     static RecoveryManifest decoded(const QByteArray& json);
 };
 

@@ -152,6 +152,14 @@ private slots:
             << R"({"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"a","createdAt":-1,)"
                R"("duration":2.5,"configuration":)" +
                    kDefaultBytes + R"(,"files":["file:\/\/\/tmp\/a.m4a"]})";
+        RecordingRecord marked = record;
+        marked.setMarkers({{1.5, u"決定"_s}});
+        QTest::newRow("markers after the files, only when there are some")
+            << writeCompact(marked.toJson())
+            << R"({"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","name":"a","createdAt":-1,)"
+               R"("duration":2.5,"configuration":)" +
+                   kDefaultBytes +
+                   R"(,"files":["file:\/\/\/tmp\/a.m4a"],"markers":[{"at":1.5,"label":"決定"}]})";
         QTest::newRow("default configuration, sorted and indented")
             << writeSortedIndented(RecordingConfiguration(kFolder).toJson())
             << QStringLiteral("{\n  \"format\" : \"AAC\",\n  \"highQuality\" : false,\n"
@@ -192,7 +200,9 @@ private slots:
                                     RecordingConfiguration(kFolder), {});
         const RecordingRecord recent(QUuid::createUuid(), u"x"_s, Date::now(), 1.5,
                                      RecordingConfiguration(kFolder), {});
-        for (const auto& record : {sampleRecord(), empty, recent}) {
+        RecordingRecord marked = sampleRecord();
+        marked.setMarkers({{0, u"開始"_s}, {1.25, QString()}, {1.25, u"同一刻"_s}});
+        for (const auto& record : {sampleRecord(), empty, recent, marked}) {
             QCOMPARE(RecordingRecord::fromJson(back(record.toJson())), record);
         }
         QCOMPARE(Date::fromDateTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC)),

@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace kivo {
@@ -148,7 +149,13 @@ void AacFileWriter::finish() {
         sendFilledFrame();
     }
     encode(nullptr);
-    m_file->finish(m_leading + std::max(m_codec->initial_padding, 0), m_written);
+    std::vector<Mp4AudioWriter::Chapter> chapters;
+    for (const RecordingMarker& marker : m_markers) {
+        chapters.push_back(
+            {std::clamp<qint64>(std::llround(marker.at * kWorkingSampleRate), 0, m_written),
+             marker.label});
+    }
+    m_file->finish(m_leading + std::max(m_codec->initial_padding, 0), m_written, chapters);
     m_file.reset();
     m_packet.reset();
     m_frame.reset();

@@ -5,6 +5,7 @@
 // through one of these.
 
 #include "domain/AudioOutputFormat.h"
+#include "domain/RecordingMarker.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -28,6 +29,10 @@ public:
     // resources and leaves an incomplete file for the caller to remove.
     virtual void finish() = 0;
 
+    // The markers the file carries where its format allows: chapters in an MPEG-4 file, cue
+    // points with labels in a WAV file. Set before finish(); in time order.
+    void setMarkers(QList<RecordingMarker> markers) { m_markers = std::move(markers); }
+
     // Creates the file at `path` for `format`: AAC at 256 000 bit/s (high quality) or
     // 128 000 bit/s, or WAV with 24-bit (high quality) or 16-bit samples. `expectedFrames` is the
     // number of frames the caller is going to write; an AAC file uses it to place the encoder's
@@ -39,6 +44,8 @@ public:
 
 protected:
     AudioFileWriter() = default;
+
+    QList<RecordingMarker> m_markers;
 };
 
 } // namespace kivo

@@ -5,11 +5,11 @@
 #include "domain/Text.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AacFileWriter.h"
-#include "infrastructure/audio/TrackMix.h"
 #include "infrastructure/audio/AudioTrack.h"
 #include "infrastructure/audio/ExportFiles.h"
 #include "infrastructure/audio/LiveExport.h"
 #include "infrastructure/audio/SessionExport.h"
+#include "infrastructure/audio/TrackMix.h"
 #include "infrastructure/audio/WorkingFormat.h"
 #include "infrastructure/files/FileOperations.h"
 
@@ -290,7 +290,8 @@ RecordingRecord AudioRecordingWriter::finishOnQueue(HostSeconds at) {
         std::optional<RecordingRecord> finished;
         if (live) {
             try {
-                finished = live->finish(frames, ends, FileOperations::syncFolder);
+                finished =
+                    live->finish(frames, ends, m_manifest.markers, FileOperations::syncFolder);
                 if (onExportProgress) {
                     onExportProgress(1.0);
                 }
@@ -373,6 +374,49 @@ void AudioRecordingWriter::stopFlusher() {
     if (m_flusher.joinable()) {
         m_flusher.join();
     }
+}
+
+void AudioRecordingWriter::addMarker(HostSeconds at, QString label,
+                                     std::function<void(Result<RecordingMarker>)> completion) {
+    m_queue->async([this, at, label = std::move(label), completion = std::move(completion)] {
+        const RecordingMarker marker{m_timeline.elapsed(at), label};
+        auto result = Result<RecordingMarker>::capture([&] {
+            m_markersAdded.append(marker);
+            writeMarkers();
+            return marker;
+        });
+        if (!result) {
+            m_markersAdded.removeLast();
+        }
+        completion(std::move(result));
+    });
+}
+
+void AudioRecordingWriter::relabelMarker(qsizetype index, QString label,
+                                         std::function<void(Result<>)> completion) {
+    m_queue->async([this, index, label = std::move(label), completion = std::move(completion)] {
+        completion(Result<>::capture([&] {
+            if (index < 0 || index >= m_markersAdded.size()) {
+                throw KivoError(QStringLiteral("找不到這個標記。"));
+            }
+            const QString before = std::exchange(m_markersAdded[index].label, label);
+            try {
+                writeMarkers();
+            } catch (...) {
+                m_markersAdded[index].label = before;
+                throw;
+            }
+        }));
+    });
+}
+
+void AudioRecordingWriter::writeMarkers() {
+    RecoveryManifest manifest = m_manifest;
+    manifest.markers = m_markersAdded;
+    std::stable_sort(manifest.markers.begin(), manifest.markers.end(),
+                     [](const auto& a, const auto& b) { return a.at < b.at; });
+    writeManifest(manifest, m_directory);
+    m_manifest = std::move(manifest);
 }
 
 void AudioRecordingWriter::writeManifest(const RecoveryManifest& manifest,

@@ -91,6 +91,14 @@ public:
     // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
     void setGains(float system, float microphone);
 
+    // Adds a marker at host time `at`, placed on the recording's timeline (a pause's moment while
+    // paused), and rewrites the manifest with it, forced to disk, before `completion` runs on
+    // the writer queue with the marker or the error. Any thread, never waits.
+    void addMarker(HostSeconds at, QString label,
+                   std::function<void(Result<RecordingMarker>)> completion);
+    // Relabels marker `index` (in the order added) likewise.
+    void relabelMarker(qsizetype index, QString label, std::function<void(Result<>)> completion);
+
     // The end of a recording stopped at host time `at`: `at`, or for AAC the end of the encoder
     // frame it falls in, so that the files need no padding after the audio (an AAC recording's
     // length is a whole number of encoder frames, at most 21 ms more than was asked for). Waits
@@ -128,6 +136,8 @@ public:
 
 private:
     void closeTracks();
+    // Rewrites the manifest with the markers added so far, in time order. Throws.
+    void writeMarkers();
     void startFlusher();
     void stopFlusher();
     RecordingRecord finishOnQueue(HostSeconds at);
@@ -143,6 +153,7 @@ private:
     // Writer queue only, after construction.
     std::array<std::unique_ptr<AudioTrack>, 2> m_tracks; // by AudioSource
     RecordingTimeline m_timeline;
+    QList<RecordingMarker> m_markersAdded; // in the order added; the manifest's are sorted
     std::array<float, 2> m_gains{};
     std::array<float, 2> m_levels{};               // reported last
     std::array<std::optional<float>, 2> m_peaks{}; // since the last report, by AudioSource

@@ -133,9 +133,15 @@ QList<QUrl> place(const QStringList& temporaryPaths, const QStringList& finalPat
 }
 
 RecordingRecord record(const RecoveryManifest& manifest, qint64 frames, const QList<QUrl>& files) {
-    return RecordingRecord(manifest.id, manifest.configuration.name, manifest.startedAt,
-                           static_cast<double>(frames) / kWorkingSampleRate, manifest.configuration,
-                           files);
+    const double duration = static_cast<double>(frames) / kWorkingSampleRate;
+    RecordingRecord made(manifest.id, manifest.configuration.name, manifest.startedAt, duration,
+                         manifest.configuration, files);
+    QList<RecordingMarker> markers = manifest.markers;
+    for (RecordingMarker& marker : markers) {
+        marker.at = std::min(marker.at, duration);
+    }
+    made.setMarkers(markers);
+    return made;
 }
 
 } // namespace kivo::ExportFiles

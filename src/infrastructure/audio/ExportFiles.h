@@ -61,7 +61,7 @@ using FolderSync = std::function<void(const QString& path)>;
 QList<QUrl> place(const QStringList& temporaryPaths, const QStringList& finalPaths,
                   const QString& outputFolder, const FolderSync& syncFolder);
 
-// The record of an export of `frames` frames.
+// The record of an export of `frames` frames, with the manifest's markers (none past its end).
 RecordingRecord record(const RecoveryManifest& manifest, qint64 frames, const QList<QUrl>& files);
 
 } // namespace kivo::ExportFiles

@@ -80,6 +80,7 @@ void LiveExport::run() {
             return;
         }
         const bool last = m_finalFrames.has_value();
+        const QList<RecordingMarker> markers = m_manifest.markers; // final once `last`
         const qint64 target = last ? *m_finalFrames : m_target;
         const std::vector<qint64> ends = m_trackEnds;
         lock.unlock();
@@ -98,7 +99,7 @@ void LiveExport::run() {
                 }
                 m_mixes[i]->mixUpTo(target, own);
                 if (last) {
-                    m_mixes[i]->finish();
+                    m_mixes[i]->finish(markers);
                 }
             }
         } catch (...) {
@@ -128,9 +129,11 @@ void LiveExport::discard() {
 }
 
 RecordingRecord LiveExport::finish(qint64 frames, const std::vector<qint64>& trackEnds,
+                                   const QList<RecordingMarker>& markers,
                                    const ExportFiles::FolderSync& syncFolder) {
     {
         std::unique_lock lock(m_mutex);
+        m_manifest.markers = markers;
         if (trackEnds.size() == m_trackEnds.size()) {
             m_trackEnds = trackEnds;
         }

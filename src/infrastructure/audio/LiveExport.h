@@ -60,10 +60,11 @@ public:
     qint64 mixedFrames() const { return m_mixed.load(std::memory_order_relaxed); }
 
     // After the tracks are closed: mixes what is left up to `frames` (the tracks holding
-    // `trackEnds`), completes the files and renames them to their final names. Throws (the
-    // first failure of the live export, or of completing and placing its files) and then leaves
-    // no temporary file behind; the caller exports from the tracks instead.
+    // `trackEnds`), completes the files with `markers` and renames them to their final names.
+    // Throws (the first failure of the live export, or of completing and placing its files) and
+    // then leaves no temporary file behind; the caller exports from the tracks instead.
     RecordingRecord finish(qint64 frames, const std::vector<qint64>& trackEnds,
+                           const QList<RecordingMarker>& markers,
                            const ExportFiles::FolderSync& syncFolder);
 
 private:

@@ -1,5 +1,7 @@
 #include "infrastructure/audio/Mp4AudioWriter.h"
 
+#include "domain/Text.h"
+
 #include "infrastructure/PlatformError.h"
 
 #include <QFile>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -138,12 +141,13 @@ void Mp4AudioWriter::writePacket(const std::uint8_t* data, int size, qint64 dura
     m_mediaDuration += duration;
 }
 
-void Mp4AudioWriter::finish(qint64 skippedSamples, qint64 presentedSamples) {
+void Mp4AudioWriter::finish(qint64 skippedSamples, qint64 presentedSamples,
+                            const std::vector<Chapter>& chapters) {
     Q_ASSERT(!m_finished);
     Q_ASSERT(skippedSamples >= 0 && presentedSamples >= 0);
     m_finished = true;
 
-    writeMovie(skippedSamples, presentedSamples);
+    writeMovie(skippedSamples, presentedSamples, chapters);
     flush();
 
     std::uint8_t size[8];
@@ -301,7 +305,8 @@ void Mp4AudioWriter::endBox() {
     patch(start, bytes, 4);
 }
 
-void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples) {
+void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples,
+                                const std::vector<Chapter>& chapters) {
     const auto now =
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                        std::chrono::system_clock::now().time_since_epoch())
@@ -431,8 +436,33 @@ void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples) 
     endBox(); // minf
     endBox(); // mdia
     endBox(); // trak
+    if (!chapters.empty()) {
+        beginBox("udta");
+        writeChapterList(chapters);
+        endBox();
+    }
     endBox(); // moov
     Q_ASSERT(m_openBoxes.empty());
+}
+
+// The chapter list of the movie's user data ('chpl'): a count of one byte, then each chapter's
+// start in units of 100 ns and its title as UTF-8 of at most 255 bytes. A list holds at most 255
+// chapters; the later ones are left out.
+void Mp4AudioWriter::writeChapterList(const std::vector<Chapter>& chapters) {
+    constexpr std::size_t kMostChapters = 255;
+    const std::size_t count = std::min(chapters.size(), kMostChapters);
+    beginFullBox("chpl", 1, 0);
+    put32(0); // reserved
+    put8(static_cast<std::uint8_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const Chapter& chapter = chapters[i];
+        const QByteArray title = firstCharactersWithinBytes(chapter.title, 255).toUtf8();
+        put64(static_cast<std::uint64_t>(
+            std::llround(static_cast<double>(chapter.start) * 1e7 / m_stream.sampleRate)));
+        put8(static_cast<std::uint8_t>(title.size()));
+        putBytes(title.constData(), static_cast<std::size_t>(title.size()));
+    }
+    endBox();
 }
 
 void Mp4AudioWriter::writeSampleDescription() {

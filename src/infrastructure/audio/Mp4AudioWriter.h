@@ -40,10 +40,19 @@ public:
     // Throws PlatformError, also when the media data would outgrow its 32-bit size.
     void writePacket(const std::uint8_t* data, int size, qint64 duration);
 
+    // A chapter: where it begins in the presented audio, in samples, and its title.
+    struct Chapter {
+        qint64 start = 0;
+        QString title;
+    };
+
     // Writes the movie box and closes the file. The edit list presents `presentedSamples`
     // samples from `skippedSamples` into the decoded packets on; with no presented samples the
-    // track has no edit list. Nothing may be written afterwards. Throws PlatformError.
-    void finish(qint64 skippedSamples, qint64 presentedSamples);
+    // track has no edit list. `chapters` (in time order) go into a chapter list of the movie's
+    // user data, which players and FFmpeg read as the file's chapters. Nothing may be written
+    // afterwards. Throws PlatformError.
+    void finish(qint64 skippedSamples, qint64 presentedSamples,
+                const std::vector<Chapter>& chapters = {});
 
     // Packets appended so far.
     qint64 packetCount() const { return static_cast<qint64>(m_sizes.size()); }
@@ -80,7 +89,9 @@ private:
     void beginFullBox(const char (&type)[5], std::uint8_t version, std::uint32_t flags);
     void endBox();
 
-    void writeMovie(qint64 skippedSamples, qint64 presentedSamples);
+    void writeMovie(qint64 skippedSamples, qint64 presentedSamples,
+                    const std::vector<Chapter>& chapters);
+    void writeChapterList(const std::vector<Chapter>& chapters);
     void writeSampleDescription();
     void writeSampleTables();
 

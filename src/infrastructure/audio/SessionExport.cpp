@@ -1,8 +1,8 @@
 #include "infrastructure/audio/SessionExport.h"
 
 #include "domain/KivoError.h"
-#include "infrastructure/audio/TrackMix.h"
 #include "infrastructure/audio/CafReader.h"
+#include "infrastructure/audio/TrackMix.h"
 #include "infrastructure/concurrency/ProgressPool.h"
 
 #include <QFile>
@@ -34,8 +34,9 @@ qint64 countFrames(const std::vector<ExportFiles::Output>& outputs, std::optiona
 // Encodes each output into a temporary file of its own, side by side; returns their paths.
 // Nothing is left behind when one fails.
 QStringList encode(const std::vector<ExportFiles::Output>& outputs, qint64 frames,
-                   const RecordingConfiguration& configuration,
-                   const std::function<void(double)>& progress, int threads) {
+                   const RecoveryManifest& manifest, const std::function<void(double)>& progress,
+                   int threads) {
+    const RecordingConfiguration& configuration = manifest.configuration;
     QStringList paths;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         paths.append(ExportFiles::temporaryPath(configuration));
@@ -46,7 +47,7 @@ QStringList encode(const std::vector<ExportFiles::Output>& outputs, qint64 frame
                  [&](std::size_t i, const std::function<void(qint64)>& done) {
                      AudioFiles::exportTracks(outputs[i].tracks, paths[static_cast<qsizetype>(i)],
                                               frames, configuration.format,
-                                              configuration.highQuality, done);
+                                              configuration.highQuality, done, manifest.markers);
                  });
     } catch (...) {
         for (const auto& path : paths) {
@@ -72,8 +73,7 @@ RecordingRecord exportSession(const RecoveryManifest& manifest, const QString& d
     // What a recording cut short left of the files it wrote while it ran.
     ExportFiles::removeLiveLeftovers(manifest);
 
-    const QStringList temporaryPaths =
-        encode(outputs, frameCount, configuration, progress, threads);
+    const QStringList temporaryPaths = encode(outputs, frameCount, manifest, progress, threads);
     const QList<QUrl> files = ExportFiles::place(
         temporaryPaths, ExportFiles::finalPaths(manifest, outputs), outputFolder, syncFolder);
     return ExportFiles::record(manifest, frameCount, files);

@@ -89,19 +89,21 @@ void TrackMix::mixUpTo(qint64 frame, const std::vector<qint64>& trackEnds,
     }
 }
 
-void TrackMix::finish() {
+void TrackMix::finish(const QList<RecordingMarker>& markers) {
+    m_parts->writer->setMarkers(markers);
     m_parts->writer->finish();
 }
 
 void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
                   AudioOutputFormat format, bool highQuality,
-                  const std::function<void(qint64 framesWritten)>& progress) {
+                  const std::function<void(qint64 framesWritten)>& progress,
+                  const QList<RecordingMarker>& markers) {
     if (frames < 1 || tracks.isEmpty()) {
         throw KivoError::message(QStringLiteral("沒有收到可保存的音訊。請確認來源與錄音權限。"));
     }
     TrackMix mix(tracks, destination, format, highQuality, frames);
     mix.mixUpTo(frames, {}, progress);
-    mix.finish();
+    mix.finish(markers);
 }
 
 } // namespace kivo::AudioFiles

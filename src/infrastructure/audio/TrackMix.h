@@ -4,6 +4,7 @@
 // while the tracks are written (TrackMix), or whole (exportTracks).
 
 #include "domain/AudioOutputFormat.h"
+#include "domain/RecordingMarker.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,10 +29,11 @@ inline constexpr qint64 kExportChunkFrames = 4096;
 // cannot be opened or read or the destination cannot be created or written; after a failure the
 // destination may hold an incomplete file, which the caller removes. `progress`, when given, is
 // called on the calling thread after every chunk with the frames written so far (`frames` after
-// the last). Any thread.
+// the last). `markers` go into the file where its format allows. Any thread.
 void exportTracks(const QStringList& tracks, const QString& destination, qint64 frames,
                   AudioOutputFormat format, bool highQuality,
-                  const std::function<void(qint64 framesWritten)>& progress = {});
+                  const std::function<void(qint64 framesWritten)>& progress = {},
+                  const QList<RecordingMarker>& markers = {});
 
 // The mix of exportTracks() done a stretch at a time, also while the track files are still
 // being written: each stretch is summed and clipped as exportTracks() does, so the file written
@@ -52,8 +54,8 @@ public:
     // Throws PlatformError; `progress` as in exportTracks().
     void mixUpTo(qint64 frame, const std::vector<qint64>& trackEnds = {},
                  const std::function<void(qint64 framesWritten)>& progress = {});
-    // Completes the file. Throws PlatformError.
-    void finish();
+    // Completes the file, with `markers` where its format allows. Throws PlatformError.
+    void finish(const QList<RecordingMarker>& markers = {});
 
     qint64 written() const { return m_written; }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 namespace kivo {
 
@@ -107,6 +108,7 @@ WavFileWriter::WavFileWriter(const QString& path, int bitDepth, qint64 expectedF
     // its length.
     const qint64 dataBytes = std::max<qint64>(expectedFrames, 0) * info.channels * (bitDepth / 8);
     const bool fitsRiff = dataBytes <= kLargestRiffData;
+    m_rf64 = !fitsRiff;
     info.format = (fitsRiff ? SF_FORMAT_WAV : SF_FORMAT_RF64) | SF_ENDIAN_LITTLE |
                   (bitDepth == kHighBitDepth ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
     m_output = std::make_unique<Output>();
@@ -150,6 +152,7 @@ void WavFileWriter::write(const float* left, const float* right, qint64 frames) 
     if (sf_writef_float(m_file, out, frames) != frames) {
         throw PlatformError(failure(QStringLiteral("無法寫入音檔"), sndfileText(m_file)));
     }
+    m_frames += frames;
 }
 
 void WavFileWriter::finish() {
@@ -157,6 +160,9 @@ void WavFileWriter::finish() {
     SNDFILE* file = m_file;
     m_file = nullptr;
     const int result = sf_close(file);
+    if (result == SF_ERR_NO_ERROR && m_output->error == 0 && !m_markers.isEmpty()) {
+        appendMarkers();
+    }
     if (::close(m_output->fd) != 0 && errno != EINTR) {
         m_output->failed(); // a delayed write error, such as a full network share
     }
@@ -164,6 +170,67 @@ void WavFileWriter::finish() {
     if (result != SF_ERR_NO_ERROR || m_output->error != 0) {
         throw PlatformError(failure(QStringLiteral("無法完成音檔"),
                                     QString::fromLocal8Bit(sf_error_number(result))));
+    }
+}
+
+namespace {
+
+void putLittle(QByteArray& bytes, quint64 value, int size) {
+    for (int i = 0; i < size; ++i) {
+        bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+}
+
+void putChunk(QByteArray& bytes, const char* type, const QByteArray& payload) {
+    bytes.append(type, 4);
+    putLittle(bytes, static_cast<quint64>(payload.size()), 4);
+    bytes.append(payload);
+    if (payload.size() % 2 != 0) {
+        bytes.append('\0'); // chunks are padded to an even length
+    }
+}
+
+} // namespace
+
+void WavFileWriter::appendMarkers() {
+    // Cue point n (from 1) at its frame of the data chunk, and its label.
+    QByteArray cues;
+    QByteArray labels("adtl", 4);
+    putLittle(cues, static_cast<quint64>(m_markers.size()), 4);
+    quint32 id = 0;
+    for (const RecordingMarker& marker : m_markers) {
+        ++id;
+        const auto frame = static_cast<quint64>(
+            std::clamp<qint64>(std::llround(marker.at * kWorkingSampleRate), 0, m_frames));
+        putLittle(cues, id, 4);
+        putLittle(cues, 0, 4); // position in a playlist: none
+        cues.append("data", 4);
+        putLittle(cues, 0, 4); // chunk start and block start: the one data chunk
+        putLittle(cues, 0, 4);
+        putLittle(cues, frame, 4);
+        QByteArray label;
+        putLittle(label, id, 4);
+        label.append(marker.label.toUtf8());
+        label.append('\0');
+        putChunk(labels, "labl", label);
+    }
+    QByteArray chunks;
+    putChunk(chunks, "cue ", cues);
+    putChunk(chunks, "LIST", labels);
+
+    const off_t end = ::lseek(m_output->fd, 0, SEEK_END);
+    if (end < 0 ||
+        Output::write(chunks.constData(), chunks.size(), m_output.get()) != chunks.size()) {
+        m_output->failed();
+        return;
+    }
+    // The RIFF size counts everything after its own field; RF64 keeps it in the 'ds64' chunk.
+    QByteArray size;
+    const auto riffSize = static_cast<quint64>(end + chunks.size() - 8);
+    putLittle(size, riffSize, m_rf64 ? 8 : 4);
+    if (::pwrite(m_output->fd, size.constData(), static_cast<size_t>(size.size()),
+                 m_rf64 ? 20 : 4) != size.size()) {
+        m_output->failed();
     }
 }
 

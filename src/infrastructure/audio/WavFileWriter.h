@@ -3,7 +3,8 @@
 // A WAV file of 48 000 Hz stereo audio with 16- or 24-bit little-endian integer samples,
 // interleaved, written through libsndfile (RF64 when longer than RIFF can describe). Float samples
 // map −1.0…1.0 onto the whole integer range (−1.0 becomes the lowest value, 1.0 the highest);
-// anything beyond is clipped.
+// anything beyond is clipped. Markers become cue points ('cue ') with their labels in an
+// associated data list ('LIST' 'adtl', one 'labl' each), appended after the audio.
 
 #include "infrastructure/audio/AudioFileWriter.h"
 
@@ -38,12 +39,16 @@ public:
 private:
     // "<what> <path>：<why>", the why from the failed call's errno when there was one.
     QString failure(const QString& what, const QString& libraryText) const;
+    // Appends the markers' chunks to the closed-by-libsndfile file and corrects the RIFF size.
+    void appendMarkers();
 
     QString m_path;
     std::unique_ptr<Output> m_output;
     sf_private_tag* m_file = nullptr;
     // Interleaved samples of the write in progress; grows to the largest write and stays.
     std::vector<float> m_interleaved;
+    bool m_rf64 = false;
+    qint64 m_frames = 0; // written so far
 };
 
 } // namespace kivo

@@ -199,11 +199,13 @@ inline QJsonObject probeFile(const QString& path) {
         QJsonDocument::fromJson(
             runFfmpegTool(
                 QStringLiteral("ffprobe"),
-                QStringLiteral("-print_format json -show_streams -show_format").split(u' ')
+                QStringLiteral("-print_format json -show_streams -show_format -show_chapters")
+                        .split(u' ')
                     << path))
             .object();
     QJsonObject stream = probe.value(u"streams").toArray().at(0).toObject();
     stream.insert(u"format", probe.value(u"format"));
+    stream.insert(u"chapters", probe.value(u"chapters"));
     stream.insert(u"streamCount", probe.value(u"streams").toArray().size());
     return stream;
 }

@@ -11,6 +11,8 @@
 
 #include <future>
 
+#include <sndfile.h>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -31,6 +33,40 @@ ino_t inode(const QString& path) {
 QByteArray contents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The markers a kept file carries: an MPEG-4 file's chapters as ffprobe reads them, a WAV
+// file's cue points and their labels as libsndfile reads them.
+QList<RecordingMarker> markersIn(const QString& path) {
+    QList<RecordingMarker> markers;
+    if (path.endsWith(u".m4a"_s)) {
+        for (const auto chapter : test::probeFile(path).value(u"chapters").toArray()) {
+            markers.append({chapter[u"start_time"_s].toString().toDouble(),
+                            chapter[u"tags"_s][u"title"_s].toString()});
+        }
+        return markers;
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    uint32_t count = 0;
+    sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof(count));
+    auto cues = std::make_unique<SF_CUES>();
+    if (count > 0 && sf_command(file, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE) {
+        for (uint32_t i = 0; i < cues->cue_count; ++i) {
+            markers.append({cues->cue_points[i].sample_offset / 48000.0,
+                            QString::fromUtf8(cues->cue_points[i].name)});
+        }
+    }
+    sf_close(file);
+    return markers;
+}
+
+bool sameMarkers(const QList<RecordingMarker>& found, const QList<RecordingMarker>& expected,
+                 double within) {
+    return std::equal(found.begin(), found.end(), expected.begin(), expected.end(),
+                      [within](const auto& a, const auto& b) {
+                          return a.label == b.label && std::abs(a.at - b.at) <= within;
+                      });
 }
 
 const AudioRecordingWriter::AvailableCapacity plenty = [](const QString&) {
@@ -61,16 +97,23 @@ private:
 
     // Activates at host time 0 and feeds `seconds` of a tone (system) and noise (microphone)
     // in 20 ms buffers, with a stretch the microphone skips, a pause and a gain change; returns
-    // the end.
-    static double record(AudioRecordingWriter& writer, double seconds) {
+    // the end. `during` runs before each buffer with its number and host time (at the 150th,
+    // 0.2 s into the pause).
+    static double record(AudioRecordingWriter& writer, double seconds,
+                         const std::function<void(int, double)>& during = {}) {
         writer.activate(0.0);
         const auto noise = test::noise(960);
         double at = 0.0;
         for (int i = 0; at < seconds; ++i, at += 0.02) {
             if (i == 150) {
                 writer.pause(at);
+                if (during) {
+                    during(i, at + 0.2);
+                }
                 writer.resume(at + 0.5);
                 at += 0.5;
+            } else if (during) {
+                during(i, at);
             }
             if (i == 200) {
                 writer.setGains(0.5F, 0.25F);
@@ -118,7 +161,15 @@ private slots:
         QFETCH(AudioOutputFormat, format);
         QFETCH(bool, separate);
         AudioRecordingWriter writer(configuration(format, separate), m_root, plenty);
-        const double end = record(writer, 5.0);
+        // One marked during the pause (at its moment), one after it (the pause left out).
+        const QList<RecordingMarker> marked{{1.0, u"開場"_s},
+                                            {3.0, u"關於考試的問題 🙋🏽‍♀️"_s},
+                                            {4.0, u"結論"_s}};
+        const double end = record(writer, 5.0, [&](int i, double at) {
+            if (i == 50 || i == 150 || i == 200) {
+                writer.addMarker(at, marked[i / 100].label, [](Result<RecordingMarker>) {});
+            }
+        });
         // Written as the audio arrives, behind the tracks (AAC goes to the disk in larger
         // pieces).
         const auto written = [&] {
@@ -140,9 +191,14 @@ private slots:
         const auto atStop =
             SessionExport::exportSession(writer.manifest(), writer.directory(), frames);
         QCOMPARE(atStop.files().size(), separate ? 3 : 1);
+        QVERIFY(sameMarkers(live.value().markers(), marked, 1e-9));
+        QVERIFY(sameMarkers(atStop.markers(), marked, 1e-9));
         for (qsizetype i = 0; i < atStop.files().size(); ++i) {
             const QString livePath = live.value().files()[i].toLocalFile();
             const QString stopPath = atStop.files()[i].toLocalFile();
+            // Times to the millisecond, labels exact.
+            QVERIFY2(sameMarkers(markersIn(livePath), marked, 0.001), qPrintable(livePath));
+            QVERIFY2(sameMarkers(markersIn(stopPath), marked, 0.001), qPrintable(stopPath));
             if (format == AudioOutputFormat::wav) {
                 QCOMPARE(contents(livePath), contents(stopPath));
                 continue;
