@@ -118,6 +118,7 @@ constexpr Command kCommands[] = {
     {"--resume", "Resume", false},
     {"--toggle-pause", "TogglePause", false},
     {"--stop", "Stop", false},
+    {"--mark", "Mark", false},
 };
 
 std::optional<Command> commandOf(int argc, char** argv) {
@@ -134,7 +135,10 @@ std::optional<Command> commandOf(int argc, char** argv) {
 // Runs the command in the running Kivo: 0 once it was taken, 1 with the reason when it was
 // refused; empty when no Kivo answers.
 std::optional<int> commandRunning(const Command& command) {
-    const auto answer = RunningKivo::call(QString::fromLatin1(command.method));
+    const QString method = QString::fromLatin1(command.method);
+    // A marker from the command line gets the default label.
+    const auto answer =
+        RunningKivo::call(method, method == u"Mark" ? QVariantList{QString()} : QVariantList());
     if (answer.outcome == RunningKivo::Outcome::notRunning) {
         return std::nullopt;
     }

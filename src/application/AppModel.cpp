@@ -355,6 +355,69 @@ bool AppModel::canRecord() const {
     return m_coordinator->state() == RecordingState::idle && !m_recovering && m_storageAvailable;
 }
 
+bool AppModel::canMark() const {
+    return canStop(m_coordinator->state());
+}
+
+void AppModel::addMarker(const QString& label) {
+    if (!canMark()) {
+        return;
+    }
+    if (m_markersAsked >= RecordingMarker::kMaximumCount) {
+        setNotice(QStringLiteral("一段錄音最多 %1 個標記，無法再加入。")
+                      .arg(RecordingMarker::kMaximumCount));
+        return;
+    }
+    ++m_markersAsked;
+    QString cleaned = RecordingMarker::cleanLabel(label);
+    if (cleaned.isEmpty()) {
+        cleaned = RecordingMarker::defaultLabel(m_markersAsked);
+    }
+    const QPointer<AppModel> self(this);
+    m_coordinator->addMarker(cleaned, [self](Result<RecordingMarker> result) {
+        if (!self) {
+            return;
+        }
+        if (!result) {
+            --self->m_markersAsked;
+            self->setAlertMessage(QStringLiteral("無法加入標記：") + result.errorDescription());
+            return;
+        }
+        self->m_markers.append(result.value());
+        self->m_notice = QStringLiteral("已加入標記「%1」。").arg(result.value().label);
+        emit self->changed();
+    });
+}
+
+void AppModel::relabelLastMarker(const QString& label) {
+    if (m_markers.isEmpty() || !canMark()) {
+        return;
+    }
+    const qsizetype index = m_markers.size() - 1;
+    QString cleaned = RecordingMarker::cleanLabel(label);
+    if (cleaned.isEmpty()) {
+        cleaned = RecordingMarker::defaultLabel(index + 1);
+    }
+    if (cleaned == m_markers[index].label) {
+        return;
+    }
+    const QPointer<AppModel> self(this);
+    m_coordinator->relabelMarker(index, cleaned, [self, index, cleaned](Result<> result) {
+        if (!self) {
+            return;
+        }
+        if (!result) {
+            self->setAlertMessage(QStringLiteral("無法更改標記名稱：") + result.errorDescription());
+            return;
+        }
+        if (index < self->m_markers.size()) {
+            self->m_markers[index].label = cleaned;
+            self->m_notice = QStringLiteral("已將標記改名為「%1」。").arg(cleaned);
+            emit self->changed();
+        }
+    });
+}
+
 std::optional<QString> AppModel::recordRefusal() const {
     if (m_recovering) {
         return QStringLiteral("正在復原錄音，請稍候。");
@@ -441,6 +504,8 @@ void AppModel::start(std::function<void()> done) {
     stopPlayback();
     m_microphoneMuted = false;
     m_waveHistory = silentHistory();
+    m_markers.clear();
+    m_markersAsked = 0;
     m_clippedSinceStart = {};
     m_systemClippedAt.reset();
     m_microphoneClippedAt.reset();
@@ -816,7 +881,10 @@ QList<RecordingRecord> AppModel::filteredRecords() const {
     QList<RecordingRecord> records;
     for (const RecordingRecord& record : m_library.recordings) {
         const bool matchesSearch =
-            m_search.isEmpty() || record.name().contains(m_search, Qt::CaseInsensitive);
+            m_search.isEmpty() || record.name().contains(m_search, Qt::CaseInsensitive) ||
+            std::any_of(record.markers().begin(), record.markers().end(), [&](const auto& marker) {
+                return marker.label.contains(m_search, Qt::CaseInsensitive);
+            });
         const bool matchesSource =
             m_sourceFilter == u"all" || m_sourceFilter == rawValue(record.configuration().mode);
         if (matchesSearch && matchesSource) {

@@ -142,6 +142,19 @@ public:
     // Playing a record is allowed: not while recording, saving or recovering.
     bool canPlay() const { return !busy(); }
 
+    // --- Markers ---
+    // Marks the present moment of the recording (recording or paused) with `label`, cleaned as
+    // RecordingMarker::cleanLabel does; an empty one becomes "標記 N". The notice confirms it
+    // once the marker is on disk with the session; a failure is the alert. Refused with a notice
+    // past RecordingMarker::kMaximumCount markers.
+    void addMarker(const QString& label = QString());
+    // Gives the latest marker a new label (cleaned; empty: back to its default).
+    void relabelLastMarker(const QString& label);
+    // The running (or last) recording's markers, in the order added.
+    const QList<RecordingMarker>& markers() const { return m_markers; }
+    // Whether a marker can be added now: a recording is open.
+    bool canMark() const;
+
     // --- Sources ---
     // Asks for the lists now, waiting for the answer (start-up, tests).
     void refreshSources();
@@ -248,6 +261,8 @@ private:
     std::optional<qint64> m_microphoneClippedAt;
     bool m_microphoneMuted = false;
     std::optional<double> m_exportProgress;
+    QList<RecordingMarker> m_markers; // of the running recording, in the order added
+    qsizetype m_markersAsked = 0;     // addMarker() calls of the running recording
     mutable std::optional<QList<RecordingRecord>> m_filtered; // filteredRecords(), once computed
     quint64 m_listRevision = 0;
 

@@ -9,6 +9,7 @@
 
 #include "application/RecordingState.h"
 #include "domain/RecordingConfiguration.h"
+#include "domain/RecordingMarker.h"
 #include "domain/RecordingRecord.h"
 #include "domain/Result.h"
 
@@ -40,6 +41,15 @@ public:
     virtual void resume() = 0;
     // New linear gains for the running recording; no effect when none runs.
     virtual void setGains(float system, float microphone) = 0;
+    // Marks the running recording's present moment (paused: the moment of the pause) with
+    // `label`; completes once the marker is on disk with the session, with the marker (its place
+    // on the recording) or the error.
+    virtual void addMarker(const QString& label,
+                           std::function<void(Result<RecordingMarker>)> completion) = 0;
+    // Gives the running recording's marker `index` (in the order added) a new label, on disk
+    // before the completion.
+    virtual void relabelMarker(qsizetype index, const QString& label,
+                               std::function<void(Result<>)> completion) = 0;
     // Ends capture, finishes and exports; completes with the exported recording or the error.
     virtual void stop(std::function<void(Result<RecordingRecord>)> completion) = 0;
     // The record is safely in the library: the session's temporary data may go. Throws.

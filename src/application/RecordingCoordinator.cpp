@@ -143,6 +143,24 @@ void RecordingCoordinator::setGains(float system, float microphone) {
     m_backend->setGains(system, microphone);
 }
 
+void RecordingCoordinator::addMarker(const QString& label,
+                                     std::function<void(Result<RecordingMarker>)> done) {
+    if (!canStop(m_state)) {
+        done(Result<RecordingMarker>::failure(KivoError(QStringLiteral("沒有正在進行的錄音。"))));
+        return;
+    }
+    m_backend->addMarker(label, std::move(done));
+}
+
+void RecordingCoordinator::relabelMarker(qsizetype index, const QString& label,
+                                         std::function<void(Result<>)> done) {
+    if (!canStop(m_state)) {
+        done(Result<>::failure(KivoError(QStringLiteral("沒有正在進行的錄音。"))));
+        return;
+    }
+    m_backend->relabelMarker(index, label, std::move(done));
+}
+
 void RecordingCoordinator::stop(std::function<void(std::optional<RecordingRecord>)> done) {
     if (!canStop(m_state)) {
         if (done) {

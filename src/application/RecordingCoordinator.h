@@ -64,6 +64,10 @@ public:
     void refreshElapsed();
     // Passed on to the backend unchanged, in any state.
     void setGains(float system, float microphone);
+    // Passed on to the backend while recording or paused (see RecordingBackend::addMarker);
+    // otherwise `done` gets the refusal at once.
+    void addMarker(const QString& label, std::function<void(Result<RecordingMarker>)> done);
+    void relabelMarker(qsizetype index, const QString& label, std::function<void(Result<>)> done);
     // Stops and exports an open recording. `done` receives the record, or nothing when the
     // request was ignored or the stop failed (then error() says why); it may run before this
     // returns.

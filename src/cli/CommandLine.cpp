@@ -224,7 +224,9 @@ QString usage() {
         "  kivo-cli rename 編號 新名稱   為錄音改名\n"
         "  kivo-cli trash 編號           把錄音的音檔移至垃圾桶，並從資料庫移除\n"
         "  kivo-cli presets              列出預設組合\n"
-        "  kivo-cli play 編號            播放錄音，直到結束或按下 Ctrl+C\n"
+        "  kivo-cli play 編號 [--from-marker N]\n"
+        "                                播放錄音（從第 N 個標記開始），直到結束或按下 Ctrl+C\n"
+        "  kivo-cli markers 編號         列出錄音的標記：編號<TAB>時間<TAB>名稱\n"
         "桌面快速鍵：\n"
         "  在桌面設定的自訂快速鍵中加入指令 kivo --toggle-record（開始或停止錄音），\n"
         "  或 kivo --toggle-pause（暫停或繼續）。也可用 --record、--pause、--resume、--stop。\n"
@@ -272,7 +274,24 @@ Invocation parse(const QStringList& arguments) {
         return parseWithArguments(Command::trash, arguments, 1);
     }
     if (command == u"play") {
-        return parseWithArguments(Command::play, arguments, 1);
+        // play ID [--from-marker N]
+        QStringList rest = arguments;
+        std::optional<qsizetype> fromMarker;
+        if (const auto at = rest.indexOf(QStringLiteral("--from-marker")); at > 0) {
+            bool ok = false;
+            const qsizetype number = at + 1 < rest.size() ? rest[at + 1].toLongLong(&ok) : 0;
+            if (!ok || number < 1) {
+                reject(QStringLiteral("選項 --from-marker 需要一個從 1 起算的標記編號。"));
+            }
+            fromMarker = number;
+            rest.remove(at, 2);
+        }
+        Invocation invocation = parseWithArguments(Command::play, rest, 1);
+        invocation.fromMarker = fromMarker;
+        return invocation;
+    }
+    if (command == u"markers") {
+        return parseWithArguments(Command::markers, arguments, 1);
     }
     if (command == u"status") {
         Invocation invocation = withCommand(Command::status);

@@ -24,6 +24,7 @@ enum class Command {
     trash,
     presets,
     play,
+    markers,
     status,
     help
 };
@@ -53,8 +54,9 @@ struct Invocation {
     bool json = false; // list and status
     // For recover (absent: list the sessions), rename, trash and play: the record or session id.
     std::optional<QString> id;
-    bool all = false; // recover --all
-    QString name;     // rename
+    bool all = false;                    // recover --all
+    QString name;                        // rename
+    std::optional<qsizetype> fromMarker; // play --from-marker N: the marker, from 1
 
     // For record: the configuration to record with (not yet validated), `defaults` changed by
     // the options.

@@ -220,11 +220,21 @@ int playRecord(AppModel& model, const Invocation& invocation) {
     if (!record) {
         return kExitNotFound;
     }
+    const auto& markers = record->markers();
+    if (invocation.fromMarker && *invocation.fromMarker > markers.size()) {
+        printError(QStringLiteral("這段錄音沒有第 %1 個標記。請用 kivo-cli markers %2 查看。")
+                       .arg(*invocation.fromMarker)
+                       .arg(*invocation.id));
+        return kExitNotFound;
+    }
     model.setAlertMessage(std::nullopt);
     model.play(*record);
     if (model.alertMessage()) {
         printError(*model.alertMessage());
         return kExitFailed;
+    }
+    if (invocation.fromMarker) {
+        model.setPlaybackPosition(markers[*invocation.fromMarker - 1].at);
     }
     QEventLoop loop;
     const StopSignals stopSignals([&] {
@@ -252,6 +262,27 @@ int playRecord(AppModel& model, const Invocation& invocation) {
         std::fputs("\r", stderr);
     }
     model.stopPlayback();
+    return kExitOk;
+}
+
+int listMarkers(AppModel& model, const Invocation& invocation) {
+    if (model.alertMessage() && model.library().recordings.isEmpty()) {
+        printError(*model.alertMessage());
+        return kExitLibraryUnavailable;
+    }
+    const auto record = findRecord(model, *invocation.id);
+    if (!record) {
+        return kExitNotFound;
+    }
+    qsizetype number = 0;
+    for (const RecordingMarker& marker : record->markers()) {
+        const auto milliseconds = std::llround(marker.at * 1000.0) % 1000;
+        printLine(QStringLiteral("%1\t%2.%3\t%4")
+                      .arg(++number)
+                      .arg(AppModel::clock(marker.at))
+                      .arg(milliseconds, 3, 10, QLatin1Char('0'))
+                      .arg(marker.label));
+    }
     return kExitOk;
 }
 

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     case cli::Command::list:
     case cli::Command::presets:
     case cli::Command::play:
+    case cli::Command::markers:
         // Looking never keeps the window or a recording from writing the library.
         options.viewOnly = true;
         options.systemEvents = false;
@@ -142,6 +143,8 @@ int main(int argc, char** argv) {
         return cli::printStatus(model, invocation.json);
     case cli::Command::play:
         return cli::playRecord(model, invocation);
+    case cli::Command::markers:
+        return cli::listMarkers(model, invocation);
     default:
         return cli::kExitOk;
     }

@@ -91,8 +91,10 @@ void DesktopShell::buildMenus() {
     m_pause->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")));
     m_stop = file->addAction(QStringLiteral("停止並保存(&S)"));
     m_stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    m_mark = file->addAction(QStringLiteral("加入標記(&M)"));
+    m_mark->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")));
     // The recording commands work from every Kivo window: the about window, the tray's menu.
-    for (QAction* command : {m_start, m_pause, m_stop}) {
+    for (QAction* command : {m_start, m_pause, m_stop, m_mark}) {
         command->setShortcutContext(Qt::ApplicationShortcut);
     }
     file->addSeparator();
@@ -106,6 +108,7 @@ void DesktopShell::buildMenus() {
     connect(m_start, &QAction::triggered, this, [this] { m_model.start(); });
     connect(m_pause, &QAction::triggered, this, [this] { m_model.coordinator().togglePause(); });
     connect(m_stop, &QAction::triggered, this, [this] { m_model.stop(); });
+    connect(m_mark, &QAction::triggered, this, [this] { m_model.addMarker(); });
     connect(m_quit, &QAction::triggered, this, &DesktopShell::requestQuit);
     connect(m_aboutAction, &QAction::triggered, this, &DesktopShell::showAbout);
 }
@@ -123,7 +126,7 @@ void DesktopShell::buildTray() {
             &DesktopShell::showWindow);
     // The menu bar's own commands, so that their shortcuts work while the menu is open and the
     // main window hidden.
-    m_trayMenu->addActions({m_start, m_pause, m_stop});
+    m_trayMenu->addActions({m_start, m_pause, m_stop, m_mark});
     m_trayMenu->installEventFilter(this);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quit);
@@ -147,7 +150,7 @@ bool DesktopShell::eventFilter(QObject* watched, QEvent* event) {
     // reach the tray's open menu as shortcuts: they arrive here as keys.
     if (watched == m_trayMenu.get() && event->type() == QEvent::KeyPress) {
         const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
-        for (QAction* command : {m_start, m_pause, m_stop}) {
+        for (QAction* command : {m_start, m_pause, m_stop, m_mark}) {
             if (command->shortcut() == pressed) {
                 m_trayMenu->hide();
                 if (command->isEnabled()) {
@@ -167,6 +170,7 @@ void DesktopShell::refresh() {
     setEnabled(m_start, m_model.canRecord());
     setEnabled(m_pause, open);
     setEnabled(m_stop, open);
+    setEnabled(m_mark, m_model.canMark());
     setText(m_pause, paused ? QStringLiteral("繼續錄音(&P)") : QStringLiteral("暫停錄音(&P)"));
     if (!m_tray) {
         return;
@@ -221,7 +225,7 @@ void DesktopShell::showAbout() {
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setObjectName(QStringLiteral("about"));
         // A shortcut works only where a visible window holds its command.
-        m_about->addActions({m_start, m_pause, m_stop});
+        m_about->addActions({m_start, m_pause, m_stop, m_mark});
     }
     m_about->show();
     m_about->raise();

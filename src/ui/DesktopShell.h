@@ -83,6 +83,7 @@ private:
     QAction* m_start = nullptr;
     QAction* m_pause = nullptr;
     QAction* m_stop = nullptr;
+    QAction* m_mark = nullptr;
     QAction* m_quit = nullptr;
     QAction* m_aboutAction = nullptr;
     // Tray menu only.

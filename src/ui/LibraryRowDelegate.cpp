@@ -106,8 +106,11 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 
     painter->setFont(smallFont);
     const QFontMetrics smallMetrics(smallFont);
-    const QString details = configuration.sourceDescription() + QStringLiteral(" · ") +
-                            dateTimeText(record.createdAt()) + QStringLiteral(" · ");
+    QString details = configuration.sourceDescription() + QStringLiteral(" · ") +
+                      dateTimeText(record.createdAt()) + QStringLiteral(" · ");
+    if (!record.markers().isEmpty()) {
+        details += QStringLiteral("%1 個標記 · ").arg(record.markers().size());
+    }
     const QString size = record.files().isEmpty() || files.missing() ? QStringLiteral("檔案不存在")
                          : files.checked                             ? sizeText(files.bytes)
                                                                      : QString();

@@ -7,6 +7,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -44,6 +45,7 @@ PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
     // Milliseconds: the arrow keys move 5 s, Page Up and Down 30 s.
     , m_slider(new KivoSlider(5000, 30000, this))
     , m_time(makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, this))
+    , m_markers(new KivoButton(QString(), KivoButton::Kind::ordinary, this))
     , m_close(new KivoButton(QString(), KivoButton::Kind::plain, this)) {
     content()->setContentsMargins(16, 12, 18, 12);
     auto* row = new QHBoxLayout;
@@ -73,10 +75,14 @@ PlayerBar::PlayerBar(AppModel& model, QWidget* parent)
     row->addWidget(m_name);
     row->addWidget(m_slider, 1);
     row->addWidget(m_time);
+    m_markers->setObjectName(QStringLiteral("markersButton"));
+    m_markers->setToolTip(QStringLiteral("跳到標記"));
+    row->addWidget(m_markers);
     row->addWidget(m_close);
 
     connect(m_toggle, &QPushButton::clicked, this, &PlayerBar::toggle);
     connect(m_close, &QPushButton::clicked, &m_model, &AppModel::stopPlayback);
+    connect(m_markers, &QPushButton::clicked, this, &PlayerBar::showMarkers);
     // Dragging, clicking the groove and the keys all seek.
     connect(m_slider, &QSlider::valueChanged, this, &PlayerBar::seek);
     refresh();
@@ -103,6 +109,30 @@ void PlayerBar::refresh() {
     }
     m_time->setText(AppModel::clock(m_model.playbackPosition()) + QStringLiteral(" / ") +
                     AppModel::clock(m_model.playbackDuration()));
+    QList<int> ticks;
+    for (const RecordingMarker& marker : record->markers()) {
+        ticks.append(milliseconds(marker.at));
+    }
+    m_slider->setTicks(ticks);
+    m_markers->setVisible(!ticks.isEmpty());
+    m_markers->setText(QStringLiteral("標記 %1").arg(ticks.size()));
+}
+
+void PlayerBar::showMarkers() {
+    const RecordingRecord* record = playedRecord(m_model);
+    if (!record) {
+        return;
+    }
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("markersMenu"));
+    for (const RecordingMarker& marker : record->markers()) {
+        const double at = marker.at;
+        // "&" in a label is shown, not taken as a shortcut letter.
+        menu.addAction(AppModel::clock(at) + QStringLiteral("\u3000") +
+                           QString(marker.label).replace(u'&', QStringLiteral("&&")),
+                       this, [this, at] { m_model.setPlaybackPosition(at); });
+    }
+    menu.exec(m_markers->mapToGlobal(QPoint(0, m_markers->height())));
 }
 
 void PlayerBar::toggle() {

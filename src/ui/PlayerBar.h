@@ -1,11 +1,13 @@
 #pragma once
 
 // The small player under the library list, shown while a record of the library is being played
-// (or is paused): play/pause, the record's name, a position slider that seeks, the position and
-// length, and a button that ends playback.
+// (or is paused): play/pause, the record's name, a position slider that seeks (the record's
+// markers drawn on it), the position and length, a button that lists the markers and jumps to
+// the one chosen, and a button that ends playback.
 //
 // Main thread only.
 
+#include "ui/KivoSlider.h"
 #include "ui/Panel.h"
 
 class QLabel;
@@ -28,17 +30,21 @@ public:
     KivoButton* toggleButton() const { return m_toggle; }
     QSlider* slider() const { return m_slider; }
     KivoButton* closeButton() const { return m_close; }
+    KivoButton* markersButton() const { return m_markers; }
 
 private:
     void toggle();
     void seek(int milliseconds);
+    void showMarkers();
 
     AppModel& m_model;
     KivoButton* m_toggle;
     QLabel* m_name;
     // Milliseconds.
-    QSlider* m_slider;
+    KivoSlider* m_slider;
     QLabel* m_time;
+    // "標記 N": a menu of the markers, each "time  label"; chosen, playback jumps there.
+    KivoButton* m_markers;
     KivoButton* m_close;
 };
 

@@ -7,6 +7,8 @@
 #include "ui/Panel.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 
@@ -22,6 +24,8 @@ RecordingControlsView::RecordingControlsView(AppModel& model, QWidget* parent)
     , m_status(makeLabel(QString(), 11, KivoTheme::muted, QFont::Medium, this))
     , m_progress(new QProgressBar(this))
     , m_percentage(makeLabel(QString(), 12, KivoTheme::muted, QFont::Medium, this))
+    , m_markerLabel(new QLineEdit(this))
+    , m_mark(new KivoButton(QStringLiteral("加入標記"), KivoButton::Kind::ordinary, this))
     , m_pause(new KivoButton(QStringLiteral("暫停"), KivoButton::Kind::ordinary, this))
     , m_main(new KivoButton(QStringLiteral("開始錄音"), KivoButton::Kind::prominent, this)) {
     auto* layout = new QHBoxLayout(this);
@@ -55,12 +59,26 @@ RecordingControlsView::RecordingControlsView(AppModel& model, QWidget* parent)
     layout->addWidget(m_percentage);
     layout->addSpacing(8);
 
+    m_markerLabel->setObjectName(QStringLiteral("markerLabel"));
+    m_markerLabel->setAccessibleName(QStringLiteral("標記名稱"));
+    m_markerLabel->setMaxLength(200);
+    m_markerLabel->setFixedWidth(m_markerLabel->fontMetrics().horizontalAdvance(u'標') * 10);
+    m_markerLabel->installEventFilter(this);
+    layout->addWidget(m_markerLabel);
+    m_mark->setObjectName(QStringLiteral("markButton"));
+    m_mark->setToolTip(QStringLiteral("在目前的錄音時間加入標記（Ctrl+Shift+M）"));
+    layout->addWidget(m_mark);
     m_pause->setObjectName(QStringLiteral("pauseButton"));
     layout->addWidget(m_pause);
     m_main->setObjectName(QStringLiteral("mainButton"));
     m_main->setRecording(true);
     layout->addWidget(m_main);
 
+    connect(m_mark, &QAbstractButton::clicked, this, [this] { m_model.addMarker(); });
+    connect(m_markerLabel, &QLineEdit::returnPressed, this, [this] {
+        m_model.relabelLastMarker(m_markerLabel->text());
+        m_markerLabel->clearFocus();
+    });
     connect(m_pause, &QAbstractButton::clicked, this,
             [this] { m_model.coordinator().togglePause(); });
     connect(m_main, &QAbstractButton::clicked, this, [this] {
@@ -103,6 +121,21 @@ void RecordingControlsView::refresh() {
         m_progress->setRange(0, 0);
     }
 
+    // A new marker's label is ready to be typed over at once.
+    const auto& markers = m_model.markers();
+    m_markerLabel->setVisible(open && !markers.isEmpty());
+    if (markers.size() != m_shownMarkers || (!m_markerLabel->hasFocus() && !markers.isEmpty() &&
+                                             m_markerLabel->text() != markers.back().label)) {
+        const bool added = markers.size() > m_shownMarkers;
+        m_shownMarkers = markers.size();
+        m_markerLabel->setText(markers.isEmpty() ? QString() : markers.back().label);
+        if (added && open) {
+            m_markerLabel->setFocus(Qt::OtherFocusReason);
+            m_markerLabel->selectAll();
+        }
+    }
+    m_mark->setEnabled(m_model.canMark());
+
     m_pause->setText(state == RecordingState::paused ? QStringLiteral("繼續")
                                                      : QStringLiteral("暫停"));
     m_pause->setEnabled(open);
@@ -118,6 +151,16 @@ void RecordingControlsView::refresh() {
     if (enabled && std::exchange(m_mainHadFocus, false)) {
         m_main->setFocus(Qt::OtherFocusReason);
     }
+}
+
+bool RecordingControlsView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_markerLabel && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        m_model.relabelLastMarker(QString());
+        m_markerLabel->clearFocus();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void RecordingControlsView::paintEvent(QPaintEvent*) {

@@ -298,7 +298,17 @@ private slots:
                                   ending == u"keys"_s ? u"shift+Tab space"_s : u"ctrl+shift+r"_s));
         }
         QVERIFY2(waitUntil([&] { return sessionRuns(folders); }, 30000), "no recording started");
-        QTest::qWait(2000);
+        QTest::qWait(1000);
+        if (ending == u"stop"_s) {
+            // Two markers, the second typed over at once in the controls bar.
+            QVERIFY(desktop.press(mainWindow, u"ctrl+shift+m"_s));
+            QTest::qWait(500);
+            QVERIFY(desktop.press(mainWindow, u"ctrl+shift+m"_s));
+            QTest::qWait(300);
+            QVERIFY(desktop.xdotool({u"type"_s, u"--delay"_s, u"50"_s, u"quiz"_s}));
+            QVERIFY(desktop.press(mainWindow, u"Return"_s));
+        }
+        QTest::qWait(1000);
         if (quitting) {
             if (ending == u"terminate"_s) {
                 desktop.kivo().terminate();
@@ -324,6 +334,12 @@ private slots:
         const QString file = QUrl(record.value(u"files").toArray().at(0).toString()).toLocalFile();
         QVERIFY2(QFile::exists(file), qPrintable(file));
         QVERIFY(record.value(u"duration").toDouble() > 1.5);
+        QStringList markers;
+        for (const auto marker : record.value(u"markers").toArray()) {
+            markers << marker[u"label"_s].toString();
+        }
+        const QStringList marked{u"標記 1"_s, u"quiz"_s};
+        QCOMPARE(markers, ending == u"stop"_s ? marked : QStringList());
         const StereoSamples audio = decodeFile(file);
         QVERIFY(audio.frames() > 48000);
         const double amplitude = toneAmplitude(window(audio.left, 12000, 48000), 440);
@@ -351,11 +367,11 @@ private slots:
         QVERIFY2(icon().contains(u"'audio-input-microphone-symbolic'"_s), qPrintable(icon()));
         QVERIFY(panel.property(u"ToolTip"_s).contains(u"準備就緒"_s));
         QList<std::pair<QString, bool>> menu;
-        QVERIFY(waitUntil([&] { return (menu = panel.menu()).size() == 8; }));
+        QVERIFY(waitUntil([&] { return (menu = panel.menu()).size() == 9; }));
         const QList<std::pair<QString, bool>> idle{
             {u"關於 Kivo(_A)"_s, true},   {u"Kivo · 準備就緒"_s, false}, {u"00:00:00"_s, false},
             {u"顯示 Kivo"_s, true},       {u"開始錄音(_R)"_s, true},     {u"暫停錄音(_P)"_s, false},
-            {u"停止並保存(_S)"_s, false}, {u"結束(_Q)"_s, true}};
+            {u"停止並保存(_S)"_s, false}, {u"加入標記(_M)"_s, false},    {u"結束(_Q)"_s, true}};
         QCOMPARE(menu, idle);
 
         QVERIFY(panel.click(u"開始錄音"_s));

@@ -46,6 +46,14 @@ public:
         complete(stopOutcome, std::move(completion), Result<RecordingRecord>::success(record),
                  stopFailure, heldStop);
     }
+    void addMarker(const QString& label,
+                   std::function<void(Result<RecordingMarker>)> completion) override {
+        completion(Result<RecordingMarker>::success(RecordingMarker{0, label}));
+    }
+    void relabelMarker(qsizetype, const QString&,
+                       std::function<void(Result<>)> completion) override {
+        completion(Result<>::success());
+    }
     void acknowledgeSaved() override {}
     void releaseAfterIndexFailure() override {}
 

@@ -440,6 +440,50 @@ private slots:
         }
     }
 
+    // Markers of a real recording: where they land on its timeline (a pause before a mark moves
+    // it back by the paused time), their labels as cleaned, the record and its document.
+    void markersLandOnTheRecordingsTimeline() {
+        UserFolders folders;
+        TestPlayer player({u"default,tone,440,0.3,0,forever"_s});
+        QVERIFY(player.waitPlaying(0));
+        auto model = folders.model();
+        model->setConfiguration(folders.configuration());
+        model->addMarker(u"太早"_s); // nothing is recorded yet
+        QVERIFY(!model->notice() && model->markers().isEmpty());
+        QVERIFY(startRecording(*model));
+        const auto mark = [&](const QString& label) {
+            const auto count = model->markers().size();
+            model->addMarker(label);
+            return waitUntil([&] { return model->markers().size() == count + 1; }, 5000);
+        };
+        QTest::qWait(800);
+        QVERIFY(mark(u"  開場 \n"_s));
+        QCOMPARE(*model->notice(), u"已加入標記「開場」。"_s);
+        model->coordinator().togglePause();
+        const double pausedAt = model->coordinator().elapsed();
+        QTest::qWait(700);
+        QVERIFY(mark(QString())); // at the pause's moment
+        model->coordinator().togglePause();
+        QTest::qWait(500);
+        QVERIFY(mark(QString(100, u'字')));
+        QCOMPARE(model->markers().back().label, QString(80, u'字'));
+        model->relabelLastMarker(u" 結論 "_s);
+        QVERIFY(waitUntil([&] { return model->markers().back().label == u"結論"_s; }));
+        QVERIFY(await([&](auto done) { model->stop(done); }, 60000));
+
+        const RecordingRecord record = model->library().recordings.front();
+        const auto& markers = record.markers();
+        QCOMPARE(markers.size(), 3);
+        QCOMPARE(QStringList({markers[0].label, markers[1].label, markers[2].label}),
+                 QStringList({u"開場"_s, u"標記 2"_s, u"結論"_s}));
+        QVERIFY2(std::abs(markers[0].at - 0.8) < 0.2, qPrintable(QString::number(markers[0].at)));
+        QVERIFY(std::abs(markers[1].at - pausedAt) < 0.1);
+        // Marked 0.5 s after the resume: the 0.7 s paused are left out.
+        const double afterResume = markers[2].at - markers[1].at;
+        QVERIFY2(afterResume > 0.45 && afterResume < 0.8, qPrintable(QString::number(afterResume)));
+        QCOMPARE(LibraryStore(folders.library(), folders.output()).load(), model->library());
+    }
+
     void libraryOperationsKeepTheDocument() {
         UserFolders folders;
         QDir().mkpath(folders.outputPath());
@@ -452,6 +496,7 @@ private slots:
             storedRecord(folders, u"ab 2"_s, RecordingMode::microphone, 100),
             storedRecord(folders, u"cd"_s, RecordingMode::microphone, 100),
             storedRecord(folders, u"ef"_s, RecordingMode::application, 200)};
+        stored.recordings[2].setMarkers({{12, u"期末考的問題"_s}});
         saveLibrary(folders, stored);
         auto model = folders.model();
         const auto names = [&] {
@@ -468,6 +513,8 @@ private slots:
         QCOMPARE(names(), u"ab 2,XABY"_s);
         model->setSourceFilter(u"microphone"_s);
         QCOMPARE(names(), u"ab 2"_s);
+        model->setSearch(u"考"_s); // a marker's label
+        QCOMPARE(names(), u"cd"_s);
 
         const auto stored_ = [&] {
             return LibraryStore(folders.library(), folders.output()).load();

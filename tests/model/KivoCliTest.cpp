@@ -1,4 +1,5 @@
 #include "CaptureTestSupport.h"
+#include "MockBus.h"
 #include "ModelTestSupport.h"
 #include "TestMain.h"
 
@@ -131,10 +132,26 @@ private slots:
         QCOMPARE(viewer->library().recordings.size(), 2);
         viewer.reset();
 
-        const auto killed = cli.startRecording(folders);
+        // On a session bus, where a marker reaches the recording; its notice means it is on disk.
+        MockBus bus;
+        Cli onBus = cli;
+        onBus.environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, bus.address);
+        const auto killed = onBus.startRecording(folders);
         QElapsedTimer running;
         running.start();
-        QTest::qWait(1500);
+        QTest::qWait(500);
+        QCOMPARE(bus.call(u"app.kivo.Kivo"_s, u"/app/kivo/Kivo"_s, u"app.kivo.Recorder1.Mark"_s,
+                          {u"'決定'"_s})
+                     .trimmed(),
+                 u"()"_s);
+        QByteArray said;
+        QVERIFY(waitUntil([&] {
+            killed->waitForReadyRead(50);
+            said += killed->readAllStandardError();
+            return said.contains("已加入標記「決定」。");
+        }));
+        const double markedAt = 1.0 + static_cast<double>(running.elapsed()) / 1000.0;
+        QTest::qWait(1000);
         const double elapsed = 1.0 + static_cast<double>(running.elapsed()) / 1000.0;
         // The files written while recording go with the recovery.
         const auto unfinished = [&] {
@@ -151,8 +168,12 @@ private slots:
         QVERIFY(cli.run(u"recover"_s).out.isEmpty());
         QVERIFY(unfinished().isEmpty());
 
-        // Every frame older than a second before the kill is in the file.
+        // Every frame older than a second before the kill is in the file, and the marker.
         const QJsonObject record = cli.listed()[0].toObject();
+        const QJsonArray markers = record.value(u"markers").toArray();
+        QCOMPARE(markers.size(), 1);
+        QCOMPARE(markers[0][u"label"_s].toString(), u"決定"_s);
+        QVERIFY(markers[0][u"at"_s].toDouble() < markedAt);
         QVERIFY(record.value(u"duration").toDouble() >= elapsed - 1.0);
         const auto frames = static_cast<qint64>((elapsed - 1.0) * 48000);
         const StereoSamples audio =

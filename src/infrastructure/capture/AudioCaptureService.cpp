@@ -261,6 +261,45 @@ void AudioCaptureService::setGains(float system, float microphone) {
     }
 }
 
+namespace {
+
+// A completion of the writer queue, called on the main thread while `alive` holds.
+template <typename Value>
+std::function<void(Result<Value>)> onMainThread(const QPointer<QObject>& alive,
+                                                std::function<void(Result<Value>)> completion) {
+    return [alive, completion = std::move(completion)](Result<Value> result) {
+        MainThread::post(alive, [completion, result = std::move(result)] {
+            if (completion) {
+                completion(result);
+            }
+        });
+    };
+}
+
+const QString kNothingToMark = QStringLiteral("沒有正在進行的錄音。");
+
+} // namespace
+
+void AudioCaptureService::addMarker(const QString& label,
+                                    std::function<void(Result<RecordingMarker>)> completion) {
+    auto answer = onMainThread(m_alive, std::move(completion));
+    if (!m_writer || !m_stopping || m_stopping->load()) {
+        answer(Result<RecordingMarker>::failure(KivoError(kNothingToMark)));
+        return;
+    }
+    m_writer->addMarker(hostNow(), label, std::move(answer));
+}
+
+void AudioCaptureService::relabelMarker(qsizetype index, const QString& label,
+                                        std::function<void(Result<>)> completion) {
+    auto answer = onMainThread(m_alive, std::move(completion));
+    if (!m_writer || !m_stopping || m_stopping->load()) {
+        answer(Result<>::failure(KivoError(kNothingToMark)));
+        return;
+    }
+    m_writer->relabelMarker(index, label, std::move(answer));
+}
+
 void AudioCaptureService::stop(std::function<void(Result<RecordingRecord>)> completion) {
     if (!m_writer || !m_stopping || m_stopping->load()) {
         // No recording runs (or one is already being finished).

@@ -41,6 +41,10 @@ public:
     void pause() override;
     void resume() override;
     void setGains(float system, float microphone) override;
+    void addMarker(const QString& label,
+                   std::function<void(Result<RecordingMarker>)> completion) override;
+    void relabelMarker(qsizetype index, const QString& label,
+                       std::function<void(Result<>)> completion) override;
     void stop(std::function<void(Result<RecordingRecord>)> completion) override;
     void acknowledgeSaved() override;
 

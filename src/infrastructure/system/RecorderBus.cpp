@@ -136,6 +136,17 @@ std::optional<QString> RecorderBus::stop() {
     return std::nullopt;
 }
 
+std::optional<QString> RecorderBus::mark(const QString& label) {
+    if (!m_model.canMark()) {
+        return kNothingRecording;
+    }
+    if (m_model.markers().size() >= RecordingMarker::kMaximumCount) {
+        return QStringLiteral("一段錄音最多 %1 個標記。").arg(RecordingMarker::kMaximumCount);
+    }
+    m_model.addMarker(label);
+    return std::nullopt;
+}
+
 // Properties ---------------------------------------------------------------------------------
 
 QString RecorderBus::state() const {
@@ -218,6 +229,10 @@ void RecorderBus::TogglePause() {
 
 void RecorderBus::ToggleRecord() {
     answer(toggleRecord());
+}
+
+void RecorderBus::Mark(const QString& label) {
+    answer(mark(label));
 }
 
 void RecorderBus::Show() {

@@ -58,6 +58,7 @@ public:
     std::optional<QString> togglePause();
     std::optional<QString> toggleRecord();
     std::optional<QString> stop();
+    std::optional<QString> mark(const QString& label);
 
     // "idle", "starting", "recording", "paused" or "saving".
     QString state() const;
@@ -84,6 +85,8 @@ public slots:
     Q_SCRIPTABLE void TogglePause();
     Q_SCRIPTABLE void ToggleRecord();
     Q_SCRIPTABLE void Show();
+    // Marks the recording's present moment; an empty label gives "標記 N".
+    Q_SCRIPTABLE void Mark(const QString& label);
 
 private:
     // Answers the bus call with the refusal, if there is one.
