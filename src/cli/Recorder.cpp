@@ -50,6 +50,12 @@ int Recorder::run() {
         return kExitLibraryUnavailable;
     }
     const StopSignals stopSignals([this] { stop(); });
+    // "m" on the terminal marks the moment.
+    const TerminalKeys keys([this](char key) {
+        if (key == 'm' || key == 'M') {
+            m_model.addMarker();
+        }
+    });
     // Started from the event loop, so that even a start that fails at once can end it.
     MainThread::post(this, [this] { begin(); });
     return QCoreApplication::exec();

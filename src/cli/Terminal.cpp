@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include <QSocketNotifier>
+
+#include <termios.h>
 #include <unistd.h>
 
 namespace kivo::cli {
@@ -35,6 +38,40 @@ QString meter(double level) {
                            ? std::clamp(static_cast<int>(std::lround(level * kWidth)), 0, kWidth)
                            : 0;
     return QString(filled, QChar(0x2588)) + QString(kWidth - filled, QChar(0x00B7));
+}
+
+struct TerminalKeys::Saved {
+    termios settings{};
+};
+
+TerminalKeys::TerminalKeys(std::function<void(char key)> pressed)
+    : m_pressed(std::move(pressed)) {
+    termios settings{};
+    if (::isatty(STDIN_FILENO) != 1 || ::tcgetattr(STDIN_FILENO, &settings) != 0) {
+        return;
+    }
+    m_saved = std::make_unique<Saved>(Saved{settings});
+    settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+    auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+        char key = 0;
+        if (::read(STDIN_FILENO, &key, 1) != 1) {
+            notifier->setEnabled(false); // the terminal went away
+            return;
+        }
+        if (m_pressed) {
+            m_pressed(key);
+        }
+    });
+}
+
+TerminalKeys::~TerminalKeys() {
+    if (m_saved) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved->settings);
+    }
 }
 
 ModelMessages::ModelMessages(AppModel& model)

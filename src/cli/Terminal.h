@@ -25,6 +25,22 @@ void showStatus(const QString& text);
 // A bar of 12 cells for a level or fraction from 0 to 1.
 QString meter(double level);
 
+// Keys typed on the terminal while a recording runs, one at a time as they are pressed: the
+// terminal leaves line editing and echo off while this lives (and gets them back after). Does
+// nothing when stdin is not a terminal.
+class TerminalKeys : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TerminalKeys(std::function<void(char key)> pressed);
+    ~TerminalKeys() override;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+    std::function<void(char)> m_pressed;
+};
+
 // Prints each new notice and alert of the model to stderr, once.
 class ModelMessages : public QObject {
     Q_OBJECT

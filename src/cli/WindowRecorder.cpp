@@ -52,6 +52,14 @@ WindowRecorder::WindowRecorder(RecordingConfiguration configuration, std::option
 
 int WindowRecorder::run() {
     const StopSignals stopSignals([this] { stop(); });
+    const TerminalKeys keys([](char key) {
+        if (key == 'm' || key == 'M') {
+            const auto answer = RunningKivo::call(QStringLiteral("Mark"), {QString()});
+            if (answer.outcome != RunningKivo::Outcome::taken) {
+                printError(answer.message);
+            }
+        }
+    });
     MainThread::post(this, [this] { begin(); });
     return QCoreApplication::exec();
 }

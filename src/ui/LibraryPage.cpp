@@ -51,8 +51,8 @@ LibraryPage::LibraryPage(AppModel& model, DesktopActions& desktop, QWidget* pare
     , m_emptyMessage(makeLabel(QString(), 12, KivoTheme::muted, QFont::Normal, this))
     , m_player(new PlayerBar(model, this)) {
     // Filter bar.
-    m_search->setPlaceholderText(QStringLiteral("搜尋錄音名稱"));
-    m_search->setAccessibleName(QStringLiteral("搜尋錄音名稱"));
+    m_search->setPlaceholderText(QStringLiteral("搜尋錄音名稱或標記"));
+    m_search->setAccessibleName(QStringLiteral("搜尋錄音名稱或標記"));
     m_search->addAction(KivoSymbols::icon(QStringLiteral("magnifyingglass"), KivoTheme::muted),
                         QLineEdit::LeadingPosition);
     m_search->setClearButtonEnabled(true);

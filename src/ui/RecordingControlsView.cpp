@@ -61,6 +61,9 @@ RecordingControlsView::RecordingControlsView(AppModel& model, QWidget* parent)
 
     m_markerLabel->setObjectName(QStringLiteral("markerLabel"));
     m_markerLabel->setAccessibleName(QStringLiteral("標記名稱"));
+    m_markerLabel->setPlaceholderText(QStringLiteral("標記名稱"));
+    m_markerLabel->setToolTip(QStringLiteral("輸入標記名稱後按 Return；按 Esc 使用預設名稱"));
+    m_markerLabel->setStyleSheet(KivoTheme::fieldStyleSheet());
     m_markerLabel->setMaxLength(200);
     m_markerLabel->setFixedWidth(m_markerLabel->fontMetrics().horizontalAdvance(u'標') * 10);
     m_markerLabel->installEventFilter(this);
