@@ -978,6 +978,44 @@ void AppModel::rename(const RecordingRecord& record, const QString& name) {
     persistLibrary();
 }
 
+void AppModel::renameMarker(const RecordingRecord& record, qsizetype index, const QString& label) {
+    const QString cleaned = RecordingMarker::cleanLabel(label);
+    changeMarkers(record, index, [&](QList<RecordingMarker>& markers) {
+        if (cleaned.isEmpty()) {
+            return false;
+        }
+        markers[index].label = cleaned;
+        return true;
+    });
+}
+
+void AppModel::removeMarker(const RecordingRecord& record, qsizetype index) {
+    changeMarkers(record, index, [&](QList<RecordingMarker>& markers) {
+        markers.removeAt(index);
+        return true;
+    });
+}
+
+void AppModel::changeMarkers(const RecordingRecord& record, qsizetype index,
+                             const std::function<bool(QList<RecordingMarker>&)>& change) {
+    if (refusedWhileReadOnly()) {
+        return;
+    }
+    const auto found =
+        std::find_if(m_library.recordings.begin(), m_library.recordings.end(),
+                     [&](const RecordingRecord& stored) { return stored.id() == record.id(); });
+    if (found == m_library.recordings.end() || index < 0 || index >= found->markers().size()) {
+        return;
+    }
+    QList<RecordingMarker> markers = found->markers();
+    if (!change(markers)) {
+        return;
+    }
+    found->setMarkers(markers);
+    listChanged();
+    persistLibrary();
+}
+
 void AppModel::trash(const RecordingRecord& record) {
     // Another Kivo may have saved a newer library: ours must not overwrite it.
     if (refusedWhileReadOnly()) {

@@ -177,6 +177,11 @@ public:
     void applyPreset(const RecordingPreset& preset);
     void removePreset(const RecordingPreset& preset);
     void rename(const RecordingRecord& record, const QString& name);
+    // A stored record's marker `index` (in time order) gets a new label (cleaned; empty: left as
+    // it is), or is removed; saved like a rename. The library is the markers' truth from then
+    // on: the kept files keep the chapters and cue points they were written with.
+    void renameMarker(const RecordingRecord& record, qsizetype index, const QString& label);
+    void removeMarker(const RecordingRecord& record, qsizetype index);
     void trash(const RecordingRecord& record);
     void play(const RecordingRecord& record);
     void stopPlayback();
@@ -213,6 +218,9 @@ private:
     void findChosenSources();
     void takeSources(SourceCatalog::Lists lists);
     void finishStop(const std::optional<RecordingRecord>& record);
+    // Changes a stored record's markers when `change` says so, and saves the library.
+    void changeMarkers(const RecordingRecord& record, qsizetype index,
+                       const std::function<bool(QList<RecordingMarker>&)>& change);
     void finishRecovery(const RecoveryItem& item, const Result<RecordingRecord>& result);
     void storeRecord(const RecordingRecord& record);
     void setExportProgress(std::optional<double> progress);

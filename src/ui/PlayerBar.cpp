@@ -2,8 +2,10 @@
 
 #include "application/AppModel.h"
 #include "ui/KivoButton.h"
+#include "ui/KivoDialog.h"
 #include "ui/KivoSlider.h"
 #include "ui/KivoTheme.h"
+#include "ui/NameSheet.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -119,20 +121,50 @@ void PlayerBar::refresh() {
 }
 
 void PlayerBar::showMarkers() {
-    const RecordingRecord* record = playedRecord(m_model);
-    if (!record) {
+    const RecordingRecord* played = playedRecord(m_model);
+    if (!played) {
         return;
     }
+    const RecordingRecord record = *played; // the library may change under the menu
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("markersMenu"));
-    for (const RecordingMarker& marker : record->markers()) {
-        const double at = marker.at;
+    QMenu* rename = new QMenu(QStringLiteral("重新命名標記"), &menu);
+    QMenu* remove = new QMenu(QStringLiteral("刪除標記"), &menu);
+    for (qsizetype i = 0; i < record.markers().size(); ++i) {
+        const RecordingMarker& marker = record.markers()[i];
         // "&" in a label is shown, not taken as a shortcut letter.
-        menu.addAction(AppModel::clock(at) + QStringLiteral("\u3000") +
-                           QString(marker.label).replace(u'&', QStringLiteral("&&")),
-                       this, [this, at] { m_model.setPlaybackPosition(at); });
+        const QString text = AppModel::clock(marker.at) + QStringLiteral("\u3000") +
+                             QString(marker.label).replace(u'&', QStringLiteral("&&"));
+        menu.addAction(text, this, [this, at = marker.at] { m_model.setPlaybackPosition(at); });
+        rename->addAction(text, this, [this, record, i, label = marker.label] {
+            NameSheet::ask(
+                this, QStringLiteral("重新命名標記"), label,
+                [this, record, i](const QString& name) { m_model.renameMarker(record, i, name); });
+        });
+        remove->addAction(text, this, [this, record, i] { confirmRemoval(record, i); });
     }
+    menu.addSeparator();
+    menu.addMenu(rename);
+    menu.addMenu(remove);
     menu.exec(m_markers->mapToGlobal(QPoint(0, m_markers->height())));
+}
+
+void PlayerBar::confirmRemoval(const RecordingRecord& record, qsizetype index) {
+    auto* box = new KivoDialog(KivoDialog::Symbol::question, QStringLiteral("刪除標記？"),
+                               QStringLiteral("「%1」會從錄音紀錄中刪除；已保存的音檔不會改變。")
+                                   .arg(record.markers()[index].label),
+                               this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    KivoButton* cancel = box->addButton(QStringLiteral("取消"), KivoDialog::Role::cancel);
+    KivoButton* remove = box->addButton(QStringLiteral("刪除"), KivoDialog::Role::destructive);
+    box->setDefaultButton(cancel);
+    connect(box, &KivoDialog::buttonClicked, this, [this, remove, record, index](KivoButton* b) {
+        if (b == remove) {
+            m_model.removeMarker(record, index);
+        }
+    });
+    box->open();
 }
 
 void PlayerBar::toggle() {

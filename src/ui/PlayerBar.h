@@ -16,6 +16,7 @@ class QSlider;
 namespace kivo {
 
 class AppModel;
+class RecordingRecord;
 class KivoButton;
 
 class PlayerBar : public Panel {
@@ -36,6 +37,7 @@ private:
     void toggle();
     void seek(int milliseconds);
     void showMarkers();
+    void confirmRemoval(const RecordingRecord& record, qsizetype index);
 
     AppModel& m_model;
     KivoButton* m_toggle;

@@ -527,6 +527,13 @@ private slots:
         QVERIFY(!model->notice());
         model->rename(stored.recordings[1], QString(100, u'字'));
         QCOMPARE(stored_().recordings[1].name(), QString(80, u'字'));
+        const auto markersOf = [&] { return stored_().recordings[2].markers(); };
+        model->renameMarker(stored.recordings[2], 0, u" 期中考 "_s);
+        model->renameMarker(stored.recordings[2], 0, u"  "_s);
+        model->renameMarker(stored.recordings[2], 1, u"沒有這個"_s);
+        QCOMPARE(markersOf(), QList<RecordingMarker>({{12, u"期中考"_s}}));
+        model->removeMarker(stored.recordings[2], 0);
+        QVERIFY(markersOf().isEmpty());
 
         model->savePreset(u" 會議 "_s);
         model->savePreset(u"  "_s);

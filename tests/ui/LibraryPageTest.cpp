@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 using namespace kivo;
@@ -123,6 +124,7 @@ private slots:
         QTest::newRow("seek to the end") << u"seek"_s << true << 65.0;
         QTest::newRow("close") << u"close"_s << false << 0.0;
         QTest::newRow("Return plays") << u"key"_s << true << 0.0;
+        QTest::newRow("the second marker") << u"marker"_s << true << 42.5;
     }
 
     void playsOnlyWhenIdleWithThePlayerBarFollowing() {
@@ -143,7 +145,16 @@ private slots:
             click(page, 1, Button::play);
         }
         PlayerBar* bar = page.playerBar();
-        if (step == u"seek") {
+        if (step == u"marker") {
+            // The list of markers opens as a menu; its second entry jumps there.
+            QTimer::singleShot(0, [] {
+                QWidget* menu = QApplication::activePopupWidget();
+                QVERIFY(menu);
+                menu->actions().at(1)->trigger();
+                menu->close();
+            });
+            QTest::mouseClick(bar->markersButton(), Qt::LeftButton);
+        } else if (step == u"seek") {
             QTest::keyClick(bar->slider(), Qt::Key_End);
         } else if (step == u"toggle" || step == u"close") {
             QTest::mouseClick(step == u"toggle" ? bar->toggleButton() : bar->closeButton(),

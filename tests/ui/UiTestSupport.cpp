@@ -104,6 +104,10 @@ UiFixture::UiFixture(int records, QList<int> missing)
             document.recordings.append(
                 RecordingRecord(QUuid::createUuid(), QStringLiteral("錄音 %1").arg(i + 1),
                                 Date{820000000.0 - i * 3600.0}, 65.0 + i, configuration, files));
+            if (i == 1) {
+                document.recordings.back().setMarkers(
+                    {{10, QStringLiteral("開場")}, {42.5, QStringLiteral("問題")}});
+            }
         }
         storage->lockForWriting();
         storage->save(document);

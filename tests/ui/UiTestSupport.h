@@ -50,6 +50,7 @@ class UiFixture {
 public:
     // `records` recordings (newest first) are stored before the model starts; a record's file is
     // written unless listed in `missing` (by index), which instead keeps a second, track file.
+    // The second record has markers at 10 s and 42.5 s.
     explicit UiFixture(int records = 0, QList<int> missing = {});
 
     AppModel& model() { return *m_model; }

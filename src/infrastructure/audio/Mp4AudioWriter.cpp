@@ -147,6 +147,19 @@ void Mp4AudioWriter::finish(qint64 skippedSamples, qint64 presentedSamples,
     Q_ASSERT(skippedSamples >= 0 && presentedSamples >= 0);
     m_finished = true;
 
+    // More chapters than a chapter list holds go into a chapter track, whose titles are
+    // samples of a media data box of their own after the audio's.
+    if (chapters.size() > kMostListedChapters) {
+        beginBox("mdat");
+        m_chapterData = position();
+        for (const Chapter& chapter : chapters) {
+            const QByteArray title = firstCharactersWithinBytes(chapter.title, 1024).toUtf8();
+            put16(static_cast<std::uint16_t>(title.size()));
+            putBytes(title.constData(), static_cast<std::size_t>(title.size()));
+            m_chapterSizes.push_back(static_cast<std::uint32_t>(2 + title.size()));
+        }
+        endBox();
+    }
     writeMovie(skippedSamples, presentedSamples, chapters);
     flush();
 
@@ -338,7 +351,8 @@ void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples,
     putZeros(2 + 8);
     putMatrix();
     putZeros(6 * 4);
-    put32(2); // next track ID
+    const bool chapterTrack = !m_chapterSizes.empty();
+    put32(chapterTrack ? 3 : 2); // next track ID
     endBox();
 
     beginBox("trak");
@@ -367,6 +381,14 @@ void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples,
     put32(0); // width
     put32(0); // height
     endBox();
+
+    if (chapterTrack) {
+        beginBox("tref");
+        beginBox("chap");
+        put32(2); // the chapter track
+        endBox();
+        endBox();
+    }
 
     if (edited) {
         beginBox("edts");
@@ -436,7 +458,9 @@ void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples,
     endBox(); // minf
     endBox(); // mdia
     endBox(); // trak
-    if (!chapters.empty()) {
+    if (chapterTrack) {
+        writeChapterTrack(chapters, movieDuration, created);
+    } else if (!chapters.empty()) {
         beginBox("udta");
         writeChapterList(chapters);
         endBox();
@@ -445,12 +469,117 @@ void Mp4AudioWriter::writeMovie(qint64 skippedSamples, qint64 presentedSamples,
     Q_ASSERT(m_openBoxes.empty());
 }
 
+// The chapter track (track 2, disabled, referred to by the sound track's 'chap'): a text sample
+// per chapter, lasting until the next one begins, on the sample rate's time scale like the
+// movie; an empty edit puts the first chapter at its start.
+void Mp4AudioWriter::writeChapterTrack(const std::vector<Chapter>& chapters, qint64 movieDuration,
+                                       std::uint64_t created) {
+    const qint64 first = std::clamp<qint64>(chapters.front().start, 0, movieDuration);
+    const auto rate = static_cast<std::uint32_t>(m_stream.sampleRate);
+    beginBox("trak");
+    beginFullBox("tkhd", 1, 0);
+    put64(created);
+    put64(created);
+    put32(2); // track ID
+    put32(0);
+    put64(static_cast<std::uint64_t>(movieDuration));
+    putZeros(8);
+    putZeros(4 * 2); // layer, alternate group, volume, reserved
+    putMatrix();
+    putZeros(8); // width, height
+    endBox();
+    if (first > 0) {
+        beginBox("edts");
+        beginFullBox("elst", 1, 0);
+        put32(2);
+        put64(static_cast<std::uint64_t>(first)); // nothing until the first chapter
+        put64(~std::uint64_t(0));                 // media time −1: empty
+        put32(0x00010000);
+        put64(static_cast<std::uint64_t>(movieDuration - first));
+        put64(0);
+        put32(0x00010000);
+        endBox();
+        endBox();
+    }
+    beginBox("mdia");
+    beginFullBox("mdhd", 1, 0);
+    put64(created);
+    put64(created);
+    put32(rate);
+    put64(static_cast<std::uint64_t>(movieDuration - first));
+    put16(kUndeterminedLanguage);
+    put16(0);
+    endBox();
+    beginFullBox("hdlr", 0, 0);
+    put32(0);
+    putType("text");
+    putZeros(3 * 4);
+    putBytes("Chapters", 9);
+    endBox();
+    beginBox("minf");
+    beginFullBox("nmhd", 0, 0);
+    endBox();
+    beginBox("dinf");
+    beginFullBox("dref", 0, 0);
+    put32(1);
+    beginFullBox("url ", 0, 0x000001);
+    endBox();
+    endBox();
+    endBox();
+    beginBox("stbl");
+    beginFullBox("stsd", 0, 0);
+    put32(1);
+    beginBox("text");
+    putZeros(6);
+    put16(1);        // data reference
+    putZeros(4 + 4); // display flags, justification
+    putZeros(6);     // background colour
+    putZeros(8 + 8); // default text box, reserved
+    putZeros(2 + 2); // font number, face
+    putZeros(1 + 2); // reserved
+    putZeros(6);     // foreground colour
+    put8(0);         // no font name
+    endBox();
+    endBox();
+    beginFullBox("stts", 0, 0);
+    put32(static_cast<std::uint32_t>(chapters.size()));
+    for (std::size_t i = 0; i < chapters.size(); ++i) {
+        const qint64 start = std::clamp<qint64>(chapters[i].start, first, movieDuration);
+        const qint64 end = i + 1 < chapters.size()
+                               ? std::clamp<qint64>(chapters[i + 1].start, start, movieDuration)
+                               : movieDuration;
+        put32(1);
+        put32(static_cast<std::uint32_t>(end - start));
+    }
+    endBox();
+    beginFullBox("stsc", 0, 0);
+    put32(1);
+    put32(1); // from the first chunk on
+    put32(static_cast<std::uint32_t>(chapters.size()));
+    put32(1);
+    endBox();
+    beginFullBox("stsz", 0, 0);
+    put32(0);
+    put32(static_cast<std::uint32_t>(m_chapterSizes.size()));
+    for (const std::uint32_t size : m_chapterSizes) {
+        put32(size);
+    }
+    endBox();
+    beginFullBox("co64", 0, 0);
+    put32(1);
+    put64(static_cast<std::uint64_t>(m_chapterData));
+    endBox();
+    endBox(); // stbl
+    endBox(); // minf
+    endBox(); // mdia
+    endBox(); // trak
+}
+
 // The chapter list of the movie's user data ('chpl'): a count of one byte, then each chapter's
 // start in units of 100 ns and its title as UTF-8 of at most 255 bytes. A list holds at most 255
-// chapters; the later ones are left out.
+// chapters.
 void Mp4AudioWriter::writeChapterList(const std::vector<Chapter>& chapters) {
-    constexpr std::size_t kMostChapters = 255;
-    const std::size_t count = std::min(chapters.size(), kMostChapters);
+    const std::size_t count = std::min(chapters.size(), kMostListedChapters);
     beginFullBox("chpl", 1, 0);
     put32(0); // reserved
     put8(static_cast<std::uint8_t>(count));

@@ -19,6 +19,9 @@ namespace kivo {
 
 class Mp4AudioWriter {
 public:
+    // The most chapters a chapter list holds.
+    static constexpr std::size_t kMostListedChapters = 255;
+
     // What the sample description says about the AAC stream.
     struct Stream {
         int sampleRate = 0;             // Hz, below 65 536; also the movie's and media's time scale
@@ -49,8 +52,9 @@ public:
     // Writes the movie box and closes the file. The edit list presents `presentedSamples`
     // samples from `skippedSamples` into the decoded packets on; with no presented samples the
     // track has no edit list. `chapters` (in time order) go into a chapter list of the movie's
-    // user data, which players and FFmpeg read as the file's chapters. Nothing may be written
-    // afterwards. Throws PlatformError.
+    // user data ('chpl', at most kMostListedChapters), or beyond that into a chapter track;
+    // players and FFmpeg read either as the file's chapters. Nothing may be written afterwards.
+    // Throws PlatformError.
     void finish(qint64 skippedSamples, qint64 presentedSamples,
                 const std::vector<Chapter>& chapters = {});
 
@@ -92,6 +96,8 @@ private:
     void writeMovie(qint64 skippedSamples, qint64 presentedSamples,
                     const std::vector<Chapter>& chapters);
     void writeChapterList(const std::vector<Chapter>& chapters);
+    void writeChapterTrack(const std::vector<Chapter>& chapters, qint64 movieDuration,
+                           std::uint64_t created);
     void writeSampleDescription();
     void writeSampleTables();
 
@@ -120,6 +126,9 @@ private:
     qint64 m_mediaDuration = 0; // samples in all packets
     int m_largestPacket = 0;    // bytes
     bool m_finished = false;
+    // A chapter track's titles: where they begin in the file and the size of each.
+    qint64 m_chapterData = 0;
+    std::vector<std::uint32_t> m_chapterSizes;
 };
 
 } // namespace kivo

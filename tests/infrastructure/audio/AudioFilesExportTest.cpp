@@ -68,13 +68,13 @@ private:
         return track;
     }
     QString exported(const QList<Stereo>& tracks, qint64 frames, AudioOutputFormat format,
-                     bool highQuality) {
+                     bool highQuality, const QList<RecordingMarker>& markers = {}) {
         QStringList paths;
         for (const Stereo& track : tracks) {
             paths << newTrack(track);
         }
         const QString destination = newPath(fileExtension(format));
-        AudioFiles::exportTracks(paths, destination, frames, format, highQuality);
+        AudioFiles::exportTracks(paths, destination, frames, format, highQuality, {}, markers);
         return destination;
     }
     static void addQualityRows() {
@@ -191,6 +191,31 @@ private slots:
         for (const QJsonValue& object : {QJsonValue(stream), stream.value(u"format")}) {
             const qint64 rate = object[u"bit_rate"_s].toString().toLongLong();
             QVERIFY2(std::abs(rate - bitRate) < bitRate / 10, qPrintable(QString::number(rate)));
+        }
+        QCOMPARE(decodedBytes(destination).size(), frames * 2 * qint64{sizeof(float)});
+    }
+
+    // Every marker is a chapter, also past the 255 of a chapter list (a chapter track then),
+    // starting where it was marked, to the millisecond, titled exactly; the audio is unchanged.
+    void aacKeepsEveryMarkerAsAChapter_data() {
+        QTest::addColumn<int>("count");
+        QTest::newRow("a chapter list") << 3;
+        QTest::newRow("a chapter track") << 300;
+    }
+    void aacKeepsEveryMarkerAsAChapter() {
+        QFETCH(int, count);
+        constexpr qint64 frames = 10 * 48000;
+        QList<RecordingMarker> markers;
+        for (int i = 0; i < count; ++i) {
+            markers.append({0.5 + i * 9.0 / count, u"標記 %1 🙋🏽‍♀️"_s.arg(i + 1)});
+        }
+        const QString destination = exported({noise(frames)}, frames, kAac, false, markers);
+        const QJsonArray chapters = probeFile(destination).value(u"chapters").toArray();
+        QCOMPARE(chapters.size(), count);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(chapters[i][u"tags"_s][u"title"_s].toString(), markers[i].label);
+            const double start = chapters[i][u"start_time"_s].toString().toDouble();
+            QVERIFY2(std::abs(start - markers[i].at) < 0.001, qPrintable(QString::number(start)));
         }
         QCOMPARE(decodedBytes(destination).size(), frames * 2 * qint64{sizeof(float)});
     }
