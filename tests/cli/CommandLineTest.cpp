@@ -34,6 +34,11 @@ private slots:
         row("rename abc 新名字", "rename abc 新名字");
         row("trash abc", "trash abc");
         row("play abc", "play abc");
+        row("play abc --from-marker 2", "play abc 2");
+        row("markers abc", "markers abc");
+        row("status --json", "status json");
+        row("play abc --from-marker 0", "選項 --from-marker 需要一個從 1 起算的標記編號。");
+        row("status --all", "未知的選項：--all");
         row("presets", "presets");
         row("record --seconds 2147484",
             "選項 --seconds 需要一個大於 0、不超過 2147483 的秒數：2147484");
@@ -58,7 +63,8 @@ private slots:
         try {
             const Invocation i = parse(line.split(u' '));
             const QStringList commands =
-                u"record devices apps list recover rename trash presets play help"_s.split(u' ');
+                u"record devices apps list recover rename trash presets play markers status help"_s
+                    .split(u' ');
             QStringList parts{commands[static_cast<int>(i.command)]};
             if (i.command == Command::record) {
                 // Options change the stored defaults, one field each.
@@ -75,10 +81,15 @@ private slots:
                       << (i.json ? u"json"_s : QString());
             } else if (i.command == Command::recover) {
                 parts << i.id.value_or(u"-"_s) << (i.all ? u"all"_s : u"-"_s);
+            } else if (i.command == Command::status) {
+                parts << (i.json ? u"json"_s : QString());
             } else if (i.id) {
                 parts << *i.id;
                 if (i.command == Command::rename) {
                     parts << i.name;
+                }
+                if (i.fromMarker) {
+                    parts << QString::number(*i.fromMarker);
                 }
             }
             got = parts.join(u' ');

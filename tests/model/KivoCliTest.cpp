@@ -174,6 +174,9 @@ private slots:
         QCOMPARE(markers.size(), 1);
         QCOMPARE(markers[0][u"label"_s].toString(), u"決定"_s);
         QVERIFY(markers[0][u"at"_s].toDouble() < markedAt);
+        const QString id = record.value(u"id").toString();
+        QVERIFY(cli.run(u"markers "_s + id).out.endsWith(u"\t決定\n"_s));
+        QCOMPARE(cli.run(u"play "_s + id + u" --from-marker 2"_s).code, 4);
         QVERIFY(record.value(u"duration").toDouble() >= elapsed - 1.0);
         const auto frames = static_cast<qint64>((elapsed - 1.0) * 48000);
         const StereoSamples audio =
