@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSlider>
 #include <QTest>
 
@@ -199,6 +200,30 @@ private slots:
         QCOMPARE(row->width(), width);
     }
 
+    // The latest marker's label: Return keeps what was typed, Escape gives back the default.
+    // Past a thousand markers the recording takes no more, and says so.
+    void markersAreNamedInTheBarUpToAThousand() {
+        UiFixture fixture(1);
+        RecordingControlsView controls(fixture.model());
+        run(fixture, controls, u"main mark"_s);
+        auto* field = qobject_cast<QLineEdit*>(named(&controls, u"markerLabel"_s));
+        const auto last = [&] { return fixture.model().markers().back().label; };
+        field->setText(u"  期末考  "_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(last(), u"期末考"_s);
+        field->setText(u"打錯了"_s);
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(last(), u"標記 1"_s);
+        QCOMPARE(field->text(), u"標記 1"_s);
+        for (int i = 1; i < RecordingMarker::kMaximumCount; ++i) {
+            fixture.model().addMarker();
+        }
+        QCOMPARE(last(), u"標記 1000"_s);
+        fixture.model().addMarker();
+        QCOMPARE(fixture.model().markers().size(), RecordingMarker::kMaximumCount);
+        QCOMPARE(*fixture.model().notice(), u"一段錄音最多 1000 個標記，無法再加入。"_s);
+    }
+
     void recentListShowsTheTwoNewest_data() {
         QTest::addColumn<int>("records");
         QTest::addColumn<QStringList>("names");
@@ -235,18 +260,22 @@ private slots:
             u"sourcesSummary:系統聲音＋麥克風 · 系統預設麥克風 formatChoice(off) systemGainRow "
             u"microphoneGainRow"_s;
         const QString mute = u" muteButton:麥克風靜音"_s;
-        row("idle", "", "", "mainButton:開始錄音 pauseButton:暫停(off)",
+        row("idle", "", "", "markButton:加入標記(off) mainButton:開始錄音 pauseButton:暫停(off)",
             "modeCard_system:系統聲音 microphoneSwitch devicePicker formatChoice systemGainRow "
             "microphoneGainRow");
         row("starting", "holdStart main", "start",
-            "busyIndicator mainButton:開始錄音(off) pauseButton:暫停(off)", locked);
-        row("recording", "main", "start", "mainButton:停止並保存 pauseButton:暫停", locked + mute);
-        row("paused", "main pause", "start pause", "mainButton:停止並保存 pauseButton:繼續",
-            locked + mute);
-        row("resumed", "main pause pause", "start pause resume",
-            "mainButton:停止並保存 pauseButton:暫停", locked + mute);
+            "busyIndicator markButton:加入標記(off) mainButton:開始錄音(off) pauseButton:暫停(off)",
+            locked);
+        const QString open = u"markButton:加入標記 mainButton:停止並保存 pauseButton:"_s;
+        row("recording", "main", "start", open + u"暫停"_s, locked + mute);
+        row("paused", "main pause", "start pause", open + u"繼續"_s, locked + mute);
+        row("marked while paused", "main pause mark", "start pause",
+            u"markerLabel:標記 1 "_s + open + u"繼續"_s, locked + mute);
+        row("resumed", "main pause pause", "start pause resume", open + u"暫停"_s, locked + mute);
         row("saving", "holdStop main main", "start stop",
-            "busyIndicator:0% mainButton:開始錄音(off) pauseButton:暫停(off)", locked);
+            "busyIndicator:0% markButton:加入標記(off) mainButton:開始錄音(off) "
+            "pauseButton:暫停(off)",
+            locked);
     }
 
     void recorderStatesShowOnTheBarAndLockEditing() {
@@ -261,7 +290,9 @@ private slots:
         // The recent recording cannot be played while the recorder is busy.
         page += steps.isEmpty() ? u" playButton"_s : u" playButton(off)"_s;
         QCOMPARE(fixture.backend().calls.join(u' '), calls);
-        QCOMPARE(shownControls(&controls, u"busyIndicator mainButton pauseButton"_s), bar);
+        QCOMPARE(shownControls(&controls,
+                               u"busyIndicator markerLabel markButton mainButton pauseButton"_s),
+                 bar);
         QCOMPARE(shownControls(&studio, u"modeCard_system microphoneSwitch devicePicker "
                                         u"sourcesSummary formatChoice systemGainRow "
                                         u"microphoneGainRow muteButton playButton"_s),
