@@ -53,6 +53,13 @@ def BindShortcuts(self, session, shortcuts, _parent, options, sender):
                    {'shortcuts': dbus.Array(bound, signature='(sa{sv})')})
 
 
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
+def ListShortcuts(self, session, options, sender):
+    return respond(self, sender, options['handle_token'],
+                   {'shortcuts': dbus.Array(mockobject.sessions.get(session, []),
+                                            signature='(sa{sv})')})
+
+
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
 def Activate(self, shortcut):
     for session, bound in mockobject.sessions.items():

@@ -8,6 +8,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
+#include <algorithm>
+
 namespace {
 
 // One shortcut as the portal passes it: (sa{sv}).
@@ -107,9 +109,34 @@ void GlobalShortcuts::start() {
                         give(Availability::unavailable);
                         return;
                     }
-                    bind();
+                    bindUnlessBound();
                 });
     });
+}
+
+void GlobalShortcuts::bindUnlessBound() {
+    // The desktop keeps what the person confirmed once: asking again would show its dialog at
+    // every start.
+    request(QStringLiteral("ListShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()},
+            [this](uint response, const QVariantMap& results) {
+                const auto listed = results.value(QStringLiteral("shortcuts"));
+                const auto bound =
+                    listed.canConvert<QDBusArgument>()
+                        ? qdbus_cast<QList<PortalShortcut>>(listed.value<QDBusArgument>())
+                        : QList<PortalShortcut>();
+                const bool all = std::all_of(
+                    m_shortcuts.begin(), m_shortcuts.end(), [&](const Shortcut& shortcut) {
+                        return std::any_of(bound.begin(), bound.end(),
+                                           [&](const auto& one) { return one.id == shortcut.id; });
+                    });
+                if (response != 0 || !all) {
+                    bind();
+                    return;
+                }
+                takeTriggers(listed);
+                give(Availability::bound);
+            });
 }
 
 void GlobalShortcuts::bind() {

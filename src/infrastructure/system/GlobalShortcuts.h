@@ -2,10 +2,10 @@
 
 // Shortcuts that work wherever the focus is, through the desktop portal's GlobalShortcuts
 // interface (offered by KDE's portal and newer GNOME ones; on Wayland the only way a program
-// gets a key of its own). At start() Kivo opens a session and binds its shortcuts, each with a
-// preferred trigger; the desktop's own dialog lets the person confirm or change them, and the
-// portal reports the triggers bound. A desktop without the interface is no error: available()
-// stays false and nothing is shown.
+// gets a key of its own). At start() Kivo opens a session and, unless the desktop lists them
+// bound already, binds its shortcuts, each with a preferred trigger; the desktop's own dialog
+// lets the person confirm or change them, and the portal reports the triggers bound. A desktop
+// without the interface is no error: available() stays false and nothing is shown.
 //
 // Main thread only.
 
@@ -65,6 +65,8 @@ private:
     // and gives `then` the request's Response (a failed call as response 2).
     void request(const QString& method, QList<QVariant> arguments, Answer then);
     void listen(const QString& requestPath);
+    // Binds the shortcuts unless the portal lists them bound already.
+    void bindUnlessBound();
     void bind();
     void takeTriggers(const QVariant& shortcuts);
     void give(Availability availability);
