@@ -40,6 +40,21 @@ std::optional<RecordingRecord> findRecord(const AppModel& model, const QString& 
     return std::nullopt;
 }
 
+// The record `id` of a library that could be read; else says why, with the exit code in `failed`.
+std::optional<RecordingRecord> readableRecord(const AppModel& model, const QString& id,
+                                              int& failed) {
+    if (model.alertMessage() && model.library().recordings.isEmpty()) {
+        printError(*model.alertMessage());
+        failed = kExitLibraryUnavailable;
+        return std::nullopt;
+    }
+    auto record = findRecord(model, id);
+    if (!record) {
+        failed = kExitNotFound;
+    }
+    return record;
+}
+
 // Writing needs the library: the model says why it is not available.
 bool writable(const AppModel& model) {
     if (model.storageAvailable()) {
@@ -212,13 +227,10 @@ int listPresets(AppModel& model) {
 }
 
 int playRecord(AppModel& model, const Invocation& invocation) {
-    if (model.alertMessage() && model.library().recordings.isEmpty()) {
-        printError(*model.alertMessage());
-        return kExitLibraryUnavailable;
-    }
-    const auto record = findRecord(model, *invocation.id);
+    int failed = kExitOk;
+    const auto record = readableRecord(model, *invocation.id, failed);
     if (!record) {
-        return kExitNotFound;
+        return failed;
     }
     const auto& markers = record->markers();
     if (invocation.fromMarker && *invocation.fromMarker > markers.size()) {
@@ -266,13 +278,10 @@ int playRecord(AppModel& model, const Invocation& invocation) {
 }
 
 int listMarkers(AppModel& model, const Invocation& invocation) {
-    if (model.alertMessage() && model.library().recordings.isEmpty()) {
-        printError(*model.alertMessage());
-        return kExitLibraryUnavailable;
-    }
-    const auto record = findRecord(model, *invocation.id);
+    int failed = kExitOk;
+    const auto record = readableRecord(model, *invocation.id, failed);
     if (!record) {
-        return kExitNotFound;
+        return failed;
     }
     qsizetype number = 0;
     for (const RecordingMarker& marker : record->markers()) {
