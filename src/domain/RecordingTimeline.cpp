@@ -28,7 +28,7 @@ void RecordingTimeline::resume(double at) {
 }
 
 std::optional<double> RecordingTimeline::position(double at) const {
-    if (!m_started || m_pauseStarted) {
+    if (!m_started || (m_pauseStarted && at >= *m_pauseStarted)) {
         return std::nullopt;
     }
     if (at < m_intervalStarted.value_or(*m_started)) {

@@ -18,9 +18,13 @@ public:
     void resume(double at);
 
     bool isPaused() const { return m_pauseStarted.has_value(); }
+    // The moment the current pause began, while paused.
+    std::optional<double> pausedAt() const { return m_pauseStarted; }
 
-    // Recording time of moment `at`, not clamped; none when not started, paused, or `at` is before
-    // the start of the current run of recording (audio stamped before the latest resume).
+    // Recording time of moment `at`, not clamped; none when not started, when `at` is before the
+    // start of the current run of recording (audio stamped before the latest resume), or while
+    // paused when `at` lies in the pause (what was captured before it still counts: it reaches
+    // the writer a little later).
     std::optional<double> position(double at) const;
     // Recording time elapsed at `at`, never negative; fixed at the pause moment while paused.
     double elapsed(double at) const;

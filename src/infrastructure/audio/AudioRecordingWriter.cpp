@@ -133,10 +133,26 @@ void AudioRecordingWriter::resume(HostSeconds at) {
     m_queue->sync([this, at] { m_timeline.resume(at); });
 }
 
-void AudioRecordingWriter::setGains(float system, float microphone) {
-    m_queue->async([this, system, microphone] {
-        m_gains[index(AudioSource::system)] = clampedGain(system);
-        m_gains[index(AudioSource::microphone)] = clampedGain(microphone);
+void AudioRecordingWriter::setGains(float system, float microphone,
+                                    std::optional<HostSeconds> from) {
+    m_queue->async([this, system, microphone, from] {
+        for (const auto& [source, gain] : {std::pair{AudioSource::system, system},
+                                           std::pair{AudioSource::microphone, microphone}}) {
+            auto& changes = m_gainChanges[index(source)];
+            if (!from) {
+                changes.clear();
+                m_gains[index(source)] = clampedGain(gain);
+                continue;
+            }
+            // A slider dragged for long while a source delivers nothing: the oldest are taken
+            // up at once.
+            constexpr std::size_t kMostPending = 64;
+            while (changes.size() >= kMostPending) {
+                m_gains[index(source)] = changes.front().gain;
+                changes.pop_front();
+            }
+            changes.push_back({*from, clampedGain(gain)});
+        }
     });
 }
 
@@ -164,8 +180,24 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
         return;
     }
 
+    auto& changes = m_gainChanges[index(source)];
+    while (!changes.empty() && changes.front().from <= hostTime) {
+        m_gains[index(source)] = changes.front().gain;
+        changes.pop_front();
+    }
+    // Captured before a pause began and delivered after: only what lies before the pause.
+    const PcmBuffer* kept = &buffer;
+    PcmBuffer cut;
+    if (const auto pausedAt = m_timeline.pausedAt()) {
+        const auto before = std::llround((*pausedAt - hostTime) * kWorkingSampleRate);
+        if (before < buffer.frameLength()) {
+            cut = buffer;
+            cut.setFrameLength(std::max<qint64>(before, 0));
+            kept = &cut;
+        }
+    }
     try {
-        const float peak = track->append(buffer, *position, m_gains[index(source)]);
+        const float peak = track->append(*kept, *position, m_gains[index(source)]);
         auto& held = m_peaks[index(source)];
         held = std::max(held.value_or(0.0F), peak);
         keepTracksTogether(source);

@@ -21,6 +21,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -89,7 +90,10 @@ public:
     // Any thread, never waits: hands the buffer to the queue.
     void appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime);
     // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
-    void setGains(float system, float microphone);
+    // With `from` (host time), the new gains apply to the audio captured from then on, however
+    // late it arrives: a source's buffers reach the writer some time after they were captured,
+    // and a gain moved at second 10 must not change what was heard at second 9.8.
+    void setGains(float system, float microphone, std::optional<HostSeconds> from = std::nullopt);
 
     // Adds a marker at host time `at`, placed on the recording's timeline (a pause's moment while
     // paused), and rewrites the manifest with it, forced to disk, before `completion` runs on
@@ -155,6 +159,13 @@ private:
     RecordingTimeline m_timeline;
     QList<RecordingMarker> m_markersAdded; // in the order added; the manifest's are sorted
     std::array<float, 2> m_gains{};
+    // Gains set with a moment, by AudioSource, oldest first: taken up by the first buffer of the
+    // source captured at or after it.
+    struct GainChange {
+        HostSeconds from = 0;
+        float gain = 1;
+    };
+    std::array<std::deque<GainChange>, 2> m_gainChanges;
     std::array<float, 2> m_levels{};               // reported last
     std::array<std::optional<float>, 2> m_peaks{}; // since the last report, by AudioSource
     double m_lastLevelTime = 0.0;

@@ -257,7 +257,7 @@ void AudioCaptureService::resume() {
 
 void AudioCaptureService::setGains(float system, float microphone) {
     if (m_writer) {
-        m_writer->setGains(system, microphone);
+        m_writer->setGains(system, microphone, hostNow());
     }
 }
 

@@ -137,8 +137,10 @@ private slots:
     }
 
     // Buffers before the start, stamped inside a pause or unstamped are left out: the last
-    // buffer lands at 103.0 − 100.0 − 1.5 s of pause. Levels come at most every 80 ms, after
-    // the gains, which are limited to 0…1, each the peak since the last (0.75 at 103.05).
+    // buffer lands at 103.0 − 100.0 − 1.5 s of pause; one captured before the pause and
+    // delivered during it keeps what lies before the pause. Levels come at most every 80 ms,
+    // after the gains, which are limited to 0…1, each the peak since the last (0.75 at 103.05);
+    // gains set for a moment apply to what was captured from then on.
     void buffersOutsideTheTimelineAreNotWritten() {
         std::vector<std::tuple<double, float, float>> levels;
         double now = 0.0;
@@ -149,6 +151,7 @@ private slots:
         });
         writer.activate(100.0);
         writer.setGains(1.4F, -0.2F);
+        writer.setGains(0.5F, 0.0F, 103.09); // for what is captured from 103.09 on
         for (const auto& [at, value] : {std::pair{99.99, 0.5F},
                                         {101.5, 0.5F},
                                         {102.0, 0.5F},
@@ -158,6 +161,12 @@ private slots:
                                         {qQNaN(), 0.5F}}) {
             if (at == 101.5) {
                 writer.pause(101.0);
+                // Captured 5 ms before the pause, delivered during it: those 5 ms count.
+                writer.queue().sync([&] {
+                    now = at;
+                    writer.append(test::stereoBuffer(480, 0.3F, 0.3F), AudioSource::system,
+                                  100.995);
+                });
             } else if (at == 102.0) {
                 writer.resume(102.5);
             }
@@ -169,13 +178,18 @@ private slots:
         }
         const auto result = test::finishAndWait(writer, 103.5);
         QVERIFY(result.ok());
-        QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{{103.0, 0.25F, 0.0F},
-                                                                        {103.09, 0.75F, 0.0F}}));
+        QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{
+                             {101.5, 0.3F, 0.0F}, {103.0, 0.25F, 0.0F}, {103.09, 0.75F, 0.0F}}));
         const auto left = test::readTrackFile(track(writer, "system.caf")).left;
         QCOMPARE(left.size(), std::size_t(72000 + 4320 + 480));
-        QVERIFY(std::all_of(left.begin(), left.begin() + 72000, [](float s) { return s == 0; }));
+        QVERIFY(std::all_of(left.begin(), left.begin() + 47760, [](float s) { return s == 0; }));
+        QCOMPARE(left[47760], 0.3F);
+        QCOMPARE(left[47999], 0.3F);
+        QVERIFY(std::all_of(left.begin() + 48000, left.begin() + 72000,
+                            [](float s) { return s == 0; }));
         QCOMPARE(left[72000], 0.25F);
         QCOMPARE(left[74400], 0.75F);
+        QCOMPARE(left[76320], 0.25F); // 0.5 at the gain set for 103.09
         QCOMPARE(result.value().duration(), 2.0);
     }
 

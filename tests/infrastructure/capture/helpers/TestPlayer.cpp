@@ -2,10 +2,15 @@
 //   kivo_test_player [--name NAME] DEVICE,SIGNAL,FREQUENCY,AMPLITUDE,START,DURATION...
 // one playback stream each, on a sink or "default", a "tone" (sine) or "clicks" (2 ms of it every
 // 0.5 s from 0.25 s), opening START seconds after launch and lasting DURATION seconds or
-// "forever". Prints "playing N" when stream N has opened and "done N" when it has finished.
+// "forever". Prints "playing N" once stream N has handed the server its first 100 ms (so that it
+// plays), and "done N" when it has finished. The server holds 40 ms ahead (more would make
+// PipeWire choose a longer graph cycle); so that a busy machine does not leave holes in what the
+// tests record, the player runs at a real-time priority where it may.
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
+
+#include <sched.h>
 
 #include <chrono>
 #include <cmath>
@@ -14,12 +19,15 @@
 #include <cstring>
 #include <numbers>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr int kRate = 48000;
 constexpr int kChunkFrames = 480;
+constexpr int kAheadFrames = kRate / 25;    // 40 ms
+constexpr int kAnnounceFrames = kRate / 10; // 100 ms
 
 struct StreamSpec {
     char device[128] = {};
@@ -33,7 +41,7 @@ void play(const char* name, const StreamSpec& spec, int number,
     std::this_thread::sleep_until(launch + std::chrono::duration<double>(spec.start));
     const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
     const auto any = static_cast<uint32_t>(-1);
-    const pa_buffer_attr attributes{any, kRate / 25 * 8, any, any, any}; // 40 ms ahead
+    const pa_buffer_attr attributes{any, kAheadFrames * 8, any, any, any};
     int error = 0;
     const bool toDefault = std::strcmp(spec.device, "default") == 0;
     pa_simple* stream =
@@ -43,8 +51,12 @@ void play(const char* name, const StreamSpec& spec, int number,
         std::fprintf(stderr, "kivo_test_player: stream %d: %s\n", number, pa_strerror(error));
         std::exit(1);
     }
-    std::printf("playing %d\n", number);
-    std::fflush(stdout);
+    auto announce = [number, announced = false]() mutable {
+        if (!std::exchange(announced, true)) {
+            std::printf("playing %d\n", number);
+            std::fflush(stdout);
+        }
+    };
     const bool forever = std::strcmp(spec.duration, "forever") == 0;
     const long total = forever ? -1L : std::lround(std::atof(spec.duration) * kRate);
     const bool clicks = std::strcmp(spec.signal, "clicks") == 0;
@@ -62,7 +74,11 @@ void play(const char* name, const StreamSpec& spec, int number,
             std::fprintf(stderr, "kivo_test_player: stream %d: %s\n", number, pa_strerror(error));
             std::exit(1);
         }
+        if (frame + kChunkFrames >= kAnnounceFrames) {
+            announce(); // the server starts playing once it holds that much
+        }
     }
+    announce();
     pa_simple_drain(stream, &error);
     pa_simple_free(stream);
     std::printf("done %d\n", number);
@@ -87,6 +103,9 @@ int main(int argc, char** argv) {
         }
         specs.push_back(spec);
     }
+    // Where the system lets it (as root), a busy machine does not keep the player from writing.
+    const sched_param priority{10};
+    sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &priority);
     const auto launch = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < specs.size(); ++i) {
