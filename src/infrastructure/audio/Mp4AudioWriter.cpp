@@ -147,13 +147,17 @@ void Mp4AudioWriter::finish(qint64 skippedSamples, qint64 presentedSamples,
     Q_ASSERT(skippedSamples >= 0 && presentedSamples >= 0);
     m_finished = true;
 
-    // More chapters than a chapter list holds go into a chapter track, whose titles are
-    // samples of a media data box of their own after the audio's.
-    if (chapters.size() > kMostListedChapters) {
+    // More chapters than a chapter list holds, or a title longer than its 255 bytes (80
+    // characters of emoji sequences can be), go into a chapter track, whose titles are samples
+    // of a media data box of their own after the audio's.
+    const bool longTitle = std::any_of(chapters.begin(), chapters.end(), [](const Chapter& c) {
+        return c.title.toUtf8().size() > 255;
+    });
+    if (chapters.size() > kMostListedChapters || longTitle) {
         beginBox("mdat");
         m_chapterData = position();
         for (const Chapter& chapter : chapters) {
-            const QByteArray title = firstCharactersWithinBytes(chapter.title, 1024).toUtf8();
+            const QByteArray title = firstCharactersWithinBytes(chapter.title, 0xFFFF).toUtf8();
             put16(static_cast<std::uint16_t>(title.size()));
             putBytes(title.constData(), static_cast<std::size_t>(title.size()));
             m_chapterSizes.push_back(static_cast<std::uint32_t>(2 + title.size()));

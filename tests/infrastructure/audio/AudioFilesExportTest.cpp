@@ -201,13 +201,20 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::newRow("a chapter list") << 3;
         QTest::newRow("a chapter track") << 300;
+        QTest::newRow("a title past 255 bytes") << -2;
     }
     void aacKeepsEveryMarkerAsAChapter() {
         QFETCH(int, count);
         constexpr qint64 frames = 10 * 48000;
+        // A negative count: that many markers, the last labelled with 80 long emoji sequences.
+        const bool longTitle = count < 0;
+        count = std::abs(count);
         QList<RecordingMarker> markers;
         for (int i = 0; i < count; ++i) {
             markers.append({0.5 + i * 9.0 / count, u"標記 %1 🙋🏽‍♀️"_s.arg(i + 1)});
+        }
+        if (longTitle) {
+            markers.back().label = u"👩🏽‍👩🏽‍👧🏽‍👦🏽"_s.repeated(80);
         }
         const QString destination = exported({noise(frames)}, frames, kAac, false, markers);
         const QJsonArray chapters = probeFile(destination).value(u"chapters").toArray();
