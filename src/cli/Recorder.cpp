@@ -90,16 +90,9 @@ void Recorder::stop() {
 }
 
 void Recorder::showProgress() {
-    if (const auto progress = m_model.exportProgress()) {
-        showStatus(QStringLiteral("正在保存 %1 %2%")
-                       .arg(meter(*progress))
-                       .arg(static_cast<int>(std::floor(*progress * 100.0))));
-        return;
-    }
     const AudioLevels levels = m_model.coordinator().levels();
-    showStatus(QStringLiteral("%1  系統 %2  麥克風 %3")
-                   .arg(AppModel::clock(m_model.coordinator().elapsed()), meter(levels.system),
-                        meter(levels.microphone)));
+    showStatus(recordingLine(m_model.exportProgress(), m_model.coordinator().elapsed(),
+                             levels.system, levels.microphone));
 }
 
 } // namespace kivo::cli

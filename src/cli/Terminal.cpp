@@ -74,6 +74,17 @@ TerminalKeys::~TerminalKeys() {
     }
 }
 
+QString recordingLine(std::optional<double> saving, double elapsed, double system,
+                      double microphone) {
+    if (saving) {
+        return QStringLiteral("正在保存 %1 %2%")
+            .arg(meter(*saving))
+            .arg(static_cast<int>(std::floor(*saving * 100.0)));
+    }
+    return QStringLiteral("%1  系統 %2  麥克風 %3")
+        .arg(AppModel::clock(elapsed), meter(system), meter(microphone));
+}
+
 ModelMessages::ModelMessages(AppModel& model)
     : m_model(model) {
     connect(&model, &AppModel::changed, this, &ModelMessages::flush);

@@ -24,6 +24,10 @@ bool stderrIsTerminal();
 void showStatus(const QString& text);
 // A bar of 12 cells for a level or fraction from 0 to 1.
 QString meter(double level);
+// The line a recording shows on a terminal: the save's progress while it saves, else the clock
+// and both levels.
+QString recordingLine(std::optional<double> saving, double elapsed, double system,
+                      double microphone);
 
 // Keys typed on the terminal while a recording runs, one at a time as they are pressed: the
 // terminal leaves line editing and echo off while this lives (and gets them back after). Does

@@ -21,22 +21,6 @@ namespace {
 
 constexpr int kPollMilliseconds = 200;
 
-QString stateText(const QString& state) {
-    if (state == u"starting") {
-        return QStringLiteral("正在啟動");
-    }
-    if (state == u"recording") {
-        return QStringLiteral("錄音中");
-    }
-    if (state == u"paused") {
-        return QStringLiteral("已暫停");
-    }
-    if (state == u"saving") {
-        return QStringLiteral("正在保存");
-    }
-    return QStringLiteral("準備就緒");
-}
-
 } // namespace
 
 WindowRecorder::WindowRecorder(RecordingConfiguration configuration, std::optional<double> seconds)
@@ -110,16 +94,10 @@ void WindowRecorder::poll() {
         return;
     }
     const double progress = m_properties.value(QStringLiteral("SaveProgress")).toDouble();
-    if (progress >= 0.0) {
-        showStatus(QStringLiteral("正在保存 %1 %2%")
-                       .arg(meter(progress))
-                       .arg(static_cast<int>(std::floor(progress * 100.0))));
-        return;
-    }
-    showStatus(QStringLiteral("%1  系統 %2  麥克風 %3")
-                   .arg(AppModel::clock(m_properties.value(QStringLiteral("Elapsed")).toDouble()),
-                        meter(m_properties.value(QStringLiteral("SystemLevel")).toDouble()),
-                        meter(m_properties.value(QStringLiteral("MicrophoneLevel")).toDouble())));
+    showStatus(recordingLine(progress >= 0.0 ? std::optional(progress) : std::nullopt,
+                             m_properties.value(QStringLiteral("Elapsed")).toDouble(),
+                             m_properties.value(QStringLiteral("SystemLevel")).toDouble(),
+                             m_properties.value(QStringLiteral("MicrophoneLevel")).toDouble()));
 }
 
 void WindowRecorder::finish() {
@@ -179,7 +157,10 @@ int printStatus(const AppModel& model, bool json) {
         printLine(QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact)));
         return kExitOk;
     }
-    printLine(QStringLiteral("狀態：") + stateText(state) +
+    // The running Kivo's own status line ("錄音中", "正在復原", …).
+    const QString shown = running ? properties.value(QStringLiteral("Status")).toString()
+                                  : QStringLiteral("準備就緒");
+    printLine(QStringLiteral("狀態：") + shown +
               (running ? QString() : QStringLiteral("（Kivo 視窗沒有在執行）")));
     printLine(QStringLiteral("時間：") + AppModel::clock(elapsed));
     printLine(QStringLiteral("上次錄音：") + (name.isEmpty() ? QStringLiteral("（沒有）") : name));

@@ -49,6 +49,13 @@ const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
+// A list of shortcuts as the portal answers it, (sa{sv}) each; empty when it is not one.
+QList<PortalShortcut> shortcutsIn(const QVariant& value) {
+    return value.canConvert<QDBusArgument>()
+               ? qdbus_cast<QList<PortalShortcut>>(value.value<QDBusArgument>())
+               : QList<PortalShortcut>();
+}
+
 QString pathOf(const QVariant& value) {
     return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path()
                                                : value.toString();
@@ -121,10 +128,7 @@ void GlobalShortcuts::bindUnlessBound() {
             {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()},
             [this](uint response, const QVariantMap& results) {
                 const auto listed = results.value(QStringLiteral("shortcuts"));
-                const auto bound =
-                    listed.canConvert<QDBusArgument>()
-                        ? qdbus_cast<QList<PortalShortcut>>(listed.value<QDBusArgument>())
-                        : QList<PortalShortcut>();
+                const auto bound = shortcutsIn(listed);
                 const bool all = std::all_of(
                     m_shortcuts.begin(), m_shortcuts.end(), [&](const Shortcut& shortcut) {
                         return std::any_of(bound.begin(), bound.end(),
@@ -226,10 +230,7 @@ void GlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
 }
 
 void GlobalShortcuts::takeTriggers(const QVariant& shortcuts) {
-    if (!shortcuts.canConvert<QDBusArgument>()) {
-        return;
-    }
-    const auto bound = qdbus_cast<QList<PortalShortcut>>(shortcuts.value<QDBusArgument>());
+    const auto bound = shortcutsIn(shortcuts);
     for (Shortcut& shortcut : m_shortcuts) {
         shortcut.trigger.clear();
         for (const PortalShortcut& one : bound) {
