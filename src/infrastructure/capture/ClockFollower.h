@@ -16,14 +16,12 @@
 // Not thread-safe: the thread of the record stream that owns it.
 
 #include "infrastructure/AudioUnits.h"
+#include "infrastructure/capture/FractionalResampler.h"
 
 #include <QtGlobal>
 
 #include <functional>
-#include <memory>
 #include <vector>
-
-struct soxr;
 
 namespace kivo {
 
@@ -41,9 +39,7 @@ public:
     // `interleaved` holds frames × 2 samples; `time` is the capture time of the first one.
     using Output = std::function<void(const float* interleaved, Frames frames, HostSeconds time)>;
 
-    // Throws PlatformError when the resampler cannot be set up.
     ClockFollower();
-    ~ClockFollower();
     ClockFollower(const ClockFollower&) = delete;
     ClockFollower& operator=(const ClockFollower&) = delete;
 
@@ -64,12 +60,10 @@ public:
     double correction() const { return m_correction; }
 
 private:
-    struct Deleter {
-        void operator()(soxr* resampler) const;
-    };
-    void handOn(qint64 frames, const Output& output);
+    // Hands on what m_out holds.
+    void handOn(const Output& output);
 
-    std::unique_ptr<soxr, Deleter> m_resampler;
+    FractionalResampler m_resampler;
     double m_start = 0.0;         // capture time of the first frame out after the restart
     qint64 m_handedOn = 0;        // frames out since the restart
     double m_expectedOut = 0.0;   // frames out the frames pushed since the restart amount to
