@@ -107,6 +107,7 @@ AudioRecordingWriter::~AudioRecordingWriter() {
 
 void AudioRecordingWriter::activate(HostSeconds at) {
     m_queue->sync([this, at] {
+        takeInboxes(); // delivered before the recording began: not written
         m_timeline.start(at);
         m_active = true;
         try {
@@ -124,18 +125,23 @@ void AudioRecordingWriter::activate(HostSeconds at) {
 
 void AudioRecordingWriter::pause(HostSeconds at) {
     m_queue->sync([this, at] {
+        takeInboxes();
         m_timeline.pause(at);
         m_startsAtFirstFrameFrom.reset();
     });
 }
 
 void AudioRecordingWriter::resume(HostSeconds at) {
-    m_queue->sync([this, at] { m_timeline.resume(at); });
+    m_queue->sync([this, at] {
+        takeInboxes();
+        m_timeline.resume(at);
+    });
 }
 
 void AudioRecordingWriter::setGains(float system, float microphone,
                                     std::optional<HostSeconds> from) {
     m_queue->async([this, system, microphone, from] {
+        takeInboxes(); // received before: the old gains
         for (const auto& [source, gain] : {std::pair{AudioSource::system, system},
                                            std::pair{AudioSource::microphone, microphone}}) {
             auto& changes = m_gainChanges[index(source)];
@@ -156,6 +162,22 @@ void AudioRecordingWriter::setGains(float system, float microphone,
     });
 }
 
+void AudioRecordingWriter::receive(AudioSource source, const AudioFragment& fragment) {
+    if (m_inboxes[index(source)].put(fragment)) {
+        m_queue->async([this, source] {
+            m_inboxes[index(source)].take(
+                [&](const AudioFragment& waiting) { write(waiting, source); });
+        });
+    }
+}
+
+void AudioRecordingWriter::takeInboxes() {
+    for (const auto source : {AudioSource::system, AudioSource::microphone}) {
+        m_inboxes[index(source)].take(
+            [&](const AudioFragment& waiting) { write(waiting, source); });
+    }
+}
+
 void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime) {
     m_queue->async(
         [this, buffer = std::move(buffer), source, hostTime] { append(buffer, source, hostTime); });
@@ -164,6 +186,21 @@ void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, Hos
 void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
                                   HostSeconds hostTime) {
     Q_ASSERT(m_queue->isCurrent());
+    const auto frames = buffer.frameLength();
+    if (buffer.format() == kWorkingFormat && frames > 0) {
+        std::vector<float> interleaved(static_cast<std::size_t>(frames * 2));
+        for (qint64 i = 0; i < frames; ++i) {
+            interleaved[static_cast<std::size_t>(2 * i)] =
+                buffer.channel(0)[static_cast<std::size_t>(i)];
+            interleaved[static_cast<std::size_t>(2 * i + 1)] =
+                buffer.channel(1)[static_cast<std::size_t>(i)];
+        }
+        write(AudioFragment{interleaved.data(), frames, hostTime}, source);
+    }
+}
+
+void AudioRecordingWriter::write(const AudioFragment& fragment, AudioSource source) {
+    const HostSeconds hostTime = fragment.time;
     if (!m_active || m_failure || !std::isfinite(hostTime)) {
         return;
     }
@@ -186,18 +223,13 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
         changes.pop_front();
     }
     // Captured before a pause began and delivered after: only what lies before the pause.
-    const PcmBuffer* kept = &buffer;
-    PcmBuffer cut;
+    AudioFragment kept = fragment;
     if (const auto pausedAt = m_timeline.pausedAt()) {
         const auto before = std::llround((*pausedAt - hostTime) * kWorkingSampleRate);
-        if (before < buffer.frameLength()) {
-            cut = buffer;
-            cut.setFrameLength(std::max<qint64>(before, 0));
-            kept = &cut;
-        }
+        kept.frames = std::clamp<Frames>(before, 0, fragment.frames);
     }
     try {
-        const float peak = track->append(*kept, *position, m_gains[index(source)]);
+        const float peak = track->append(kept, *position, m_gains[index(source)]);
         auto& held = m_peaks[index(source)];
         held = std::max(held.value_or(0.0F), peak);
         keepTracksTogether(source);
@@ -254,6 +286,7 @@ const std::vector<qint64>& AudioRecordingWriter::trackEnds() {
 
 void AudioRecordingWriter::abandonEmptySession() {
     m_queue->sync([this] {
+        takeInboxes();
         m_active = false;
         const bool receivedAudio = std::any_of(m_tracks.begin(), m_tracks.end(), [](const auto& t) {
             return t && t->receivedFrames() > 0;
@@ -274,6 +307,7 @@ void AudioRecordingWriter::abandonEmptySession() {
 void AudioRecordingWriter::finish(HostSeconds at,
                                   std::function<void(Result<RecordingRecord>)> completion) {
     m_queue->async([this, at, completion = std::move(completion)] {
+        takeInboxes();
         auto result = Result<RecordingRecord>::capture([&] { return finishOnQueue(at); });
         if (completion) {
             completion(std::move(result));

@@ -11,7 +11,9 @@
 #include "domain/RecordingTimeline.h"
 #include "domain/RecoveryManifest.h"
 #include "domain/Result.h"
+#include "infrastructure/audio/AudioFragment.h"
 #include "infrastructure/audio/AudioSource.h"
+#include "infrastructure/audio/FragmentInbox.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/concurrency/SerialQueue.h"
 #include "infrastructure/files/FileOperations.h"
@@ -85,9 +87,13 @@ public:
     // when they are not written (they failed, or could not be started). Writer queue.
     std::optional<qint64> framesSavedWhileRecording() const;
 
-    // Writer queue only.
+    // Any thread, never waits: the way captured audio comes in. The fragment is copied into the
+    // source's inbox, which the queue takes about every FragmentInbox::kBatchFrames, and before
+    // every other operation (a pause, a gain change, the finish) that concerns what came before.
+    void receive(AudioSource source, const AudioFragment& fragment);
+    // Writer queue only: writes a buffer of the working format (planar) at once.
     void append(const PcmBuffer& buffer, AudioSource source, HostSeconds hostTime);
-    // Any thread, never waits: hands the buffer to the queue.
+    // Any thread, never waits: hands the buffer to the queue on its own.
     void appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime);
     // Any thread, never waits. Gains are limited to 0…1; buffers queued before keep the old gains.
     // With `from` (host time), the new gains apply to the audio captured from then on, however
@@ -139,6 +145,10 @@ public:
     static constexpr double kLevelInterval = 0.08;
 
 private:
+    // Writes a fragment on the timeline, with its source's gain; the first failure stops writing.
+    void write(const AudioFragment& fragment, AudioSource source);
+    // Writes what waits in the inboxes.
+    void takeInboxes();
     void closeTracks();
     // Rewrites the manifest with the markers added so far, in time order. Throws.
     void writeMarkers();
@@ -153,6 +163,7 @@ private:
     RecordingConfiguration m_configuration;
     RecoveryManifest m_manifest;
     QString m_directory;
+    std::array<FragmentInbox, 2> m_inboxes; // by AudioSource
 
     // Writer queue only, after construction.
     std::array<std::unique_ptr<AudioTrack>, 2> m_tracks; // by AudioSource

@@ -11,17 +11,22 @@ namespace kivo {
 
 namespace {
 
-// Interleaves `left` and `right` into `out`, times `gain`; returns the largest magnitude
-// written. Kept apart from append() so that the running maximum stays in a register.
-float interleaveWithGain(const float* left, const float* right, float* out, qint64 frames,
-                         float gain) {
+// Copies `frames` interleaved frames times `gain` into `out` (the samples themselves at a gain of
+// 1); returns the largest magnitude. Kept apart so that the running maximum stays in a register.
+float copyWithGain(const float* in, float* out, qint64 frames, float gain) {
     float largest = 0.0f;
-    for (qint64 i = 0; i < frames; ++i) {
-        const float l = gain * left[i];
-        const float r = gain * right[i];
-        out[2 * i] = l;
-        out[2 * i + 1] = r;
-        largest = std::max(largest, std::max(std::fabs(l), std::fabs(r)));
+    for (qint64 i = 0; i < frames * 2; ++i) {
+        const float v = gain * in[i];
+        out[i] = v;
+        largest = std::max(largest, std::fabs(v));
+    }
+    return largest;
+}
+
+float largestOf(const float* in, qint64 frames) {
+    float largest = 0.0f;
+    for (qint64 i = 0; i < frames * 2; ++i) {
+        largest = std::max(largest, std::fabs(in[i]));
     }
     return largest;
 }
@@ -49,8 +54,7 @@ float AudioTrack::append(const PcmBuffer& buffer, TimelineSeconds at, float gain
         // Frames still held by the previous converter are dropped with it.
         m_inputFormat = buffer.format();
         m_converter.reset();
-        // Buffers already in the working format (all that the capture delivers) are used as
-        // they are: converting them would only copy them.
+        // Buffers already in the working format are used as they are.
         if (buffer.format() != kWorkingFormat) {
             try {
                 m_converter = std::make_unique<SampleConverter>(buffer.format());
@@ -66,31 +70,44 @@ float AudioTrack::append(const PcmBuffer& buffer, TimelineSeconds at, float gain
 
     const PcmBuffer resampled = working ? PcmBuffer() : m_converter->convert(buffer);
     const PcmBuffer& converted = working ? buffer : resampled;
-    const qint64 convertedFrames = converted.frameLength();
-    if (convertedFrames == 0) {
+    const qint64 frames = converted.frameLength();
+    m_unpacked.resize(static_cast<std::size_t>(frames * 2));
+    const auto left = converted.channel(0);
+    const auto right = converted.channel(1);
+    for (qint64 i = 0; i < frames; ++i) {
+        m_unpacked[static_cast<std::size_t>(2 * i)] = left[static_cast<std::size_t>(i)];
+        m_unpacked[static_cast<std::size_t>(2 * i + 1)] = right[static_cast<std::size_t>(i)];
+    }
+    return append(AudioFragment{m_unpacked.data(), frames, 0.0}, at, gain);
+}
+
+float AudioTrack::append(const AudioFragment& fragment, TimelineSeconds at, float gain) {
+    if (fragment.frames <= 0 || isClosed()) {
         return 0.0f;
     }
-
     const qint64 start = framesForSeconds(std::isnan(at) ? 0.0 : std::max(at, 0.0));
     if (m_position < start) {
         pad(start);
     }
 
     // Frames that would land before the end of the file are dropped.
-    const qint64 skip = std::clamp<qint64>(m_position - start, 0, convertedFrames);
-    const qint64 count = convertedFrames - skip;
+    const qint64 skip = std::clamp<qint64>(m_position - start, 0, fragment.frames);
+    const qint64 count = fragment.frames - skip;
     if (count < 1) {
         return 0.0f;
     }
-
-    // The file's layout is made here, with the gain, in one pass.
-    if (m_interleaved.size() < static_cast<std::size_t>(count * 2)) {
-        m_interleaved.resize(static_cast<std::size_t>(count * 2));
+    const float* first = fragment.interleaved + skip * 2;
+    float peak = 0.0f;
+    if (gain == 1.0f) {
+        peak = largestOf(first, count);
+        m_file->writeInterleaved(first, count);
+    } else {
+        if (m_interleaved.size() < static_cast<std::size_t>(count * 2)) {
+            m_interleaved.resize(static_cast<std::size_t>(count * 2));
+        }
+        peak = copyWithGain(first, m_interleaved.data(), count, gain);
+        m_file->writeInterleaved(m_interleaved.data(), count);
     }
-    const float peak =
-        interleaveWithGain(converted.channel(0).data() + skip, converted.channel(1).data() + skip,
-                           m_interleaved.data(), count, gain);
-    m_file->writeInterleaved(m_interleaved.data(), count);
     m_position += count;
     m_receivedFrames += count;
     return std::min(peak, 1.0f);

@@ -1,13 +1,15 @@
 #pragma once
 
-// The temporary recording of one source: buffers of any format are converted to the working
-// format, multiplied by the source's gain and written into the source's track file at the frame
-// of their timeline time. Gaps become silence; audio that would land before the end of the file
-// is dropped, so the file never rewinds. Frame n of every track is timeline time n / 48 000 s.
+// The temporary recording of one source: captured fragments (and buffers of any format, converted
+// to the working format) are multiplied by the source's gain and written into the source's track
+// file at the frame of their timeline time; the fragments' interleaved layout is the file's. Gaps
+// become silence; audio that would land before the end of the file is dropped, so the file never
+// rewinds. Frame n of every track is timeline time n / 48 000 s.
 //
 // Not thread-safe and without locks: the session writer uses it on its queue only, except for
 // syncToDisk().
 
+#include "infrastructure/audio/AudioFragment.h"
 #include "infrastructure/audio/CafWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/audio/SampleConverter.h"
@@ -36,6 +38,8 @@ public:
     // converted and PlatformError when converting or writing fails; the counters then stay as
     // they were.
     float append(const PcmBuffer& buffer, TimelineSeconds at, float gain);
+    // The same for captured audio (its host time is not used). Throws PlatformError.
+    float append(const AudioFragment& fragment, TimelineSeconds at, float gain);
 
     // Appends silence until position() reaches `toFrame`, in writes of at most 4096 frames.
     // Does nothing when closed or already there. Throws PlatformError; position() then counts
@@ -72,6 +76,7 @@ private:
     qint64 m_receivedFrames = 0;
     qint64 m_position = 0;
     std::vector<float> m_interleaved; // the gained frames of each append, reused
+    std::vector<float> m_unpacked;    // a planar buffer's frames, interleaved, reused
 };
 
 } // namespace kivo

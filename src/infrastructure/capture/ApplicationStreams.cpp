@@ -20,7 +20,7 @@ std::optional<qint32> processIDOf(const pa_proplist* properties) {
 } // namespace
 
 ApplicationStreams::ApplicationStreams(PulseConnection& connection, qint32 applicationPID,
-                                       bool onPipeWire, CaptureSource::FragmentHandler onFragment,
+                                       bool onPipeWire, FragmentHandler onFragment,
                                        CaptureSource::FailureHandler onFailure)
     : MonitorStreams(connection, std::move(onFragment), std::move(onFailure))
     , m_pid(applicationPID)

@@ -22,8 +22,7 @@ public:
     // `onPipeWire`: the server is PipeWire, which hands an application's own stream to its
     // record streams one graph cycle before the output plays it.
     ApplicationStreams(PulseConnection& connection, qint32 applicationPID, bool onPipeWire,
-                       CaptureSource::FragmentHandler onFragment,
-                       CaptureSource::FailureHandler onFailure);
+                       FragmentHandler onFragment, CaptureSource::FailureHandler onFailure);
 
 private:
     void openFirst() override;

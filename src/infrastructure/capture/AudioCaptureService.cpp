@@ -212,9 +212,7 @@ void AudioCaptureService::startSource(CaptureSource& source, AudioSource kind,
     auto writer = m_writer;
     try {
         source.start(
-            [writer, kind](PcmBuffer fragment, HostSeconds hostTime) {
-                writer->appendAsync(std::move(fragment), kind, hostTime);
-            },
+            [writer, kind](const AudioFragment& fragment) { writer->receive(kind, fragment); },
             std::move(onSourceFailure));
     } catch (const CaptureStartError& error) {
         rethrowForUser(error, kind == AudioSource::microphone);

@@ -6,7 +6,7 @@
 
 namespace kivo {
 
-CaptureMixer::CaptureMixer(Output output)
+CaptureMixer::CaptureMixer(FragmentHandler output)
     : m_output(std::move(output)) {}
 
 qint64 CaptureMixer::frameAt(HostSeconds hostTime) {
@@ -23,8 +23,8 @@ void CaptureMixer::removeInput(quint64 input) {
     }
 }
 
-void CaptureMixer::push(quint64 input, const float* interleaved, Frames frames,
-                        HostSeconds hostTime) {
+void CaptureMixer::push(quint64 input, const AudioFragment& fragment) {
+    const auto [interleaved, frames, hostTime] = fragment;
     const auto found = m_inputs.find(input);
     if (found == m_inputs.end() || frames <= 0 || !std::isfinite(hostTime)) {
         return;
@@ -67,14 +67,13 @@ void CaptureMixer::place(const float* interleaved, Frames frames, qint64 start) 
     const auto skip = std::max<qint64>(*m_start - start, 0);
     const auto offset = static_cast<std::size_t>(start + skip - *m_start);
     const auto needed = static_cast<std::size_t>(end - *m_start);
-    if (m_left.size() < needed) {
-        m_left.resize(needed, 0.0F);
-        m_right.resize(needed, 0.0F);
+    if (m_held.size() < needed * 2) {
+        m_held.resize(needed * 2, 0.0F);
     }
-    for (auto i = skip; i < frames; ++i) {
-        const auto at = offset + static_cast<std::size_t>(i - skip);
-        m_left[at] += interleaved[2 * i];
-        m_right[at] += interleaved[2 * i + 1];
+    float* into = m_held.data() + offset * 2;
+    const float* from = interleaved + skip * 2;
+    for (qint64 i = 0; i < (frames - skip) * 2; ++i) {
+        into[i] += from[i];
     }
     m_end = std::max(m_end, end);
 }
@@ -112,24 +111,18 @@ void CaptureMixer::emitReady() {
 void CaptureMixer::emitUpTo(qint64 frame) {
     const auto count = std::min(frame, m_end) - *m_start;
     if (count > 0) {
-        PcmBuffer buffer(kWorkingFormat, count);
-        buffer.setFrameLength(count);
-        const auto n = static_cast<std::ptrdiff_t>(count);
-        std::copy(m_left.begin(), m_left.begin() + n, buffer.channel(0).begin());
-        std::copy(m_right.begin(), m_right.begin() + n, buffer.channel(1).begin());
-        m_left.erase(m_left.begin(), m_left.begin() + n);
-        m_right.erase(m_right.begin(), m_right.begin() + n);
         const auto time = static_cast<double>(*m_start) / kWorkingSampleRate;
-        *m_start += count;
         if (m_output) {
-            m_output(std::move(buffer), time);
+            m_output(AudioFragment{m_held.data(), count, time});
         }
+        // The held frames move to the front; the vector keeps its capacity.
+        m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(count * 2));
+        *m_start += count;
     }
     if (frame > *m_start) {
         // Frames before `frame` are done even where nothing was held: later audio for them is
         // late.
-        m_left.clear();
-        m_right.clear();
+        m_held.clear();
         m_start = frame;
         m_end = std::max(m_end, frame);
     }

@@ -1,8 +1,8 @@
 #pragma once
 
 // Sums the stamped fragments of several record streams (an application's playback streams, or
-// the outputs' monitors while the default output changes) into one stream of working-format
-// buffers, each stamped with the capture time of its first frame.
+// the outputs' monitors while the default output changes) into one stream of fragments, each
+// stamped with the capture time of its first frame.
 //
 // The streams deliver independently and their fragments start at different moments, so the
 // mixer places every fragment on one grid of frames of the monotonic clock (frame n is the
@@ -18,7 +18,7 @@
 //
 // Not thread-safe: one thread (the pulse thread) drives it; the output runs synchronously on it.
 
-#include "infrastructure/audio/PcmBuffer.h"
+#include "infrastructure/audio/AudioFragment.h"
 
 #include <QtGlobal>
 
@@ -36,9 +36,7 @@ public:
     static constexpr qint64 kMinOutputFrames = 480; // smaller ready stretches wait for more
     static constexpr qint64 kJoinFrames = 2;
 
-    using Output = std::function<void(PcmBuffer buffer, HostSeconds hostTime)>;
-
-    explicit CaptureMixer(Output output);
+    explicit CaptureMixer(FragmentHandler output);
 
     // An input the mixer waits for. Adding an input twice changes nothing.
     void addInput(quint64 input);
@@ -46,9 +44,8 @@ public:
     void removeInput(quint64 input);
     bool hasInput(quint64 input) const { return m_inputs.count(input) != 0; }
 
-    // Adds `frames` interleaved stereo frames of `input`, the first captured at `hostTime`.
-    // Fragments of unknown inputs are ignored.
-    void push(quint64 input, const float* interleaved, Frames frames, HostSeconds hostTime);
+    // Adds a fragment of `input`. Fragments of unknown inputs are ignored.
+    void push(quint64 input, const AudioFragment& fragment);
 
     // Hands on every frame that lies before `hostTime`, whoever has delivered it (for when no
     // input delivers at all).
@@ -64,15 +61,14 @@ private:
     void emitUpTo(qint64 frame);
     void emitReady();
 
-    Output m_output;
+    FragmentHandler m_output;
     struct Input {
         std::optional<qint64> next; // grid frame after its last delivered frame
     };
     std::map<quint64, Input> m_inputs;
     std::optional<qint64> m_start; // grid frame of the first frame held
     qint64 m_end = 0;              // grid frame after the last frame held
-    std::vector<float> m_left;     // held frames, channel 0, from m_start
-    std::vector<float> m_right;    // held frames, channel 1, from m_start
+    std::vector<float> m_held;     // held frames, interleaved, from m_start
 };
 
 } // namespace kivo

@@ -1,22 +1,21 @@
 #pragma once
 
-#include "infrastructure/audio/PcmBuffer.h"
+#include "infrastructure/audio/AudioFragment.h"
 #include "infrastructure/capture/CaptureFailure.h"
 
 #include <functional>
 
 namespace kivo {
 
-// A source of a recording's audio: the microphone, or what the computer plays. It delivers
-// fragments of 48 000 Hz stereo float audio, each stamped with the host time of its first frame,
-// and reports at most one failure of each kind.
+// A source of a recording's audio: the microphone, or what the computer plays. It delivers its
+// audio as fragments (AudioFragment: 48 000 Hz stereo float, interleaved, stamped with the host
+// time of the first frame), and reports at most one failure of each kind.
 //
 // Threads: start, stop, hasDeliveredUntil and destruction on one thread (the main thread). The
 // handlers run on the pulse thread, except that stop() hands the last fragments on from its own
-// thread; they must not block (enqueue and return).
+// thread; they must not block (copy and return).
 class CaptureSource {
 public:
-    using FragmentHandler = std::function<void(PcmBuffer fragment, HostSeconds hostTime)>;
     using FailureHandler = std::function<void(const CaptureFailure& failure)>;
 
     virtual ~CaptureSource() = default;

@@ -54,7 +54,7 @@ void ClockFollower::handOn(const Output& output) {
         return;
     }
     if (output) {
-        output(m_out.data(), frames, m_start + secondsOf(m_handedOn));
+        output(AudioFragment{m_out.data(), frames, m_start + secondsOf(m_handedOn)});
     }
     m_handedOn += frames;
 }

@@ -16,6 +16,7 @@
 // Not thread-safe: the thread of the record stream that owns it.
 
 #include "infrastructure/AudioUnits.h"
+#include "infrastructure/audio/AudioFragment.h"
 #include "infrastructure/capture/FractionalResampler.h"
 
 #include <QtGlobal>
@@ -36,8 +37,7 @@ public:
     static constexpr double kMaxCorrection = 1e-3; // relative rate
     static constexpr int kErrorsKept = 5;          // reports the median is taken over
 
-    // `interleaved` holds frames × 2 samples; `time` is the capture time of the first one.
-    using Output = std::function<void(const float* interleaved, Frames frames, HostSeconds time)>;
+    using Output = FragmentHandler;
 
     ClockFollower();
     ClockFollower(const ClockFollower&) = delete;

@@ -7,9 +7,6 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <algorithm>
-#include <cmath>
-
 namespace kivo {
 
 namespace {
@@ -111,8 +108,10 @@ std::unique_ptr<RecordStream>
 MicrophoneCapture::makeStream(const RecordStream::Settings& settings) {
     return std::make_unique<RecordStream>(
         *m_connection, settings,
-        [this](const float* interleaved, Frames frames, HostSeconds hostTime) {
-            gather(interleaved, frames, hostTime);
+        [this](const AudioFragment& fragment) {
+            if (m_onFragment) {
+                m_onFragment(fragment);
+            }
         },
         [this](RecordStream::Change what) {
             if (what == RecordStream::Change::moved) {
@@ -149,7 +148,6 @@ void MicrophoneCapture::checkStall() {
     }
     if (verdict == QuietWatch::Verdict::reopen) {
         m_stream->handOnHeldBack();
-        deliverGathered();
         auto stream = makeStream(m_stream->settings());
         try {
             stream->connect();
@@ -184,46 +182,9 @@ void MicrophoneCapture::stopLocked() {
         m_stream->handOnHeldBack();
     }
     m_stream.reset();
-    deliverGathered();
     m_running = false;
     m_onFragment = nullptr;
     m_onFailure = nullptr;
-}
-
-void MicrophoneCapture::gather(const float* interleaved, Frames frames, HostSeconds hostTime) {
-    if (!m_left.empty()) {
-        const auto expected =
-            m_gatheredTime + static_cast<double>(m_left.size()) / kWorkingSampleRate;
-        if (std::abs(hostTime - expected) * kWorkingSampleRate > 1.0) {
-            deliverGathered(); // not contiguous: a buffer of its own
-        }
-    }
-    if (m_left.empty()) {
-        m_gatheredTime = hostTime;
-    }
-    for (qint64 i = 0; i < frames; ++i) {
-        m_left.push_back(interleaved[2 * i]);
-        m_right.push_back(interleaved[2 * i + 1]);
-    }
-    if (static_cast<qint64>(m_left.size()) >= kFragmentFrames) {
-        deliverGathered();
-    }
-}
-
-void MicrophoneCapture::deliverGathered() {
-    const auto frames = static_cast<qint64>(m_left.size());
-    if (frames == 0) {
-        return;
-    }
-    PcmBuffer buffer(kWorkingFormat, frames);
-    buffer.setFrameLength(frames);
-    std::copy(m_left.begin(), m_left.end(), buffer.channel(0).begin());
-    std::copy(m_right.begin(), m_right.end(), buffer.channel(1).begin());
-    m_left.clear();
-    m_right.clear();
-    if (m_onFragment) {
-        m_onFragment(std::move(buffer), m_gatheredTime);
-    }
 }
 
 bool MicrophoneCapture::hasDeliveredUntil(HostSeconds hostTime) const {

@@ -54,9 +54,6 @@ private:
     void checkStall();
     void stopLocked();
     void change(const QString& description);
-    void gather(const float* interleaved, Frames frames, HostSeconds hostTime);
-    // Hands on the frames gathered so far as one fragment.
-    void deliverGathered();
 
     std::shared_ptr<PulseConnection> m_connection;
     std::optional<quint32> m_sourceIndex;
@@ -68,11 +65,6 @@ private:
     bool m_running = false;              // start() succeeded; changes are reported only then
     pa_time_event* m_watchdog = nullptr; // checks for a stuck stream while running
     QuietWatch m_quiet;                  // whether the stuck stream was reopened
-    // Fragments joined into buffers of about kFragmentFrames (a server may deliver a few frames
-    // at a time): the channels so far and the stamp of their first frame.
-    std::vector<float> m_left;
-    std::vector<float> m_right;
-    double m_gatheredTime = 0.0;
 };
 
 } // namespace kivo

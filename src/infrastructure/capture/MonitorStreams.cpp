@@ -17,8 +17,7 @@ constexpr double kStallSeconds = 0.3;
 
 } // namespace
 
-MonitorStreams::MonitorStreams(PulseConnection& connection,
-                               CaptureSource::FragmentHandler onFragment,
+MonitorStreams::MonitorStreams(PulseConnection& connection, FragmentHandler onFragment,
                                CaptureSource::FailureHandler onFailure)
     : m_connection(connection)
     , m_onFailure(std::move(onFailure))
@@ -97,10 +96,8 @@ quint64 MonitorStreams::open(RecordStream::Settings settings, bool throwing) {
     const auto id = m_nextId++;
     auto stream = std::make_unique<RecordStream>(
         m_connection, std::move(settings),
-        [this, id](const float* interleaved, Frames frames, HostSeconds hostTime) {
-            audio(id, interleaved, frames, hostTime);
-        },
-        nullptr, [this, id](int error) { streamEnded(id, error); });
+        [this, id](const AudioFragment& fragment) { audio(id, fragment); }, nullptr,
+        [this, id](int error) { streamEnded(id, error); });
     try {
         stream->connect();
     } catch (const PlatformError&) {
@@ -138,15 +135,14 @@ void MonitorStreams::fail(CaptureFailureKind kind, const QString& description) {
     }
 }
 
-void MonitorStreams::audio(quint64 id, const float* interleaved, Frames frames,
-                           HostSeconds hostTime) {
+void MonitorStreams::audio(quint64 id, const AudioFragment& fragment) {
     if (m_streams.count(id) == 0) {
         return;
     }
     if (m_delivered.insert(id).second) {
         delivering(id);
     }
-    m_mixer.push(id, interleaved, frames, hostTime);
+    m_mixer.push(id, fragment);
 }
 
 void MonitorStreams::streamEnded(quint64 id, int error) {

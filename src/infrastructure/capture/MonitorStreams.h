@@ -37,7 +37,7 @@ class MonitorStreams {
 public:
     static constexpr qint64 kFragmentFrames = 960; // 20 ms, each stream's
 
-    MonitorStreams(PulseConnection& connection, CaptureSource::FragmentHandler onFragment,
+    MonitorStreams(PulseConnection& connection, FragmentHandler onFragment,
                    CaptureSource::FailureHandler onFailure);
     // Cancels the queries and closes the streams; call close() first to keep what they hold.
     virtual ~MonitorStreams();
@@ -106,7 +106,7 @@ private:
     static void onTick(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
                        void* userdata);
     Query* addQuery(std::function<void(const void* info)> then);
-    void audio(quint64 id, const float* interleaved, Frames frames, HostSeconds hostTime);
+    void audio(quint64 id, const AudioFragment& fragment);
     void streamEnded(quint64 id, int error);
 
     CaptureSource::FailureHandler m_onFailure;

@@ -74,7 +74,7 @@ struct RecordStreamCallbacks {
     }
 };
 
-RecordStream::RecordStream(PulseConnection& connection, Settings settings, AudioHandler onAudio,
+RecordStream::RecordStream(PulseConnection& connection, Settings settings, FragmentHandler onAudio,
                            ChangeHandler onChange, EndHandler onEnd)
     : m_connection(connection)
     , m_settings(std::move(settings))

@@ -46,14 +46,11 @@ public:
 
     enum class Change { moved, suspended, resumed };
 
-    // `interleaved` holds frames × 2 samples; `hostTime` is the capture time of the first one.
-    using AudioHandler =
-        std::function<void(const float* interleaved, Frames frames, HostSeconds hostTime)>;
     using ChangeHandler = std::function<void(Change change)>;
     // The stream failed or was ended by the server; `error` is libpulse's error code.
     using EndHandler = std::function<void(int error)>;
 
-    RecordStream(PulseConnection& connection, Settings settings, AudioHandler onAudio,
+    RecordStream(PulseConnection& connection, Settings settings, FragmentHandler onAudio,
                  ChangeHandler onChange, EndHandler onEnd);
     // Disconnects without calling any handler.
     ~RecordStream();

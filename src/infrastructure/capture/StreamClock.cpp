@@ -12,7 +12,7 @@ constexpr qint64 kChannels = ClockFollower::kChannels;
 
 } // namespace
 
-StreamClock::StreamClock(ClockFollower::Output output, bool playedOneCycleLater)
+StreamClock::StreamClock(FragmentHandler output, bool playedOneCycleLater)
     : m_output(std::move(output))
     , m_playedOneCycleLater(playedOneCycleLater) {}
 

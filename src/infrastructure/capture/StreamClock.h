@@ -49,7 +49,7 @@ public:
     // `output` receives the stamped audio. `playedOneCycleLater`: the stream is taken one graph
     // cycle before the output plays its audio (an application's own stream on PipeWire), so the
     // stamps move one cycle later.
-    StreamClock(ClockFollower::Output output, bool playedOneCycleLater);
+    StreamClock(FragmentHandler output, bool playedOneCycleLater);
 
     // A fragment taken from the stream at `now`. Returns whether a latency report is wanted.
     bool take(const float* interleaved, Frames frames, HostSeconds now);
@@ -80,7 +80,7 @@ private:
     double playedLater() const;
     HostSeconds stampOf(Frames frame) const;
 
-    ClockFollower::Output m_output;
+    FragmentHandler m_output;
     bool m_playedOneCycleLater = false;
 
     Frames m_framesRead = 0; // frames taken from the stream since it started, holes included

@@ -22,8 +22,7 @@ QString defaultSinkOf(const pa_server_info* info) {
 } // namespace
 
 WholeSystemStreams::WholeSystemStreams(PulseConnection& connection, QString sinkName,
-                                       QString monitorName,
-                                       CaptureSource::FragmentHandler onFragment,
+                                       QString monitorName, FragmentHandler onFragment,
                                        CaptureSource::FailureHandler onFailure)
     : MonitorStreams(connection, std::move(onFragment), std::move(onFailure))
     , m_firstSink(std::move(sinkName))

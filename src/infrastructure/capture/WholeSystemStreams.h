@@ -25,8 +25,7 @@ public:
 
     // Starts on `monitorName`, the monitor of the default output `sinkName`.
     WholeSystemStreams(PulseConnection& connection, QString sinkName, QString monitorName,
-                       CaptureSource::FragmentHandler onFragment,
-                       CaptureSource::FailureHandler onFailure);
+                       FragmentHandler onFragment, CaptureSource::FailureHandler onFailure);
 
 private:
     void openFirst() override;

@@ -46,10 +46,11 @@ struct OutputRecording {
     SystemAudioCapture capture{std::make_shared<PulseConnection>(), std::nullopt};
     OutputRecording() {
         capture.start(
-            [this](PcmBuffer buffer, double) {
-                const auto channel = buffer.channel(0);
+            [this](const AudioFragment& fragment) {
                 const std::lock_guard guard(lock);
-                left.insert(left.end(), channel.begin(), channel.begin() + buffer.frameLength());
+                for (Frames i = 0; i < fragment.frames; ++i) {
+                    left.push_back(fragment.interleaved[2 * i]);
+                }
             },
             [](const CaptureFailure&) {});
     }

@@ -21,18 +21,17 @@ struct Output {
     qint64 firstStart = -1, lastStart = -1, nextStart = -1;
     bool contiguous = true;
 
-    void take(const PcmBuffer& buffer, double hostTime) {
-        QCOMPARE(buffer.format(), kWorkingFormat);
-        const qint64 start = CaptureMixer::frameAt(hostTime) - CaptureMixer::frameAt(kBase);
+    void take(const AudioFragment& fragment) {
+        const qint64 start = CaptureMixer::frameAt(fragment.time) - CaptureMixer::frameAt(kBase);
         contiguous = contiguous && (nextStart < 0 || start == nextStart);
         firstStart = firstStart < 0 ? start : firstStart;
         lastStart = start;
-        nextStart = start + buffer.frameLength();
-        for (qint64 i = 0; i < buffer.frameLength(); ++i) {
-            left[start + i] += buffer.channel(0)[std::size_t(i)];
-            QCOMPARE(buffer.channel(1)[std::size_t(i)], -buffer.channel(0)[std::size_t(i)]);
+        nextStart = start + fragment.frames;
+        for (qint64 i = 0; i < fragment.frames; ++i) {
+            left[start + i] += fragment.interleaved[2 * i];
+            QCOMPARE(fragment.interleaved[2 * i + 1], -fragment.interleaved[2 * i]);
         }
-        frames += buffer.frameLength();
+        frames += fragment.frames;
     }
 };
 
@@ -77,7 +76,7 @@ private slots:
     void handsOnTheSumOfItsInputsOnTheGrid() {
         QFETCH(QString, script);
         Output output;
-        CaptureMixer mixer([&output](PcmBuffer buffer, double at) { output.take(buffer, at); });
+        CaptureMixer mixer([&output](const AudioFragment& fragment) { output.take(fragment); });
         const double frame = 1.0 / 48000.0;
         for (const QString& step : script.split(u' ')) {
             const QString rest = step.mid(1);
@@ -119,7 +118,8 @@ private slots:
                         const float value = parts[2].toFloat() + (ramp ? float(k * frames + i) : 0);
                         samples.insert(samples.end(), {value, -value});
                     }
-                    mixer.push(parts[0].toULongLong(), samples.data(), frames, kBase + at * frame);
+                    mixer.push(parts[0].toULongLong(),
+                               {samples.data(), frames, kBase + at * frame});
                 }
             }
         }

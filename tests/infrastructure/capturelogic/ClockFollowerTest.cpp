@@ -54,7 +54,8 @@ private slots:
         float lateLevel = 0.0F;
         std::vector<float> fragment(kFragment * 2);
         qint64 captured = 0;
-        const auto take = [&](const float* interleaved, qint64 frames, double time) {
+        const auto take = [&](const AudioFragment& out) {
+            const auto [interleaved, frames, time] = out;
             contiguous = contiguous && std::abs(time - next) < 1e-9;
             next = time + static_cast<double>(frames) / 48000.0;
             for (qint64 i = 0; i < frames; ++i) {

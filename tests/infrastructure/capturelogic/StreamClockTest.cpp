@@ -37,9 +37,8 @@ private slots:
         constexpr Frames kFragment = 960;
         constexpr int kFragments = 400; // 8 s
         std::vector<std::pair<Frames, HostSeconds>> out;
-        StreamClock clock(
-            [&](const float*, Frames frames, HostSeconds at) { out.emplace_back(frames, at); },
-            false);
+        StreamClock clock([&](const AudioFragment& f) { out.emplace_back(f.frames, f.time); },
+                          false);
         double offset = 0.0;      // of the capture from the count, seconds: what events add
         double reportError = 0.0; // how far the reports are off
         const auto captured = [&](Frames frame) { return 100.0 + secondsOf(frame) + offset; };
@@ -101,9 +100,8 @@ private slots:
     // reports so far, instead of being lost.
     void aStopWhileTheClockIsMeasuredKeepsTheAudio() {
         std::vector<std::pair<Frames, HostSeconds>> out;
-        StreamClock clock(
-            [&](const float*, Frames frames, HostSeconds at) { out.emplace_back(frames, at); },
-            false);
+        StreamClock clock([&](const AudioFragment& f) { out.emplace_back(f.frames, f.time); },
+                          false);
         const std::vector<float> silence(960 * 2);
         for (int i = 1; i <= 3; ++i) {
             const HostSeconds now = 50.0 + 0.02 * i + 0.005;
