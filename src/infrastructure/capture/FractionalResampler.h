@@ -2,16 +2,16 @@
 
 // Resamples interleaved stereo float audio by a ratio within a fraction of a percent of 1, a
 // ratio that may change at any moment. Each output frame is the input read at a fractional
-// position through a windowed-sinc interpolator (kTaps taps, its phases tabulated and blended
-// linearly); at a ratio of exactly 1 the input comes out unchanged. The output is aligned with
-// the input: output frame 0 is input frame 0, and flush() hands out the frames the input's end
-// still owes (read between their two nearest input frames, since the taps would reach past it).
+// position through a windowed-sinc interpolator (kTaps taps, tabulated for kPhases positions
+// between two frames, the nearest taken); at a ratio of exactly 1 the input comes out unchanged.
+// The output is aligned with the input: output frame 0 is input frame 0, and flush() hands out the
+// frames the input's end still owes (read between their two nearest input frames, since the taps
+// would reach past it).
 //
 // Allocation-free once its buffers have grown to the largest push. Not thread-safe.
 
 #include "infrastructure/AudioUnits.h"
 
-#include <array>
 #include <vector>
 
 namespace kivo {
@@ -20,7 +20,7 @@ class FractionalResampler {
 public:
     static constexpr int kChannels = 2;
     static constexpr int kTaps = 32;
-    static constexpr int kPhases = 256;
+    static constexpr int kPhases = 1024;
 
     FractionalResampler();
 
@@ -39,14 +39,14 @@ private:
     // Moves on to the next output frame's input position.
     void advance();
 
-    // kPhases + 1 rows of kTaps coefficients: row r delays by r / kPhases of a frame.
+    // kPhases + 1 rows of kTaps coefficients, each twice (left, right): row r delays by
+    // r / kPhases of a frame.
     std::vector<float> m_table;
     std::vector<float> m_history; // interleaved input from kTaps / 2 - 1 frames before m_position
     double m_position = 0.0;      // input frame (index in m_history) of the next output frame
     double m_step = 1.0;          // input frames per output frame, now
     double m_targetStep = 1.0;
     double m_stepChange = 0.0; // added to m_step per output frame until it reaches the target
-    std::array<float, kTaps> m_blend{};
 };
 
 } // namespace kivo
