@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,10 +26,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <string>
 #include <vector>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kivo;
 
@@ -41,6 +45,31 @@ double cpuSeconds(int who) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// CPU seconds of each of this process's threads so far, by thread name (threads of one name
+// summed). From /proc: the kernel's per-thread counts, in clock ticks.
+std::map<std::string, double> threadCpuSeconds() {
+    std::map<std::string, double> result;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (const auto& task :
+         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(task.filePath() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue; // ended meanwhile
+        }
+        const QByteArray line = stat.readAll();
+        const auto open = line.indexOf('(');
+        const auto close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < open || fields.size() < 13) {
+            continue;
+        }
+        // After the name: state is field 0, utime field 11, stime field 12.
+        const double seconds = (fields[11].toDouble() + fields[12].toDouble()) / tick;
+        result[line.mid(open + 1, close - open - 1).toStdString()] += seconds;
+    }
+    return result;
 }
 
 // Runs the event loop until `condition` holds, checking every millisecond (without spinning, so
@@ -119,8 +148,18 @@ Recording measureKivo(const QString& folder, int rounds, double seconds, bool aa
             result.startLatenciesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         }
         const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+        const auto threadsBefore = threadCpuSeconds();
         spinFor(static_cast<int>(length * 1000));
         const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+        if (!timeStart) {
+            // Where the time went, for whoever reads the log (threads that ended are missing).
+            for (const auto& [name, total] : threadCpuSeconds()) {
+                const auto before = threadsBefore.find(name);
+                const double spent = total - (before == threadsBefore.end() ? 0.0 : before->second);
+                std::fprintf(stderr, "  %s thread %s: %.3f %%\n", aac ? "aac" : "wav", name.c_str(),
+                             spent / length * 100.0);
+            }
+        }
         bool stopped = false;
         coordinator.stop([&](std::optional<RecordingRecord>) { stopped = true; });
         spinUntil([&] { return stopped; }, 120000);
@@ -135,12 +174,17 @@ Recording measureKivo(const QString& folder, int rounds, double seconds, bool aa
     return result;
 }
 
-// parec recording the default output's monitor and the default input, for the same time.
-Recording measureParec(int rounds, double seconds) {
+// parec recording the default output's monitor and the default input, for the same time, each
+// into a file in `folder` (a pipe nobody reads would stop its writes once full: parec then keeps
+// the audio in memory and writes nothing, which is not recording).
+Recording measureParec(const QString& folder, int rounds, double seconds) {
     Recording result;
     const auto run = [&](double length, bool timeStart) {
         QProcess system;
         QProcess microphone;
+        const QString systemFile = folder + QStringLiteral("/parec-system.raw");
+        system.setStandardOutputFile(systemFile);
+        microphone.setStandardOutputFile(folder + QStringLiteral("/parec-microphone.raw"));
         const QStringList common{QStringLiteral("--format=float32le"),
                                  QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
                                  QStringLiteral("--latency-msec=20")};
@@ -152,7 +196,10 @@ Recording measureParec(int rounds, double seconds) {
         system.waitForStarted();
         microphone.waitForStarted();
         if (timeStart) {
-            system.waitForReadyRead(10000);
+            // Like Kivo's: until the first audio is in the file.
+            while (QFileInfo(systemFile).size() == 0 && clock.elapsed() < 10000) {
+                QThread::usleep(500);
+            }
             result.startLatenciesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         }
         QThread::msleep(static_cast<unsigned long>(length * 1000));
@@ -244,7 +291,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir dir;
     constexpr int kRounds = 5;
-    const Recording reference = measureParec(kRounds, seconds);
+    const Recording reference = measureParec(dir.path(), kRounds, seconds);
     const Recording kivo = measureKivo(dir.path(), kRounds, seconds);
     const Recording live = measureKivo(dir.path(), 0, seconds, true);
     const double encoderPercent = 3.0 * encoderSeconds(dir.path(), seconds) / seconds * 100.0;
