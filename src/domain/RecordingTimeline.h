@@ -20,6 +20,11 @@ public:
     bool isPaused() const { return m_pauseStarted.has_value(); }
     // The moment the current pause began, while paused.
     std::optional<double> pausedAt() const { return m_pauseStarted; }
+    // The moment the current run of recording began (the start, or the latest resume); none
+    // before the start.
+    std::optional<double> runStartedAt() const {
+        return m_intervalStarted ? m_intervalStarted : m_started;
+    }
 
     // Recording time of moment `at`, not clamped; none when not started, when `at` is before the
     // start of the current run of recording (audio stamped before the latest resume), or while

@@ -208,38 +208,49 @@ void AudioRecordingWriter::write(const AudioFragment& fragment, AudioSource sour
         from && std::abs(hostTime - *from) <= kMaxStartShift) {
         m_timeline.start(hostTime);
     }
-    const auto position = m_timeline.position(hostTime);
-    if (!position) {
-        return;
-    }
     AudioTrack* track = m_tracks[index(source)].get();
-    if (track == nullptr) {
+    const auto runStart = m_timeline.runStartedAt();
+    if (track == nullptr || !runStart) {
         return;
     }
-
+    // Only what lies in the current run of recording: a fragment that began before it (the
+    // first ones of a stream often do: they were held while its clock was measured) loses just
+    // its beginning, and one captured before a pause but delivered during it, just its end.
+    const auto frameAt = [&](HostSeconds moment) {
+        return std::clamp<Frames>(std::llround((moment - hostTime) * kWorkingSampleRate), 0,
+                                  fragment.frames);
+    };
+    Frames from = frameAt(*runStart);
+    const Frames to = m_timeline.pausedAt() ? frameAt(*m_timeline.pausedAt()) : fragment.frames;
+    const auto firstPosition = m_timeline.position(std::max(hostTime, *runStart));
+    if (from >= to || !firstPosition) {
+        return;
+    }
+    const TimelineSeconds position0 = *firstPosition - std::max(hostTime, *runStart) + hostTime;
     auto& changes = m_gainChanges[index(source)];
-    while (!changes.empty() && changes.front().from <= hostTime) {
-        m_gains[index(source)] = changes.front().gain;
-        changes.pop_front();
-    }
-    // Captured before a pause began and delivered after: only what lies before the pause.
-    AudioFragment kept = fragment;
-    if (const auto pausedAt = m_timeline.pausedAt()) {
-        const auto before = std::llround((*pausedAt - hostTime) * kWorkingSampleRate);
-        kept.frames = std::clamp<Frames>(before, 0, fragment.frames);
-    }
-    try {
-        const float peak = track->append(kept, *position, m_gains[index(source)]);
-        auto& held = m_peaks[index(source)];
-        held = std::max(held.value_or(0.0F), peak);
-        keepTracksTogether(source);
-    } catch (...) {
-        m_failure = std::current_exception();
-        if (onFailure) {
-            onFailure(QStringLiteral("錄音寫入中斷，將嘗試保存已錄製內容。\n") +
-                      describe(m_failure));
+    while (from < to) {
+        // Each stretch with the gain set for the moment it was captured.
+        while (!changes.empty() && frameAt(changes.front().from) <= from) {
+            m_gains[index(source)] = changes.front().gain;
+            changes.pop_front();
         }
-        return;
+        const Frames until =
+            changes.empty() ? to : std::clamp(frameAt(changes.front().from), from + 1, to);
+        try {
+            const float peak = track->append(fragment.slice(from, until - from),
+                                             position0 + secondsOf(from), m_gains[index(source)]);
+            auto& held = m_peaks[index(source)];
+            held = std::max(held.value_or(0.0F), peak);
+            keepTracksTogether(source);
+        } catch (...) {
+            m_failure = std::current_exception();
+            if (onFailure) {
+                onFailure(QStringLiteral("錄音寫入中斷，將嘗試保存已錄製內容。\n") +
+                          describe(m_failure));
+            }
+            return;
+        }
+        from = until;
     }
 
     if (hostTime - m_lastLevelTime > kLevelInterval) {

@@ -152,11 +152,12 @@ private slots:
         writer.activate(100.0);
         writer.setGains(1.4F, -0.2F);
         writer.setGains(0.5F, 0.0F, 103.09); // for what is captured from 103.09 on
-        for (const auto& [at, value] : {std::pair{99.99, 0.5F},
+        // Captured across the start, the resume and the gain's moment: each part where it belongs.
+        for (const auto& [at, value] : {std::pair{99.995, 0.5F},
                                         {101.5, 0.5F},
-                                        {102.0, 0.5F},
+                                        {102.495, 0.5F},
                                         {103.0, 0.25F},
-                                        {103.05, 0.75F},
+                                        {103.085, 0.75F},
                                         {103.09, 0.5F},
                                         {qQNaN(), 0.5F}}) {
             if (at == 101.5) {
@@ -167,7 +168,7 @@ private slots:
                     writer.append(test::stereoBuffer(480, 0.3F, 0.3F), AudioSource::system,
                                   100.995);
                 });
-            } else if (at == 102.0) {
+            } else if (at == 102.495) {
                 writer.resume(102.5);
             }
             writer.queue().sync([&, at = at, value = value] {
@@ -178,18 +179,30 @@ private slots:
         }
         const auto result = test::finishAndWait(writer, 103.5);
         QVERIFY(result.ok());
-        QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{
-                             {101.5, 0.3F, 0.0F}, {103.0, 0.25F, 0.0F}, {103.09, 0.75F, 0.0F}}));
+        QCOMPARE(levels, (std::vector<std::tuple<double, float, float>>{{99.995, 0.5F, 0.0F},
+                                                                        {101.5, 0.3F, 0.0F},
+                                                                        {102.495, 0.5F, 0.0F},
+                                                                        {103.0, 0.25F, 0.0F},
+                                                                        {103.085, 0.75F, 0.0F}}));
         const auto left = test::readTrackFile(track(writer, "system.caf")).left;
         QCOMPARE(left.size(), std::size_t(72000 + 4320 + 480));
-        QVERIFY(std::all_of(left.begin(), left.begin() + 47760, [](float s) { return s == 0; }));
+        const auto zeroFrom = [&](std::size_t from, std::size_t to) {
+            return std::all_of(left.begin() + from, left.begin() + to,
+                               [](float s) { return s == 0; });
+        };
+        QCOMPARE(left[0], 0.5F); // the 5 ms after the start
+        QCOMPARE(left[239], 0.5F);
+        QVERIFY(zeroFrom(240, 47760));
         QCOMPARE(left[47760], 0.3F);
         QCOMPARE(left[47999], 0.3F);
-        QVERIFY(std::all_of(left.begin() + 48000, left.begin() + 72000,
-                            [](float s) { return s == 0; }));
+        QCOMPARE(left[48000], 0.5F); // the 5 ms after the resume
+        QCOMPARE(left[48239], 0.5F);
+        QVERIFY(zeroFrom(48240, 72000));
         QCOMPARE(left[72000], 0.25F);
-        QCOMPARE(left[74400], 0.75F);
-        QCOMPARE(left[76320], 0.25F); // 0.5 at the gain set for 103.09
+        QCOMPARE(left[76080], 0.75F);
+        QCOMPARE(left[76319], 0.75F);
+        QCOMPARE(left[76320], 0.375F); // 0.75 at the gain set for 103.09, within one buffer
+        QCOMPARE(left[76560], 0.25F);  // 0.5 likewise
         QCOMPARE(result.value().duration(), 2.0);
     }
 
