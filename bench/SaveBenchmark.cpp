@@ -19,7 +19,7 @@
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/audio/SessionExport.h"
-#include "infrastructure/audio/WorkingFormat.h"
+#include "infrastructure/AudioUnits.h"
 
 #include <QDir>
 #include <QElapsedTimer>

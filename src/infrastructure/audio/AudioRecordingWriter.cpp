@@ -10,7 +10,7 @@
 #include "infrastructure/audio/LiveExport.h"
 #include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/audio/TrackMix.h"
-#include "infrastructure/audio/WorkingFormat.h"
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/files/FileOperations.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "domain/KivoError.h"
 #include "infrastructure/PlatformError.h"
-#include "infrastructure/audio/WorkingFormat.h"
+#include "infrastructure/AudioUnits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include "domain/RecordingNames.h"
 #include "domain/Text.h"
 #include "infrastructure/PlatformError.h"
-#include "infrastructure/audio/WorkingFormat.h"
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/files/FileOperations.h"
 
 #include <QDir>
