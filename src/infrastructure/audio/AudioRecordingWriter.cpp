@@ -186,6 +186,7 @@ void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, Hos
 void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
                                   HostSeconds hostTime) {
     Q_ASSERT(m_queue->isCurrent());
+    Q_ASSERT(buffer.format() == kWorkingFormat);
     const auto frames = buffer.frameLength();
     if (buffer.format() == kWorkingFormat && frames > 0) {
         std::vector<float> interleaved(static_cast<std::size_t>(frames * 2));

@@ -36,19 +36,19 @@ void ClockFollower::restart(HostSeconds time) {
 void ClockFollower::push(const float* interleaved, Frames frames, const Output& output) {
     m_out.clear();
     m_resampler.process(interleaved, frames, m_out);
-    handOn(output);
+    deliver(output);
     m_expectedOut += static_cast<double>(frames) * (1.0 + m_correction);
 }
 
 void ClockFollower::flush(const Output& output) {
     m_out.clear();
     m_resampler.flush(m_out);
-    handOn(output);
+    deliver(output);
     // What follows starts a new run of the resampler, where the last one ended.
     restart(m_start + secondsOf(m_handedOn));
 }
 
-void ClockFollower::handOn(const Output& output) {
+void ClockFollower::deliver(const Output& output) {
     const auto frames = static_cast<Frames>(m_out.size() / kChannels);
     if (frames <= 0) {
         return;

@@ -60,8 +60,8 @@ public:
     double correction() const { return m_correction; }
 
 private:
-    // Hands on what m_out holds.
-    void handOn(const Output& output);
+    // Stamps what m_out holds and gives it to `output`.
+    void deliver(const Output& output);
 
     FractionalResampler m_resampler;
     double m_start = 0.0;         // capture time of the first frame out after the restart

@@ -165,7 +165,7 @@ void RecordStream::readAvailable() {
     // Everything readable now goes on as one fragment: a server that renders in small pieces
     // (PulseAudio's null sink at a low latency) would otherwise hand on a few frames at a time.
     m_scratch.clear();
-    const auto handOn = [this] {
+    const auto passToClock = [this] {
         if (!m_scratch.empty()) {
             if (m_clock.take(m_scratch.data(), static_cast<Frames>(m_scratch.size()) / kChannels,
                              hostNow())) {
@@ -184,7 +184,7 @@ void RecordStream::readAvailable() {
         if (data == nullptr) {
             // A hole: frames the server never sent. Nothing to write; the count moves on and the
             // clock is measured again.
-            handOn();
+            passToClock();
             if (m_clock.skip(frames)) {
                 requestTiming();
             }
@@ -196,7 +196,7 @@ void RecordStream::readAvailable() {
         }
         pa_stream_drop(m_stream);
     }
-    handOn();
+    passToClock();
 }
 
 void RecordStream::remeasureClock() {
