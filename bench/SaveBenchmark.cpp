@@ -16,10 +16,10 @@
 //
 // Usage: kivo_bench_save [--minutes N]   (default 60)
 
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/audio/AudioRecordingWriter.h"
 #include "infrastructure/audio/PcmBuffer.h"
 #include "infrastructure/audio/SessionExport.h"
-#include "infrastructure/AudioUnits.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -3,6 +3,7 @@
 #include "domain/KivoError.h"
 #include "domain/RecordingNames.h"
 #include "domain/Text.h"
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/PlatformError.h"
 #include "infrastructure/audio/AacFileWriter.h"
 #include "infrastructure/audio/AudioTrack.h"
@@ -10,7 +11,6 @@
 #include "infrastructure/audio/LiveExport.h"
 #include "infrastructure/audio/SessionExport.h"
 #include "infrastructure/audio/TrackMix.h"
-#include "infrastructure/AudioUnits.h"
 #include "infrastructure/files/FileOperations.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "infrastructure/audio/AudioTrack.h"
 
 #include "domain/KivoError.h"
-#include "infrastructure/PlatformError.h"
 #include "infrastructure/AudioUnits.h"
+#include "infrastructure/PlatformError.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 #include "domain/AudioOutputFormat.h"
 #include "domain/RecordingNames.h"
 #include "domain/Text.h"
-#include "infrastructure/PlatformError.h"
 #include "infrastructure/AudioUnits.h"
+#include "infrastructure/PlatformError.h"
 #include "infrastructure/files/FileOperations.h"
 
 #include <QDir>

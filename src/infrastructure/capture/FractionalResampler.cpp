@@ -116,8 +116,8 @@ void FractionalResampler::produce(std::vector<float>& out) {
             break;
         }
         // The nearest tabulated phase: at most half of 1 / kPhases of a frame off.
-        const auto row = static_cast<std::ptrdiff_t>(
-            (m_position - static_cast<double>(base)) * kPhases + 0.5);
+        const auto row =
+            static_cast<std::ptrdiff_t>((m_position - static_cast<double>(base)) * kPhases + 0.5);
         const float* weights = m_table.data() + row * kTaps * kChannels;
         const float* first = x + (base - kHalf + 1) * kChannels;
         // Four running sums, left and right twice over, that the compiler keeps in one vector.
