@@ -164,18 +164,17 @@ void AudioRecordingWriter::setGains(float system, float microphone,
 
 void AudioRecordingWriter::receive(AudioSource source, const AudioFragment& fragment) {
     if (m_inboxes[index(source)].put(fragment)) {
-        m_queue->async([this, source] {
-            m_inboxes[index(source)].take(
-                [&](const AudioFragment& waiting) { write(waiting, source); });
-        });
+        m_queue->async([this, source] { takeInbox(source); });
     }
 }
 
+void AudioRecordingWriter::takeInbox(AudioSource source) {
+    m_inboxes[index(source)].take([&](const AudioFragment& waiting) { write(waiting, source); });
+}
+
 void AudioRecordingWriter::takeInboxes() {
-    for (const auto source : {AudioSource::system, AudioSource::microphone}) {
-        m_inboxes[index(source)].take(
-            [&](const AudioFragment& waiting) { write(waiting, source); });
-    }
+    takeInbox(AudioSource::system);
+    takeInbox(AudioSource::microphone);
 }
 
 void AudioRecordingWriter::appendAsync(PcmBuffer buffer, AudioSource source, HostSeconds hostTime) {
@@ -187,17 +186,9 @@ void AudioRecordingWriter::append(const PcmBuffer& buffer, AudioSource source,
                                   HostSeconds hostTime) {
     Q_ASSERT(m_queue->isCurrent());
     Q_ASSERT(buffer.format() == kWorkingFormat);
-    const auto frames = buffer.frameLength();
-    if (buffer.format() == kWorkingFormat && frames > 0) {
-        std::vector<float> interleaved(static_cast<std::size_t>(frames * 2));
-        for (qint64 i = 0; i < frames; ++i) {
-            interleaved[static_cast<std::size_t>(2 * i)] =
-                buffer.channel(0)[static_cast<std::size_t>(i)];
-            interleaved[static_cast<std::size_t>(2 * i + 1)] =
-                buffer.channel(1)[static_cast<std::size_t>(i)];
-        }
-        write(AudioFragment{interleaved.data(), frames, hostTime}, source);
-    }
+    std::vector<float> interleaved;
+    buffer.interleaveStereo(interleaved);
+    write(AudioFragment{interleaved.data(), buffer.frameLength(), hostTime}, source);
 }
 
 void AudioRecordingWriter::write(const AudioFragment& fragment, AudioSource source) {

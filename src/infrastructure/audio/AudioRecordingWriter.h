@@ -147,7 +147,8 @@ public:
 private:
     // Writes a fragment on the timeline, with its source's gain; the first failure stops writing.
     void write(const AudioFragment& fragment, AudioSource source);
-    // Writes what waits in the inboxes.
+    // Writes what waits in a source's inbox, or in both.
+    void takeInbox(AudioSource source);
     void takeInboxes();
     void closeTracks();
     // Rewrites the manifest with the markers added so far, in time order. Throws.

@@ -70,15 +70,8 @@ float AudioTrack::append(const PcmBuffer& buffer, TimelineSeconds at, float gain
 
     const PcmBuffer resampled = working ? PcmBuffer() : m_converter->convert(buffer);
     const PcmBuffer& converted = working ? buffer : resampled;
-    const qint64 frames = converted.frameLength();
-    m_unpacked.resize(static_cast<std::size_t>(frames * 2));
-    const auto left = converted.channel(0);
-    const auto right = converted.channel(1);
-    for (qint64 i = 0; i < frames; ++i) {
-        m_unpacked[static_cast<std::size_t>(2 * i)] = left[static_cast<std::size_t>(i)];
-        m_unpacked[static_cast<std::size_t>(2 * i + 1)] = right[static_cast<std::size_t>(i)];
-    }
-    return append(AudioFragment{m_unpacked.data(), frames, 0.0}, at, gain);
+    converted.interleaveStereo(m_unpacked);
+    return append(AudioFragment{m_unpacked.data(), converted.frameLength(), 0.0}, at, gain);
 }
 
 float AudioTrack::append(const AudioFragment& fragment, TimelineSeconds at, float gain) {

@@ -47,6 +47,21 @@ void PcmBuffer::silence(qint64 frames) {
     }
 }
 
+void PcmBuffer::interleaveStereo(std::vector<float>& out) const {
+    Q_ASSERT(!m_format.interleaved && m_format.channels == 2 &&
+             m_format.sampleFormat == SampleFormat::float32);
+    out.resize(static_cast<std::size_t>(m_length * 2));
+    if (m_length == 0) {
+        return;
+    }
+    const auto left = channel(0);
+    const auto right = channel(1);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(m_length); ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
+}
+
 PcmBuffer PcmBuffer::fromInterleaved(PcmFormat format, const void* data, qint64 frames) {
     Q_ASSERT(format.interleaved || format.channels == 1);
     PcmBuffer buffer(format, frames);

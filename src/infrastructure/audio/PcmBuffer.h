@@ -62,6 +62,9 @@ public:
     // A planar float32 buffer whose frames up to `frames` are 0.
     void silence(qint64 frames);
 
+    // The frames of a planar float32 stereo buffer, interleaved (left, right, …), into `out`.
+    void interleaveStereo(std::vector<float>& out) const;
+
     // A copy of `frames` frames of interleaved data in `format` (which must be interleaved).
     static PcmBuffer fromInterleaved(PcmFormat format, const void* data, qint64 frames);
 
