@@ -12,10 +12,10 @@ constexpr Frames kSlewFrames = 4800;
 
 } // namespace
 
-double medianOf(std::vector<double> values) {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
+double earlyEstimateOf(std::vector<double> values) {
+    const auto second = values.begin() + (values.size() > 1 ? 1 : 0);
+    std::nth_element(values.begin(), second, values.end());
+    return *second;
 }
 
 ClockFollower::ClockFollower() {
@@ -71,7 +71,7 @@ void ClockFollower::steer(double error, double now) {
     if (static_cast<int>(m_errors.size()) > kErrorsKept) {
         m_errors.erase(m_errors.begin());
     }
-    const double filtered = medianOf(m_errors);
+    const double filtered = earlyEstimateOf(m_errors);
     const double interval = m_lastSteer < 0.0 ? 0.0 : std::clamp(now - m_lastSteer, 0.0, 5.0);
     m_lastSteer = now;
     // Critically damped: the integral gain is a quarter of the square of the proportional one.

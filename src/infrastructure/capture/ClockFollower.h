@@ -9,8 +9,8 @@
 // sources of different devices thus stay aligned for as long as the recording runs.
 //
 // The steering is a proportional-integral control of the error between the reported capture
-// time and the stamp of the same frame, over the median of the last few reports (single reports
-// are off by up to a server cycle), with a time constant of kTimeConstant and the correction
+// time and the stamp of the same frame, over the earliest but one of the last few reports (see
+// earlyEstimateOf), with a time constant of kTimeConstant and the correction
 // limited to kMaxCorrection (a pitch change far below what anyone hears).
 //
 // Not thread-safe: the thread of the record stream that owns it.
@@ -26,16 +26,20 @@
 
 namespace kivo {
 
-// The median of `values` (the upper one of an even count); `values` must not be empty. Reports
-// of capture times are filtered with it: one late report moves it little.
-double medianOf(std::vector<double> values);
+// The second-lowest of `values` (the lowest of one); `values` must not be empty. Capture times
+// taken from latency reports are filtered with it: a report is late rather than early, by the
+// time between the server's last write into the stream and its answer (up to a graph cycle on
+// PipeWire, more when its threads wait for a loaded CPU), and on a loaded machine more than half
+// of the reports over a short while can be late by a whole cycle. The earliest one is left out
+// in case a single report is off the other way.
+double earlyEstimateOf(std::vector<double> values);
 
 class ClockFollower {
 public:
     static constexpr int kChannels = 2;
     static constexpr double kTimeConstant = 10.0;  // seconds
     static constexpr double kMaxCorrection = 1e-3; // relative rate
-    static constexpr int kErrorsKept = 5;          // reports the median is taken over
+    static constexpr int kErrorsKept = 5;          // reports the steering is filtered over
 
     using Output = FragmentHandler;
 

@@ -96,9 +96,7 @@ void StreamClock::settleAnchor(HostSeconds now) {
     if (estimates.empty()) {
         estimates.push_back(now - secondsOf(m_framesRead - m_calibration.frame));
     }
-    // The median: the first reports of a new stream can be off either way (PipeWire changes its
-    // graph cycle while the stream joins), and any report can be late.
-    m_anchor = Anchor{m_calibration.frame, medianOf(estimates) + playedLater()};
+    m_anchor = Anchor{m_calibration.frame, earlyEstimateOf(estimates) + playedLater()};
     m_calibration = Calibration{};
     m_driftedBefore = false;
     m_lastCheck = now;
@@ -136,7 +134,7 @@ std::optional<HostSeconds> StreamClock::capturedUntil() const {
     if (m_calibration.estimates.empty()) {
         return std::nullopt;
     }
-    return medianOf(m_calibration.estimates) + playedLater() +
+    return earlyEstimateOf(m_calibration.estimates) + playedLater() +
            secondsOf(m_framesRead - m_calibration.frame);
 }
 

@@ -8,16 +8,16 @@
 // captured `latency` seconds before the report arrived) and every fragment is then stamped by
 // counting frames from that anchor, so consecutive fragments join without gaps or overlaps; a
 // ClockFollower resamples the audio ever so slightly so that the count keeps up with the reports
-// when the device's clock runs faster or slower than the host clock. Single reports can be off by
-// some milliseconds (late by the time since the server last wrote, up to a PipeWire graph cycle;
-// off either way while a new PipeWire stream joins the graph), so the anchor is the median
-// estimate over a short calibration window (kCalibrationTime and kCalibrationReports); fragments
-// that arrive meanwhile are held back and stamped when it ends. The anchor is measured again
-// after a discontinuity: a hole in the data, a suspend, a move to another device (restart()), a
-// fragment that arrives more than kMaxLateness later or earlier after its capture than fragments
-// did when the anchor was taken (the stream stalled, as a paused application's stream does), or
-// a count that is off by more than kMaxDrift from the reports in two checks in a row (one check
-// about every kCheckInterval; each check within it steers the ClockFollower).
+// when the device's clock runs faster or slower than the host clock. Reports are late by the time
+// since the server last wrote into the stream, up to a PipeWire graph cycle or more, so the anchor
+// is the earliest but one estimate (earlyEstimateOf) over a short calibration window
+// (kCalibrationTime and kCalibrationReports); fragments that arrive meanwhile are held back and
+// stamped when it ends. The anchor is measured again after a discontinuity: a hole in the data, a
+// suspend, a move to another device (restart()), a fragment that arrives more than kMaxLateness
+// later or earlier after its capture than fragments did when the anchor was taken (the stream
+// stalled, as a paused application's stream does), or a count that is off by more than kMaxDrift
+// from the reports in two checks in a row (one check about every kCheckInterval; each check within
+// it steers the ClockFollower).
 //
 // Not thread-safe: the thread of the stream that owns it.
 
@@ -37,7 +37,7 @@ public:
     static constexpr Frames kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
     static constexpr double kMaxLateness = 0.5;
-    // The anchor is the median estimate of at least this many reports over at least this long.
+    // The anchor is taken from at least this many reports over at least this long.
     static constexpr int kCalibrationReports = 7;
     static constexpr double kCalibrationTime = 0.12;
     // How often the counted time is checked against the server's report, seconds.

@@ -277,17 +277,16 @@ private slots:
         QTest::newRow("system") << RecordingMode::system;
         QTest::newRow("application") << RecordingMode::application;
     }
-    // A microphone that hears exactly what the default output plays: every click lands within
-    // 12 ms in both tracks, whether the output is recorded whole or through the application's
-    // own stream. Capture times come from the server's latency reports, which PipeWire gives to
-    // about one processing quantum (512 frames, 10.7 ms) on a busy machine.
+    // A microphone that hears exactly what the default output plays (the output's monitor itself:
+    // on PipeWire a remapped source is a capture stream feeding a node of its own, one more
+    // buffer, whose delay a loaded machine can change): every click lands within 12 ms in both
+    // tracks, whether the output is recorded whole or through the application's own stream. Capture
+    // times come from the server's latency reports, of which most can be a PipeWire cycle late on a
+    // busy machine.
     void playedAndMicrophoneTracksLineUp() {
         QFETCH(RecordingMode, mode);
-        const test::LoadedModule loop(
-            u"module-remap-source"_s,
-            {u"source_name=kivo_test_loop"_s, u"master=kivo_test_output.monitor"_s});
         auto c = configuration(mode, true);
-        c.microphoneDeviceID = test::sourceIndex(u"kivo_test_loop"_s);
+        c.microphoneDeviceID = test::sourceIndex(u"kivo_test_output.monitor"_s);
         QVERIFY(c.microphoneDeviceID);
         TestPlayer clicks({u"default,clicks,3000,0.8,0,2.5"_s});
         QVERIFY(clicks.waitPlaying(0));
