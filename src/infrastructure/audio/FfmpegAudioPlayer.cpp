@@ -39,6 +39,10 @@ qint64 framesOf(double seconds) {
     return std::llround(seconds * kRate);
 }
 
+double secondsSince(const QElapsedTimer& timer) {
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
 } // namespace
 
 // The file's demuxer, decoder and resampler. Opened on the main thread, then used only by the
@@ -303,6 +307,9 @@ void FfmpegAudioPlayer::play() {
         return;
     }
     PulseConnection::Lock lock(*m_connection);
+    if (!m_playing) {
+        m_playingSince.start();
+    }
     m_playing = true;
     m_segmentPlayed = true;
     if (m_stream != nullptr && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
@@ -314,6 +321,10 @@ void FfmpegAudioPlayer::play() {
 
 void FfmpegAudioPlayer::pause() {
     PulseConnection::Lock lock(*m_connection);
+    if (m_playingSince.isValid()) {
+        m_playedBefore += secondsSince(m_playingSince);
+        m_playingSince.invalidate();
+    }
     m_playing = false;
     if (m_stream != nullptr && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
         if (auto* operation = pa_stream_cork(m_stream, 1, nullptr, nullptr)) {
@@ -354,6 +365,12 @@ void FfmpegAudioPlayer::startSegment(double position) {
     m_segmentStart = position;
     m_segmentFrames = 0;
     m_segmentPlayed = m_playing;
+    m_playedBefore = 0.0;
+    if (m_playing) {
+        m_playingSince.start();
+    } else {
+        m_playingSince.invalidate();
+    }
     if (!openStream()) {
         postFinished(
             pulseError(kStreamFailed, pa_context_errno(m_connection->context())).description());
@@ -419,8 +436,10 @@ double FfmpegAudioPlayer::positionLocked() const {
     if (m_segmentPlayed && m_stream != nullptr &&
         pa_stream_get_state(m_stream) == PA_STREAM_READY &&
         pa_stream_get_time(m_stream, &time) == 0) {
-        heard =
-            std::min(static_cast<double>(time) / 1e6, static_cast<double>(m_segmentFrames) / kRate);
+        const double allowed =
+            m_playedBefore + (m_playingSince.isValid() ? secondsSince(m_playingSince) : 0.0);
+        heard = std::min({static_cast<double>(time) / 1e6,
+                          static_cast<double>(m_segmentFrames) / kRate, allowed});
     }
     return std::min(m_segmentStart + heard, m_duration);
 }

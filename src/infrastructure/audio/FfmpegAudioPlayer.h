@@ -22,6 +22,7 @@
 
 #include "application/PlatformServices.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QtGlobal>
@@ -94,10 +95,14 @@ private:
     // Under the connection's lock; written by the main thread only unless noted.
     bool m_playing = false;
     bool m_quit = false;
-    quint64 m_generation = 0;        // counts the segments: a seek, the end or a stop starts one
-    double m_segmentStart = 0.0;     // seconds: where the current stream starts in the file
-    qint64 m_segmentFrames = 0;      // frames written to the current stream (decoder thread)
-    bool m_segmentPlayed = false;    // play() came since the current stream started
+    quint64 m_generation = 0;     // counts the segments: a seek, the end or a stop starts one
+    double m_segmentStart = 0.0;  // seconds: where the current stream starts in the file
+    qint64 m_segmentFrames = 0;   // frames written to the current stream (decoder thread)
+    bool m_segmentPlayed = false; // play() came since the current stream started
+    // The current stream cannot have played more than it was let play: what it played before the
+    // last play() and the time since. Its reports can run ahead (PipeWire's, on a loaded machine).
+    double m_playedBefore = 0.0;     // seconds
+    QElapsedTimer m_playingSince;    // valid while playing
     pa_stream* m_stream = nullptr;   // the current segment's playback stream
     pa_operation* m_drain = nullptr; // the drain of m_stream, once asked for (decoder thread)
     quint64 m_listener = 0;          // of the connection's loss
