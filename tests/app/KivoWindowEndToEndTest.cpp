@@ -344,7 +344,8 @@ private slots:
         QVERIFY(audio.frames() > 48000);
         // The tone is in the file (how its first moments line up is the capture tests' part):
         // measured over all but the first 0.25 s, saying where it begins when it fails.
-        const double amplitude = toneAmplitude(window(audio.left, 12000, audio.frames()), 440);
+        const double amplitude = CapturedSignal{0.0, audio.left}.usualAmplitude(
+            440, 0.25, double(audio.frames()) / 48000);
         const auto loud = std::find_if(audio.left.begin(), audio.left.end(),
                                        [](float sample) { return std::abs(sample) > 0.1F; });
         QVERIFY2(amplitude > 0.1,

@@ -36,6 +36,22 @@ std::optional<double> CapturedSignal::firstAbove(float threshold, double from) c
                                : std::optional(double(found - left.begin()) / 48000.0);
 }
 
+double CapturedSignal::usualAmplitude(double hz, double from, double to) const {
+    std::vector<double> tenths;
+    for (double at = from; at + 0.1 <= to + 1e-9; at += 0.1) {
+        const auto samples = between(at, at + 0.1);
+        if (samples.size() < 4800) {
+            break;
+        }
+        tenths.push_back(toneAmplitude(samples, hz));
+    }
+    if (tenths.empty()) {
+        return amplitude(hz, from, to);
+    }
+    std::ranges::sort(tenths);
+    return tenths[tenths.size() / 2];
+}
+
 TestPlayer::TestPlayer(const QStringList& streams, const QString& name) {
     m_process.start(QStringLiteral(KIVO_TEST_PLAYER),
                     (name.isEmpty() ? QStringList() : QStringList{u"--name"_s, name}) + streams);

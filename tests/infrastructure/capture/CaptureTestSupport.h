@@ -35,6 +35,10 @@ struct CapturedSignal {
     double amplitude(double hz, double from, double to) const {
         return toneAmplitude(between(from, to), hz);
     }
+    // The amplitude of `hz` in most tenths of a second from `from` to `to` (their median). A
+    // server starved on a loaded machine leaves its players' tones with a jump in phase, which a
+    // single measure over the stretch adds up against itself; a tone that is there holds this.
+    double usualAmplitude(double hz, double from, double to) const;
 };
 
 // The test player (helpers/TestPlayer.cpp) as a child process; killed when destroyed.
