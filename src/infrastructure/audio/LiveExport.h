@@ -14,6 +14,7 @@
 
 #include "domain/RecordingRecord.h"
 #include "domain/RecoveryManifest.h"
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/audio/ExportFiles.h"
 
 #include <QStringList>
@@ -39,7 +40,7 @@ public:
     // How far the mix stays behind the slowest track: the tracks may hold audio from after the
     // moment the recording is stopped (what arrives while the sources close), which must not
     // be in the files.
-    static constexpr qint64 kHeldBackFrames = 48000; // 1 s
+    static constexpr qint64 kHeldBackFrames = kSampleRateHz; // 1 s
 
     // Starts writing the outputs of the session in `directory`, whose track files exist, with
     // no frames yet. Throws PlatformError when an output cannot be created.

@@ -18,6 +18,7 @@
 //
 // Not thread-safe: one thread (the pulse thread) drives it; the output runs synchronously on it.
 
+#include "infrastructure/AudioUnits.h"
 #include "infrastructure/audio/AudioFragment.h"
 
 #include <QtGlobal>
@@ -31,9 +32,9 @@ namespace kivo {
 
 class CaptureMixer {
 public:
-    static constexpr qint64 kMaxWaitFrames = 7200;  // 150 ms
-    static constexpr qint64 kMaxSpanFrames = 48000; // 1 s held at most
-    static constexpr qint64 kMinOutputFrames = 480; // smaller ready stretches wait for more
+    static constexpr qint64 kMaxWaitFrames = 7200;          // 150 ms
+    static constexpr qint64 kMaxSpanFrames = kSampleRateHz; // 1 s held at most
+    static constexpr qint64 kMinOutputFrames = 480;         // smaller ready stretches wait for more
     static constexpr qint64 kJoinFrames = 2;
 
     explicit CaptureMixer(FragmentHandler output);
