@@ -163,7 +163,8 @@ void AudioRecordingWriter::setGains(float system, float microphone,
 }
 
 void AudioRecordingWriter::receive(AudioSource source, const AudioFragment& fragment) {
-    if (m_inboxes[index(source)].put(fragment)) {
+    if (m_inboxes[index(source)].put(fragment) ||
+        !m_written[index(source)].load(std::memory_order_relaxed)) {
         m_queue->async([this, source] { takeInbox(source); });
     }
 }
@@ -231,6 +232,7 @@ void AudioRecordingWriter::write(const AudioFragment& fragment, AudioSource sour
         try {
             const float peak = track->append(fragment.slice(from, until - from),
                                              position0 + secondsOf(from), m_gains[index(source)]);
+            m_written[index(source)].store(true, std::memory_order_relaxed);
             auto& held = m_peaks[index(source)];
             held = std::max(held.value_or(0.0F), peak);
             keepTracksTogether(source);

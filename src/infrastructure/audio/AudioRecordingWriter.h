@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -165,6 +166,9 @@ private:
     RecoveryManifest m_manifest;
     QString m_directory;
     std::array<FragmentInbox, 2> m_inboxes; // by AudioSource
+    // By AudioSource: its track holds audio. Until then every fragment is taken at once, so that
+    // a recording's first audio is written within a fragment's time of its capture.
+    std::array<std::atomic<bool>, 2> m_written{};
 
     // Writer queue only, after construction.
     std::array<std::unique_ptr<AudioTrack>, 2> m_tracks; // by AudioSource

@@ -9,6 +9,8 @@ namespace {
 
 // Frames over which a new ratio is reached, so that it changes without a step.
 constexpr Frames kSlewFrames = 4800;
+// The same for the start and end of a shift, which must be done to the frame.
+constexpr Frames kShiftSlewFrames = 48;
 
 } // namespace
 
@@ -28,6 +30,7 @@ void ClockFollower::restart(HostSeconds time) {
     m_handedOn = 0;
     m_expectedOut = 0.0;
     m_correction = 0.0;
+    m_shiftLeft = 0.0;
     m_integral = 0.0;
     m_lastSteer = -1.0;
     m_errors.clear();
@@ -38,6 +41,29 @@ void ClockFollower::push(const float* interleaved, Frames frames, const Output& 
     m_resampler.process(interleaved, frames, m_out);
     deliver(output);
     m_expectedOut += static_cast<double>(frames) * (1.0 + m_correction);
+    if (m_shiftLeft != 0.0) {
+        const double most = secondsOf(frames) * kMaxCatchUp;
+        const double done = std::clamp(m_shiftLeft, -most, most);
+        m_expectedOut += done * kWorkingSampleRate;
+        m_shiftLeft -= done;
+        if (std::abs(m_shiftLeft) < 1e-7) {
+            m_shiftLeft = 0.0;
+            applyRatio(kShiftSlewFrames);
+        }
+    }
+}
+
+void ClockFollower::shift(double seconds) {
+    if (!std::isfinite(seconds)) {
+        return;
+    }
+    m_shiftLeft += seconds;
+    applyRatio(kShiftSlewFrames);
+}
+
+void ClockFollower::applyRatio(Frames slewFrames) {
+    const double catchUp = m_shiftLeft > 0.0 ? kMaxCatchUp : m_shiftLeft < 0.0 ? -kMaxCatchUp : 0.0;
+    m_resampler.setRatio(1.0 + m_correction + catchUp, slewFrames);
 }
 
 void ClockFollower::flush(const Output& output) {
@@ -67,7 +93,8 @@ void ClockFollower::steer(double error, double now) {
     if (!std::isfinite(error)) {
         return;
     }
-    m_errors.push_back(error);
+    // What shift() has still to do is under way already.
+    m_errors.push_back(error - m_shiftLeft);
     if (static_cast<int>(m_errors.size()) > kErrorsKept) {
         m_errors.erase(m_errors.begin());
     }
@@ -81,7 +108,7 @@ void ClockFollower::steer(double error, double now) {
         std::clamp(m_integral + integral * filtered * interval, -kMaxCorrection, kMaxCorrection);
     m_correction =
         std::clamp(proportional * filtered + m_integral, -kMaxCorrection, kMaxCorrection);
-    m_resampler.setRatio(1.0 + m_correction, kSlewFrames);
+    applyRatio(kSlewFrames);
 }
 
 } // namespace kivo

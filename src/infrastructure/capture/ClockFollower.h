@@ -40,6 +40,7 @@ public:
     static constexpr double kTimeConstant = 10.0;  // seconds
     static constexpr double kMaxCorrection = 1e-3; // relative rate
     static constexpr int kErrorsKept = 5;          // reports the steering is filtered over
+    static constexpr double kMaxCatchUp = 1e-3;    // relative rate added while shift() works
 
     using Output = FragmentHandler;
 
@@ -60,18 +61,25 @@ public:
     // A report at host time `now`: the next frame to be pushed was captured `error` seconds
     // after nextInputTime().
     void steer(double error, double now);
+    // Moves the stamps of the frames to come by `seconds` (later when positive) without a break
+    // in the audio: it is read up to kMaxCatchUp faster or slower until the move is done (a
+    // millisecond a second, a pitch change far below what anyone hears).
+    void shift(double seconds);
     // The current correction: output frames per input frame, minus 1.
     double correction() const { return m_correction; }
 
 private:
     // Stamps what m_out holds and gives it to `output`.
     void deliver(const Output& output);
+    // Sets the resampler's ratio from the correction and the shift under way.
+    void applyRatio(Frames slewFrames);
 
     FractionalResampler m_resampler;
     double m_start = 0.0;         // capture time of the first frame out after the restart
     qint64 m_handedOn = 0;        // frames out since the restart
     double m_expectedOut = 0.0;   // frames out the frames pushed since the restart amount to
     double m_correction = 0.0;    // relative rate now set
+    double m_shiftLeft = 0.0;     // seconds of shift() not yet done
     double m_integral = 0.0;      // the integral part of the correction
     double m_lastSteer = -1.0;    // host time of the last report, -1 before the first
     std::vector<double> m_errors; // the last kErrorsKept errors

@@ -22,7 +22,7 @@ bool StreamClock::take(const float* interleaved, Frames frames, HostSeconds now)
         if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
             m_framesRead += frames;
             m_clock.push(interleaved, frames, m_output);
-            return now - m_lastCheck >= kCheckInterval;
+            return m_calibrating || !m_checkErrors.empty() || now - m_lastCheck >= kCheckInterval;
         }
         // The fragment arrived far later (or earlier) than fragments did when the anchor was
         // taken: the stream stalled, as a paused application's stream does. It waits for a new
@@ -63,31 +63,52 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         noteServerWrite(*written);
     }
 
-    if (!m_anchor) {
+    if (!m_anchor || m_calibrating) {
         // Calibrating. The next report is asked for when the next fragment arrives: right after
         // the server wrote is when a report is closest.
         m_calibration.estimates.push_back(measured - secondsOf(m_framesRead - m_calibration.frame));
         if (m_calibration.started < 0.0) {
             m_calibration.started = now;
         }
-        if (static_cast<int>(m_calibration.estimates.size()) >= kCalibrationReports &&
-            now - m_calibration.started >= kCalibrationTime) {
-            settleAnchor(now);
+        const auto reports = static_cast<int>(m_calibration.estimates.size());
+        const bool windowOver =
+            reports >= kCalibrationReports && now - m_calibration.started >= kCalibrationTime;
+        if (!m_anchor) {
+            // A stream's first anchor is taken from its first reports, so that a recording's
+            // audio goes on at once. After a discontinuity, and for an application's own stream
+            // (whose stamps hang on the server's cycle, which changes while streams join), the
+            // whole window is measured first.
+            if (windowOver ||
+                (!m_anchoredBefore && !m_playedOneCycleLater && reports >= kFirstAnchorReports)) {
+                settleAnchor(now);
+            }
+        } else if (windowOver) {
+            // The first anchor moves to the one the window measured, the audio read a little
+            // faster or slower meanwhile.
+            const auto settled = earlyEstimateOf(m_calibration.estimates) + playedLater();
+            m_clock.shift(settled - m_anchor->time);
+            m_anchor->time = settled;
+            m_calibrating = false;
+            m_usualLateness = now - stampOf(m_framesRead);
         }
         return false;
     }
 
-    const auto error = measured + playedLater() - m_clock.nextInputTime();
-    const auto drifted = std::abs(error) > kMaxDrift;
-    if (drifted && m_driftedBefore) {
-        // Twice in a row: a discontinuity the server did not report.
+    // A check: a few reports in a row, one per fragment, of which the earliest but one counts.
+    m_checkErrors.push_back(measured + playedLater() - m_clock.nextInputTime());
+    if (static_cast<int>(m_checkErrors.size()) < kCheckReports) {
+        return false;
+    }
+    const auto error = earlyEstimateOf(m_checkErrors);
+    m_checkErrors.clear();
+    if (std::abs(error) > kMaxStep) {
+        // Further off than a device's clock drifts in a check's time: frames the server lost or
+        // repeated without a hole (PipeWire loses a cycle on a loaded machine). Counting on
+        // would leave the rest of the stream that far from its time.
         restart();
         return true;
     }
-    m_driftedBefore = drifted;
-    if (!drifted) {
-        m_clock.steer(error, now);
-    }
+    m_clock.steer(error, now);
     return false;
 }
 
@@ -96,9 +117,21 @@ void StreamClock::settleAnchor(HostSeconds now) {
     if (estimates.empty()) {
         estimates.push_back(now - secondsOf(m_framesRead - m_calibration.frame));
     }
-    m_anchor = Anchor{m_calibration.frame, earlyEstimateOf(estimates) + playedLater()};
-    m_calibration = Calibration{};
-    m_driftedBefore = false;
+    m_calibrating = static_cast<int>(estimates.size()) < kCalibrationReports ||
+                    now - m_calibration.started < kCalibrationTime;
+    if (m_calibrating) {
+        // Reports keep coming until the window is over. Meanwhile the earliest of a few reports
+        // but the first: a stream's first report can be early by milliseconds (PulseAudio's,
+        // while the device's latency is set for the new stream), later ones have not been seen
+        // early by more than a fraction of a millisecond, while one in a few is late.
+        const auto first = estimates.size() > 1 ? estimates.begin() + 1 : estimates.begin();
+        m_anchor =
+            Anchor{m_calibration.frame, *std::min_element(first, estimates.end()) + playedLater()};
+    } else {
+        m_anchor = Anchor{m_calibration.frame, earlyEstimateOf(estimates) + playedLater()};
+    }
+    m_anchoredBefore = true;
+    m_checkErrors.clear();
     m_lastCheck = now;
     m_usualLateness = now - stampOf(m_framesRead);
     auto pending = std::move(m_pending);
@@ -131,11 +164,7 @@ std::optional<HostSeconds> StreamClock::capturedUntil() const {
     if (m_anchor) {
         return m_clock.nextInputTime();
     }
-    if (m_calibration.estimates.empty()) {
-        return std::nullopt;
-    }
-    return earlyEstimateOf(m_calibration.estimates) + playedLater() +
-           secondsOf(m_framesRead - m_calibration.frame);
+    return std::nullopt;
 }
 
 void StreamClock::restart() {
@@ -144,7 +173,8 @@ void StreamClock::restart() {
         m_clock.flush(m_output);
     }
     m_anchor.reset();
-    m_driftedBefore = false;
+    m_calibrating = false;
+    m_checkErrors.clear();
     m_calibration = Calibration{};
     m_calibration.frame = m_framesRead;
 }

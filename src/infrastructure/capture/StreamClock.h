@@ -9,15 +9,18 @@
 // counting frames from that anchor, so consecutive fragments join without gaps or overlaps; a
 // ClockFollower resamples the audio ever so slightly so that the count keeps up with the reports
 // when the device's clock runs faster or slower than the host clock. Reports are late by the time
-// since the server last wrote into the stream, up to a PipeWire graph cycle or more, so the anchor
-// is the earliest but one estimate (earlyEstimateOf) over a short calibration window
-// (kCalibrationTime and kCalibrationReports); fragments that arrive meanwhile are held back and
-// stamped when it ends. The anchor is measured again after a discontinuity: a hole in the data, a
-// suspend, a move to another device (restart()), a fragment that arrives more than kMaxLateness
-// later or earlier after its capture than fragments did when the anchor was taken (the stream
-// stalled, as a paused application's stream does), or a count that is off by more than kMaxDrift
-// from the reports in two checks in a row (one check about every kCheckInterval; each check within
-// it steers the ClockFollower).
+// since the server last wrote into the stream, up to a PipeWire graph cycle or more. The anchor
+// is the earliest but one estimate (earlyEstimateOf) over a calibration window (kCalibrationTime
+// and kCalibrationReports); fragments that arrive meanwhile are held back and stamped when it
+// ends. A stream's first anchor, though, is taken from its first kFirstAnchorReports (see
+// settleAnchor()), so that a recording's audio goes on within milliseconds of its start; the
+// window then runs on, and the ClockFollower shifts the stamps to its anchor without a break. The
+// anchor is measured again after a discontinuity: a hole in the data, a suspend, a move to another
+// device (restart()), a fragment that arrives more than kMaxLateness later or earlier after its
+// capture than fragments did when the anchor was taken (the stream stalled, as a paused
+// application's stream does), or a count that is off by more than kMaxStep from the reports in a
+// check (one about every kCheckInterval, over kCheckReports reports in a row; a check within it
+// steers the ClockFollower).
 //
 // Not thread-safe: the thread of the stream that owns it.
 
@@ -31,18 +34,24 @@ namespace kivo {
 
 class StreamClock {
 public:
-    // Largest accepted difference between the counted and the reported capture time, seconds.
-    static constexpr double kMaxDrift = 0.050;
+    // Largest accepted difference between the counted and the reported capture time, seconds: a
+    // device's clock drifts far less between two checks; a smaller step (a server's latency
+    // changed, a short cycle lost) is steered out.
+    static constexpr double kMaxStep = 0.010;
     // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
     static constexpr Frames kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
     static constexpr double kMaxLateness = 0.5;
-    // The anchor is taken from at least this many reports over at least this long.
+    // A first anchor is taken from this many reports, then moved to the one taken from at least
+    // kCalibrationReports over at least kCalibrationTime.
+    static constexpr int kFirstAnchorReports = 4;
     static constexpr int kCalibrationReports = 7;
     static constexpr double kCalibrationTime = 0.12;
-    // How often the counted time is checked against the server's report, seconds.
+    // How often the counted time is checked against the server's reports, seconds, and over how
+    // many reports in a row.
     static constexpr double kCheckInterval = 1.0;
-    // Fragments held back while the anchor is measured; beyond this the anchor is settled with
+    static constexpr int kCheckReports = 5;
+    // Fragments held back until there is an anchor; beyond this the anchor is settled with
     // what is known (or, without any report, the arrival time).
     static constexpr Frames kMaxPendingFrames = kSampleRateHz;
 
@@ -63,12 +72,11 @@ public:
     // The stream moved, was suspended or resumed: what the resampler holds goes out and a new
     // anchor is measured. A latency report is wanted.
     void restart();
-    // Stamps the fragments held back while the clock is measured, with what is known so far,
-    // and hands everything on: a recording stopped within the calibration window keeps its audio.
+    // Stamps the fragments held back for want of reports, with what is known so far, and hands
+    // everything on: a recording stopped right after its start keeps its audio.
     void handOnHeldBack(HostSeconds now);
 
-    // The capture time just after the last frame taken, while the clock is being measured an
-    // estimate from the reports so far; empty before any frame and report.
+    // The capture time just after the last frame taken; empty before there is an anchor.
     std::optional<HostSeconds> capturedUntil() const;
     Frames framesTaken() const { return m_framesRead; }
     bool isAnchored() const { return m_anchor.has_value(); }
@@ -89,15 +97,17 @@ private:
         HostSeconds time = 0.0; // its capture time
     };
     std::optional<Anchor> m_anchor;
+    bool m_calibrating = false;    // anchored from the first reports, the window still running
+    bool m_anchoredBefore = false; // the stream has had an anchor
     struct Calibration {
         Frames frame = 0;                   // the frame whose capture time is being measured
         std::vector<HostSeconds> estimates; // of its capture time, one per report
         HostSeconds started = -1.0;         // when the first report arrived
     };
-    Calibration m_calibration;     // while there is no anchor
-    HostSeconds m_lastCheck = 0.0; // when the last latency report arrived
-    double m_usualLateness = 0.0;  // arrival minus capture time when the anchor was taken, s
-    bool m_driftedBefore = false;  // the last check found the count off by more than kMaxDrift
+    Calibration m_calibration;         // while there is no anchor, or a first one
+    HostSeconds m_lastCheck = 0.0;     // when the last latency report arrived
+    double m_usualLateness = 0.0;      // arrival minus capture time when the anchor was taken, s
+    std::vector<double> m_checkErrors; // of the reports of the check under way
     struct Pending {
         Frames frame = 0;           // its first frame's index
         std::vector<float> samples; // interleaved

@@ -23,19 +23,22 @@ private slots:
         QTest::addColumn<double>("jitter");     // seconds, at most, that a report is late
         QTest::addColumn<double>("largestOff"); // seconds, once settled
         QTest::addColumn<double>("toneHz");
-        QTest::newRow("116 ppm fast") << 116.0 << 0.0 << 0.0002 << 100.0;
-        QTest::newRow("300 ppm slow") << -300.0 << 0.0 << 0.0002 << 100.0;
+        QTest::addColumn<double>("shifted"); // seconds the first stamp is early, then shifted
+        QTest::newRow("116 ppm fast") << 116.0 << 0.0 << 0.0002 << 100.0 << 0.0;
+        QTest::newRow("300 ppm slow") << -300.0 << 0.0 << 0.0002 << 100.0 << 0.0;
+        QTest::newRow("started 4 ms early, shifted") << 116.0 << 0.0 << 0.0002 << 100.0 << 0.004;
         // The earliest but one of five reports late by up to 4 ms is about 1.3 ms late.
         QTest::newRow("116 ppm fast, reports late by up to 4 ms")
-            << 116.0 << 0.004 << 0.0025 << 100.0;
+            << 116.0 << 0.004 << 0.0025 << 100.0 << 0.0;
         // Read between the device's frames, a high tone keeps its level and shape.
-        QTest::newRow("300 ppm slow, 15 kHz") << -300.0 << 0.0 << 0.0002 << 15000.0;
+        QTest::newRow("300 ppm slow, 15 kHz") << -300.0 << 0.0 << 0.0002 << 15000.0 << 0.0;
     }
     void followsADeviceClockWithoutBreakingTheAudio() {
         QFETCH(double, ppm);
         QFETCH(double, jitter);
         QFETCH(double, largestOff);
         QFETCH(double, toneHz);
+        QFETCH(double, shifted);
         constexpr double kStart = 1000.0;
         constexpr qint64 kFragment = 960;
         constexpr int kSeconds = 180;
@@ -48,8 +51,9 @@ private slots:
         std::uniform_real_distribution<double> off(0.0, jitter);
 
         ClockFollower follower;
-        follower.restart(kStart);
-        double next = kStart;
+        follower.restart(kStart - shifted);
+        follower.shift(shifted);
+        double next = kStart - shifted;
         bool contiguous = true;
         double largestLateError = 0.0;
         float lateLevel = 0.0F;

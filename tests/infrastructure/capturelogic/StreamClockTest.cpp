@@ -25,9 +25,12 @@ private slots:
         QTest::newRow("a hole of 100 ms") << u"hole"_qs << 1 << 10;
         QTest::newRow("a stall of 1 s, as a paused application's stream") << u"stall"_qs << 1 << 10;
         QTest::newRow("one report 80 ms off") << u"one report off"_qs << 0 << 0;
-        QTest::newRow("reports late by up to 8 ms") << u"late"_qs << 0 << 0;
-        // Two checks a second apart tell it from a late report.
-        QTest::newRow("the count 80 ms off, the reports right") << u"count off"_qs << 1 << 110;
+        QTest::newRow("two reports in five late by up to 8 ms") << u"late"_qs << 0 << 0;
+        // The first anchor 1.5 ms late: the stamps move to the true one without a break.
+        QTest::newRow("the first report 6 ms early, the next three 1.5 ms late")
+            << u"first reports off"_qs << 0 << 0;
+        // A cycle lost without a hole: the next check tells it from late reports.
+        QTest::newRow("the count 21 ms off, the reports right") << u"count off"_qs << 1 << 70;
         QTest::newRow("suspended and resumed, the clock unchanged") << u"restart"_qs << 0 << 10;
     }
     void stampsFollowTheCaptureThroughDiscontinuities() {
@@ -54,23 +57,27 @@ private slots:
                 } else if (event == u"one report off") {
                     reportError = 0.08;
                 } else if (event == u"count off") {
-                    offset += 0.08; // frames lost without a hole: only the reports tell
+                    offset += 1024.0 / 48000.0; // frames lost without a hole: only the reports tell
                 }
             }
-            if (event == u"one report off" && i == kFragments / 2 + 30) { // one check sees it
-                reportError = 0.0;
+            if (event == u"first reports off") {
+                reportError = i == 0 ? 0.006 : i < 4 ? -0.0015 : 0.0;
             }
             if (event == u"late") {
-                reportError = -((i * 7) % 9) * 0.001; // a late report gives too short a latency
+                // A late report gives too short a latency.
+                reportError = i % 5 < 2 ? -((i * 7) % 9) * 0.001 : 0.0;
             }
             const Frames end = clock.framesTaken() + kFragment;
             const HostSeconds now = captured(end) + 0.005;
             if (clock.take(silence.data(), kFragment, now)) {
                 const Frames taken = clock.framesTaken();
                 clock.report(now - captured(taken) + reportError, std::nullopt, now);
+                if (event == u"one report off") {
+                    reportError = 0.0;
+                }
             }
             if (const auto until = clock.capturedUntil();
-                until && (i < kFragments / 2 || i >= kFragments / 2 + settled) && i > 20) {
+                until && (i < kFragments / 2 || i >= kFragments / 2 + settled) && i > 90) {
                 // Taken from reports late by up to 8 ms, the stamps are a millisecond or two late.
                 const double allowed = event == u"late" ? 0.0025 : 0.001;
                 QVERIFY2(std::abs(*until - captured(clock.framesTaken())) < allowed,
@@ -96,25 +103,25 @@ private slots:
         QCOMPARE_LE(std::abs(handedOn - taken), taken / 1000);
     }
 
-    // Stopped within the calibration window: the fragments held back go on, stamped with the
-    // reports so far, instead of being lost.
-    void aStopWhileTheClockIsMeasuredKeepsTheAudio() {
+    // The audio goes on from the fourth report, and a stop right after the start keeps it all,
+    // stamped with the reports so far.
+    void aStopRightAfterTheStartKeepsTheAudio() {
         std::vector<std::pair<Frames, HostSeconds>> out;
         StreamClock clock([&](const AudioFragment& f) { out.emplace_back(f.frames, f.time); },
                           false);
         const std::vector<float> silence(960 * 2);
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= 4; ++i) {
             const HostSeconds now = 50.0 + 0.02 * i + 0.005;
             QVERIFY(clock.take(silence.data(), 960, now));
             clock.report(0.005, std::nullopt, now);
+            QCOMPARE(clock.isAnchored(), i >= 4);
         }
-        QVERIFY(!clock.isAnchored());
-        clock.handOnHeldBack(50.07);
+        clock.handOnHeldBack(50.09);
         Frames frames = 0;
         for (const auto& [count, at] : out) {
             frames += count;
         }
-        QCOMPARE(frames, 2880);
+        QCOMPARE(frames, 3840);
         QCOMPARE_LT(std::abs(out.front().second - 50.0), 0.001);
     }
 };
