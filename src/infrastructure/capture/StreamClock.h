@@ -44,7 +44,7 @@ public:
     static constexpr double kMaxLateness = 0.5;
     // A first anchor is taken from this many reports, then moved to the one taken from at least
     // kCalibrationReports over at least kCalibrationTime.
-    static constexpr int kFirstAnchorReports = 4;
+    static constexpr int kFirstAnchorReports = 3;
     static constexpr int kCalibrationReports = 7;
     static constexpr double kCalibrationTime = 0.12;
     // How often the counted time is checked against the server's reports, seconds, and over how
