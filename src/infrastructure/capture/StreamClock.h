@@ -37,7 +37,7 @@ public:
     // Largest accepted difference between the counted and the reported capture time, seconds: a
     // device's clock drifts far less between two checks; a smaller step (a server's latency
     // changed, a short cycle lost) is steered out.
-    static constexpr double kMaxStep = 0.010;
+    static constexpr double kMaxStep = 0.015;
     // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
     static constexpr Frames kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
