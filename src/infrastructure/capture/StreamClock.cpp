@@ -70,16 +70,15 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         if (m_calibration.started < 0.0) {
             m_calibration.started = now;
         }
-        const auto reports = static_cast<int>(m_calibration.estimates.size());
-        const bool windowOver =
-            reports >= kCalibrationReports && now - m_calibration.started >= kCalibrationTime;
+        const bool windowOver = calibrationIsOver(now);
         if (!m_anchor) {
             // A stream's first anchor is taken from its first reports, so that a recording's
             // audio goes on at once. After a discontinuity, and for an application's own stream
             // (whose stamps hang on the server's cycle, which changes while streams join), the
             // whole window is measured first.
             if (windowOver ||
-                (!m_anchoredBefore && !m_playedOneCycleLater && reports >= kFirstAnchorReports)) {
+                (!m_anchoredBefore && !m_playedOneCycleLater &&
+                 static_cast<int>(m_calibration.estimates.size()) >= kFirstAnchorReports)) {
                 settleAnchor(now);
             }
         } else if (windowOver) {
@@ -117,8 +116,7 @@ void StreamClock::settleAnchor(HostSeconds now) {
     if (estimates.empty()) {
         estimates.push_back(now - secondsOf(m_framesRead - m_calibration.frame));
     }
-    m_calibrating = static_cast<int>(estimates.size()) < kCalibrationReports ||
-                    now - m_calibration.started < kCalibrationTime;
+    m_calibrating = !calibrationIsOver(now);
     if (m_calibrating) {
         // Reports keep coming until the window is over. Meanwhile the earliest of a few reports
         // but the first: a stream's first report can be early by milliseconds (PulseAudio's,
@@ -177,6 +175,11 @@ void StreamClock::restart() {
     m_checkErrors.clear();
     m_calibration = Calibration{};
     m_calibration.frame = m_framesRead;
+}
+
+bool StreamClock::calibrationIsOver(HostSeconds now) const {
+    return static_cast<int>(m_calibration.estimates.size()) >= kCalibrationReports &&
+           now - m_calibration.started >= kCalibrationTime;
 }
 
 void StreamClock::noteServerWrite(Frames written) {

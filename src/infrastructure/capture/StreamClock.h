@@ -83,6 +83,8 @@ public:
 
 private:
     void settleAnchor(HostSeconds now);
+    // The calibration window has its reports and its length.
+    bool calibrationIsOver(HostSeconds now) const;
     void noteServerWrite(Frames written);
     // How much later than the stream delivers its audio is played, seconds.
     double playedLater() const;
