@@ -42,7 +42,7 @@ void ClockFollower::push(const float* interleaved, Frames frames, const Output& 
     deliver(output);
     m_expectedOut += static_cast<double>(frames) * (1.0 + m_correction);
     if (m_shiftLeft != 0.0) {
-        const double most = secondsOf(frames) * kMaxCatchUp;
+        const double most = secondsOf(frames) * m_catchUp;
         const double done = std::clamp(m_shiftLeft, -most, most);
         m_expectedOut += done * kWorkingSampleRate;
         m_shiftLeft -= done;
@@ -53,16 +53,17 @@ void ClockFollower::push(const float* interleaved, Frames frames, const Output& 
     }
 }
 
-void ClockFollower::shift(double seconds) {
-    if (!std::isfinite(seconds)) {
+void ClockFollower::shift(double seconds, double rate) {
+    if (!std::isfinite(seconds) || !(rate > 0.0)) {
         return;
     }
     m_shiftLeft += seconds;
+    m_catchUp = rate;
     applyRatio(kShiftSlewFrames);
 }
 
 void ClockFollower::applyRatio(Frames slewFrames) {
-    const double catchUp = m_shiftLeft > 0.0 ? kMaxCatchUp : m_shiftLeft < 0.0 ? -kMaxCatchUp : 0.0;
+    const double catchUp = m_shiftLeft > 0.0 ? m_catchUp : m_shiftLeft < 0.0 ? -m_catchUp : 0.0;
     m_resampler.setRatio(1.0 + m_correction + catchUp, slewFrames);
 }
 

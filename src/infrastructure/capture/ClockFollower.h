@@ -40,7 +40,7 @@ public:
     static constexpr double kTimeConstant = 10.0;  // seconds
     static constexpr double kMaxCorrection = 1e-3; // relative rate
     static constexpr int kErrorsKept = 5;          // reports the steering is filtered over
-    static constexpr double kMaxCatchUp = 1e-3;    // relative rate added while shift() works
+    static constexpr double kMaxCatchUp = 1e-3;    // relative rate shift() works at, by default
 
     using Output = FragmentHandler;
 
@@ -62,9 +62,11 @@ public:
     // after nextInputTime().
     void steer(double error, double now);
     // Moves the stamps of the frames to come by `seconds` (later when positive) without a break
-    // in the audio: it is read up to kMaxCatchUp faster or slower until the move is done (a
-    // millisecond a second, a pitch change far below what anyone hears).
-    void shift(double seconds);
+    // in the audio: it is read up to `rate` faster or slower until the move is done (at
+    // kMaxCatchUp a millisecond a second, a pitch change far below what anyone hears).
+    void shift(double seconds, double rate = kMaxCatchUp);
+    // Seconds of shift() not yet done.
+    double shiftLeft() const { return m_shiftLeft; }
     // The current correction: output frames per input frame, minus 1.
     double correction() const { return m_correction; }
 
@@ -75,15 +77,16 @@ private:
     void applyRatio(Frames slewFrames);
 
     FractionalResampler m_resampler;
-    double m_start = 0.0;         // capture time of the first frame out after the restart
-    qint64 m_handedOn = 0;        // frames out since the restart
-    double m_expectedOut = 0.0;   // frames out the frames pushed since the restart amount to
-    double m_correction = 0.0;    // relative rate now set
-    double m_shiftLeft = 0.0;     // seconds of shift() not yet done
-    double m_integral = 0.0;      // the integral part of the correction
-    double m_lastSteer = -1.0;    // host time of the last report, -1 before the first
-    std::vector<double> m_errors; // the last kErrorsKept errors
-    std::vector<float> m_out;     // resampled frames, reused
+    double m_start = 0.0;           // capture time of the first frame out after the restart
+    qint64 m_handedOn = 0;          // frames out since the restart
+    double m_expectedOut = 0.0;     // frames out the frames pushed since the restart amount to
+    double m_correction = 0.0;      // relative rate now set
+    double m_shiftLeft = 0.0;       // seconds of shift() not yet done
+    double m_catchUp = kMaxCatchUp; // relative rate of the shift under way
+    double m_integral = 0.0;        // the integral part of the correction
+    double m_lastSteer = -1.0;      // host time of the last report, -1 before the first
+    std::vector<double> m_errors;   // the last kErrorsKept errors
+    std::vector<float> m_out;       // resampled frames, reused
 };
 
 } // namespace kivo

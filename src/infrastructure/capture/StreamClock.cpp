@@ -93,21 +93,30 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         return false;
     }
 
-    // A check: a few reports in a row, one per fragment, of which the earliest but one counts.
-    m_checkErrors.push_back(measured + playedLater() - m_clock.nextInputTime());
+    // A check: a few reports in a row, one per fragment, of which the earliest but one counts;
+    // each is taken beyond the shift still under way.
+    m_checkErrors.push_back(measured + playedLater() - m_clock.nextInputTime() -
+                            m_clock.shiftLeft());
     if (static_cast<int>(m_checkErrors.size()) < kCheckReports) {
         return false;
     }
     const auto error = earlyEstimateOf(m_checkErrors);
     m_checkErrors.clear();
-    if (std::abs(error) > kMaxStep) {
-        // Further off than a device's clock drifts in a check's time: frames the server lost or
-        // repeated without a hole (PipeWire loses a cycle on a loaded machine). Counting on
-        // would leave the rest of the stream that far from its time.
+    if (std::abs(error) > kMaxShift) {
+        // A stretch lost: shifting it out would take too long, or change the pitch too much.
         restart();
         return true;
     }
-    m_clock.steer(error, now);
+    if (std::abs(error) > kMaxStep) {
+        // Further off than a device's clock drifts in a check's time: frames the server lost or
+        // repeated without a hole (PipeWire loses a cycle on a loaded machine). The stamps move
+        // to the reports within seconds; a new anchor would leave the step as a gap (or an
+        // overlap) in the track here, well after the frames went missing.
+        m_clock.shift(
+            error, std::clamp(std::abs(error) / kStepShiftTime, kMinStepCatchUp, kMaxStepCatchUp));
+        return false;
+    }
+    m_clock.steer(error + m_clock.shiftLeft(), now);
     return false;
 }
 

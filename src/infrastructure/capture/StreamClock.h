@@ -18,9 +18,10 @@
 // anchor is measured again after a discontinuity: a hole in the data, a suspend, a move to another
 // device (restart()), a fragment that arrives more than kMaxLateness later or earlier after its
 // capture than fragments did when the anchor was taken (the stream stalled, as a paused
-// application's stream does), or a count that is off by more than kMaxStep from the reports in a
-// check (one about every kCheckInterval, over kCheckReports reports in a row; a check within it
-// steers the ClockFollower).
+// application's stream does), or a count that is off by more than kMaxShift from the reports in a
+// check (one about every kCheckInterval, over kCheckReports reports in a row). A check within
+// kMaxShift moves the stamps without a break: one within kMaxStep steers the ClockFollower, a
+// larger one shifts them quickly.
 //
 // Not thread-safe: the thread of the stream that owns it.
 
@@ -34,10 +35,18 @@ namespace kivo {
 
 class StreamClock {
 public:
-    // Largest accepted difference between the counted and the reported capture time, seconds: a
-    // device's clock drifts far less between two checks; a smaller step (a server's latency
-    // changed, a short cycle lost) is steered out.
-    static constexpr double kMaxStep = 0.015;
+    // Largest difference between the counted and the reported capture time that is steered out,
+    // seconds: a device's clock drifts far less between two checks, a server's latency changes
+    // by a few milliseconds. A larger step (cycles the server lost without a hole, PipeWire's on
+    // a loaded machine) is shifted out without a break in the audio, within about kStepShiftTime
+    // at a relative rate between kMinStepCatchUp and kMaxStepCatchUp (a PipeWire cycle of 1024
+    // frames, 21 ms, at 0.5 %: a pitch change of 9 cents for 4 s); one larger than kMaxShift is
+    // measured again.
+    static constexpr double kMaxStep = 0.010;
+    static constexpr double kMaxShift = 0.1;
+    static constexpr double kStepShiftTime = 4.0;
+    static constexpr double kMinStepCatchUp = 0.005;
+    static constexpr double kMaxStepCatchUp = 0.02;
     // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
     static constexpr Frames kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
