@@ -103,7 +103,7 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
     const auto error = earlyEstimateOf(m_checkErrors);
     m_checkErrors.clear();
     if (std::abs(error) > kMaxShift) {
-        // A stretch lost: shifting it out would take too long, or change the pitch too much.
+        // A stretch lost: shifting it out would take too long.
         restart();
         return true;
     }
@@ -112,8 +112,7 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         // repeated without a hole (PipeWire loses a cycle on a loaded machine). The stamps move
         // to the reports within seconds; a new anchor would leave the step as a gap (or an
         // overlap) in the track here, well after the frames went missing.
-        m_clock.shift(
-            error, std::clamp(std::abs(error) / kStepShiftTime, kMinStepCatchUp, kMaxStepCatchUp));
+        m_clock.shift(error, kStepCatchUp);
         return false;
     }
     m_clock.steer(error + m_clock.shiftLeft(), now);

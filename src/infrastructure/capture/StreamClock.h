@@ -38,15 +38,12 @@ public:
     // Largest difference between the counted and the reported capture time that is steered out,
     // seconds: a device's clock drifts far less between two checks, a server's latency changes
     // by a few milliseconds. A larger step (cycles the server lost without a hole, PipeWire's on
-    // a loaded machine) is shifted out without a break in the audio, within about kStepShiftTime
-    // at a relative rate between kMinStepCatchUp and kMaxStepCatchUp (a PipeWire cycle of 1024
-    // frames, 21 ms, at 0.5 %: a pitch change of 9 cents for 4 s); one larger than kMaxShift is
-    // measured again.
+    // a loaded machine) is shifted out without a break in the audio at kStepCatchUp (a PipeWire
+    // cycle of 1024 frames, 21 ms, in 4 s, a pitch change of 9 cents); one larger than kMaxShift
+    // (a lost stretch, which would take too long) is measured again.
     static constexpr double kMaxStep = 0.010;
-    static constexpr double kMaxShift = 0.1;
-    static constexpr double kStepShiftTime = 4.0;
-    static constexpr double kMinStepCatchUp = 0.005;
-    static constexpr double kMaxStepCatchUp = 0.02;
+    static constexpr double kMaxShift = 0.05;
+    static constexpr double kStepCatchUp = 0.005;
     // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
     static constexpr Frames kMaxCycleFrames = 8192;
     // Largest accepted change of the time between a fragment's capture and its arrival, seconds.
