@@ -94,8 +94,7 @@ void ClockFollower::steer(double error, double now) {
     if (!std::isfinite(error)) {
         return;
     }
-    // What shift() has still to do is under way already.
-    m_errors.push_back(error - m_shiftLeft);
+    m_errors.push_back(error);
     if (static_cast<int>(m_errors.size()) > kErrorsKept) {
         m_errors.erase(m_errors.begin());
     }

@@ -59,7 +59,8 @@ public:
     // The stamp the next frame pushed will get.
     double nextInputTime() const;
     // A report at host time `now`: the next frame to be pushed was captured `error` seconds
-    // after nextInputTime().
+    // after the stamp it will have once the shift under way is done (nextInputTime() plus
+    // shiftLeft()).
     void steer(double error, double now);
     // Moves the stamps of the frames to come by `seconds` (later when positive) without a break
     // in the audio: it is read up to `rate` faster or slower until the move is done (at

@@ -1,6 +1,6 @@
 #pragma once
 
-// Resamples interleaved stereo float audio by a ratio within a few percent of 1, a
+// Resamples interleaved stereo float audio by a ratio within a fraction of a percent of 1, a
 // ratio that may change at any moment. Each output frame is the input read at a fractional
 // position through a windowed-sinc interpolator (kTaps taps, tabulated for kPhases positions
 // between two frames, the nearest taken); at a ratio of exactly 1 the input comes out unchanged.

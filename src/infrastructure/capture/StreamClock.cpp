@@ -115,7 +115,7 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         m_clock.shift(error, kStepCatchUp);
         return false;
     }
-    m_clock.steer(error + m_clock.shiftLeft(), now);
+    m_clock.steer(error, now);
     return false;
 }
 

@@ -84,7 +84,9 @@ private slots:
             captured += kFragment;
             if (block % 50 == 49) {
                 const double capturedAt = kStart + static_cast<double>(captured) / deviceRate;
-                follower.steer(capturedAt + off(random) - follower.nextInputTime(), capturedAt);
+                follower.steer(capturedAt + off(random) - follower.nextInputTime() -
+                                   follower.shiftLeft(),
+                               capturedAt);
             }
         }
         // A fast device gives fewer frames out than in.

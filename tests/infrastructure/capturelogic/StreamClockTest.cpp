@@ -40,6 +40,8 @@ private slots:
         QFETCH(QString, event);
         QFETCH(int, breaks);
         QFETCH(int, settled);
+        // Frames lost without a hole: only the reports tell.
+        const Frames lost = event.startsWith(u"lost ") ? event.mid(5).toLongLong() : 0;
         constexpr Frames kFragment = 960;
         constexpr int kFragments = 1000; // 20 s
         std::vector<std::pair<Frames, HostSeconds>> out;
@@ -59,9 +61,8 @@ private slots:
                     clock.restart();
                 } else if (event == u"one report off") {
                     reportError = 0.08;
-                } else if (event.startsWith(u"lost ")) {
-                    // Frames lost without a hole: only the reports tell.
-                    offset += secondsOf(event.mid(5).toLongLong());
+                } else {
+                    offset += secondsOf(lost);
                 }
             }
             if (event == u"first reports off") {
@@ -105,8 +106,7 @@ private slots:
         // Every frame, give or take what the follower's resampling adds or takes (at most 0.1 %),
         // and what a shift adds.
         const Frames taken = clock.framesTaken() - (event == u"hole" ? 4800 : 0);
-        const Frames shifted =
-            event.startsWith(u"lost ") && breaks == 0 ? event.mid(5).toLongLong() : 0;
+        const Frames shifted = breaks == 0 ? lost : 0;
         QCOMPARE_LE(std::abs(handedOn - taken - shifted), taken / 1000);
     }
 
