@@ -102,16 +102,18 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
     }
     const auto error = earlyEstimateOf(m_checkErrors);
     m_checkErrors.clear();
-    if (std::abs(error) > kMaxShift) {
-        // A stretch lost: shifting it out would take too long.
+    if (std::abs(error + m_clock.shiftLeft()) > kMaxShift) {
+        // The stamps are further off than shifting would mend before the stream's audio falls
+        // out of line with the other source's: a cycle or more lost, or an anchor taken from
+        // late reports.
         restart();
         return true;
     }
     if (std::abs(error) > kMaxStep) {
         // Further off than a device's clock drifts in a check's time: frames the server lost or
-        // repeated without a hole (PipeWire loses a cycle on a loaded machine). The stamps move
-        // to the reports within seconds; a new anchor would leave the step as a gap (or an
-        // overlap) in the track here, well after the frames went missing.
+        // repeated without a hole (PipeWire loses part of a cycle on a loaded machine). The
+        // stamps move to the reports within about two seconds; a new anchor would leave the step
+        // as a gap (or an overlap) in the track here, well after the frames went missing.
         m_clock.shift(error, kStepCatchUp);
         return false;
     }

@@ -37,12 +37,13 @@ class StreamClock {
 public:
     // Largest difference between the counted and the reported capture time that is steered out,
     // seconds: a device's clock drifts far less between two checks, a server's latency changes
-    // by a few milliseconds. A larger step (cycles the server lost without a hole, PipeWire's on
-    // a loaded machine) is shifted out without a break in the audio at kStepCatchUp (a PipeWire
-    // cycle of 1024 frames, 21 ms, in 4 s, a pitch change of 9 cents); one larger than kMaxShift
-    // (a lost stretch, which would take too long) is measured again.
+    // by a few milliseconds. A larger step (frames the server lost without a hole, PipeWire's on
+    // a loaded machine) is shifted out without a break in the audio at kStepCatchUp (15 ms in
+    // 3 s, a pitch change of 9 cents), so long as the stamps, shift under way included, are at
+    // most kMaxShift off: further, two sources would be heard apart for seconds (a PipeWire
+    // cycle of 1024 frames is 21 ms), and the stream is measured again.
     static constexpr double kMaxStep = 0.010;
-    static constexpr double kMaxShift = 0.05;
+    static constexpr double kMaxShift = 0.015;
     static constexpr double kStepCatchUp = 0.005;
     // Largest graph cycle taken as one, frames: PipeWire's limit on its quantum.
     static constexpr Frames kMaxCycleFrames = 8192;
