@@ -66,6 +66,9 @@ public:
     // in the audio: it is read up to `rate` faster or slower until the move is done (at
     // kMaxCatchUp a millisecond a second, a pitch change far below what anyone hears).
     void shift(double seconds, double rate = kMaxCatchUp);
+    // Moves the stamps of the frames to come `seconds` later at once: a gap in the stamps between
+    // what was handed on and what comes next, for frames the server lost there.
+    void step(double seconds) { m_start += seconds; }
     // Seconds of shift() not yet done.
     double shiftLeft() const { return m_shiftLeft; }
     // The current correction: output frames per input frame, minus 1.

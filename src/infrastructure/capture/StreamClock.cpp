@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace kivo {
@@ -9,6 +10,22 @@ namespace kivo {
 namespace {
 
 constexpr qint64 kChannels = ClockFollower::kChannels;
+// Frames of digital silence that make a place for a gap: a millisecond.
+constexpr Frames kSilentRun = kSampleRateHz / 1000;
+
+// The first frame of the first run of kSilentRun silent frames, or 0 when there is none.
+Frames firstSilence(const float* interleaved, Frames frames) {
+    Frames run = 0;
+    for (Frames frame = 0; frame < frames; ++frame) {
+        const bool silent =
+            interleaved[frame * kChannels] == 0.0F && interleaved[frame * kChannels + 1] == 0.0F;
+        run = silent ? run + 1 : 0;
+        if (run == kSilentRun) {
+            return frame + 1 - run;
+        }
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -18,11 +35,11 @@ StreamClock::StreamClock(FragmentHandler output, bool playedOneCycleLater)
 
 bool StreamClock::take(const float* interleaved, Frames frames, HostSeconds now) {
     if (m_anchor) {
-        const auto lateness = now - m_clock.nextInputTime() - secondsOf(frames);
+        const auto lateness = now - m_clock.nextInputTime() - secondsOf(m_held.frames + frames);
         if (std::abs(lateness - m_usualLateness) <= kMaxLateness) {
             m_framesRead += frames;
-            m_clock.push(interleaved, frames, m_output);
-            return m_calibrating || !m_checkErrors.empty() || now - m_lastCheck >= kCheckInterval;
+            return handOnOrHold(interleaved, frames, lateness, now) || m_calibrating ||
+                   !m_checkErrors.empty() || now - m_lastCheck >= kCheckInterval;
         }
         // The fragment arrived far later (or earlier) than fragments did when the anchor was
         // taken: the stream stalled, as a paused application's stream does. It waits for a new
@@ -93,6 +110,14 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         return false;
     }
 
+    if (m_held.frames > 0) {
+        // The frame after those held back was captured this much later than counted.
+        const auto error = measured + playedLater() - m_clock.nextInputTime() -
+                           secondsOf(m_held.frames) - m_clock.shiftLeft();
+        m_held.reportErrors.push_back(error);
+        return error > kMaxStep && static_cast<int>(m_held.reportErrors.size()) < kLossReports;
+    }
+
     // A check: a few reports in a row, one per fragment, of which the earliest but one counts;
     // each is taken beyond the shift still under way.
     m_checkErrors.push_back(measured + playedLater() - m_clock.nextInputTime() -
@@ -145,6 +170,8 @@ void StreamClock::settleAnchor(HostSeconds now) {
     auto pending = std::move(m_pending);
     m_pending.clear();
     m_pendingFrames = 0;
+    m_leastLateness = m_leastLatenessBefore = std::numeric_limits<double>::infinity();
+    m_latenessWindowStart = now;
     m_clock.restart(stampOf(pending.empty() ? m_framesRead : pending.front().frame));
     Frames next = pending.empty() ? m_framesRead : pending.front().frame;
     for (const auto& [frame, samples] : pending) {
@@ -159,11 +186,68 @@ void StreamClock::settleAnchor(HostSeconds now) {
     }
 }
 
+bool StreamClock::handOnOrHold(const float* interleaved, Frames frames, double lateness,
+                               HostSeconds now) {
+    const double late = lateness - std::min(m_leastLateness, m_leastLatenessBefore);
+    const bool isLate = !m_calibrating && late > kMaxStep;
+    const auto& errors = m_held.reportErrors;
+    const bool refuted =
+        std::any_of(errors.begin(), errors.end(), [](double error) { return error <= kMaxStep; });
+    const bool confirmed = !refuted && static_cast<int>(errors.size()) >= kLossReports;
+    if (isLate && !confirmed && !refuted && m_held.frames + frames <= kMaxHeldFrames) {
+        m_held.late = m_held.frames == 0 ? late : std::min(m_held.late, late);
+        m_held.samples.insert(m_held.samples.end(), interleaved, interleaved + frames * kChannels);
+        m_held.frames += frames;
+        return true;
+    }
+    double lost = 0.0;
+    if (m_held.frames > 0 && isLate && confirmed) {
+        // Late twice over and the reports agree: frames lost before the first held fragment.
+        lost = std::max(
+            std::min({m_held.late, late, *std::min_element(errors.begin(), errors.end())}), 0.0);
+    }
+    handOnHeld(lost);
+    noteLateness(lateness - lost, now);
+    m_clock.push(interleaved, frames, m_output);
+    return false;
+}
+
+void StreamClock::handOnHeld(double lost) {
+    if (m_held.frames == 0) {
+        return;
+    }
+    Frames before = 0;
+    if (lost > 0.0) {
+        // The gap goes before the first fragment that came late, or into the first silence
+        // among those held, where it is not heard (a server that could not render a cycle in time
+        // writes silence for it, and drops the cycle it was late with beside it).
+        before = firstSilence(m_held.samples.data(), m_held.frames);
+        m_clock.push(m_held.samples.data(), before, m_output);
+        m_clock.step(lost);
+        m_checkErrors.clear();
+    }
+    m_clock.push(m_held.samples.data() + before * kChannels, m_held.frames - before, m_output);
+    m_held.samples.clear();
+    m_held.frames = 0;
+    m_held.reportErrors.clear();
+}
+
+void StreamClock::noteLateness(double lateness, HostSeconds now) {
+    if (now - m_latenessWindowStart >= kLatenessWindow) {
+        m_leastLatenessBefore = m_leastLateness;
+        m_leastLateness = lateness;
+        m_latenessWindowStart = now;
+    } else {
+        m_leastLateness = std::min(m_leastLateness, lateness);
+    }
+}
+
 void StreamClock::handOnHeldBack(HostSeconds now) {
     if (!m_pending.empty()) {
         settleAnchor(now);
     }
     if (m_anchor) {
+        handOnHeld(0.0);
         m_clock.flush(m_output);
     }
 }
@@ -177,7 +261,8 @@ std::optional<HostSeconds> StreamClock::capturedUntil() const {
 
 void StreamClock::restart() {
     if (m_anchor) {
-        // What the resampler holds belongs to the clock that is being given up.
+        // What is held back and what the resampler holds belong to the clock being given up.
+        handOnHeld(0.0);
         m_clock.flush(m_output);
     }
     m_anchor.reset();

@@ -23,6 +23,13 @@
 // kMaxShift moves the stamps without a break: one within kMaxStep steers the ClockFollower, a
 // larger one shifts them quickly.
 //
+// Frames the server lost without a hole usually show before a check does: the fragments after
+// them arrive later after their counted capture than fragments have lately. Such a fragment is
+// held back and reports are asked for; if the fragments after it stay late and the reports agree,
+// the stamps jump by what was lost just before the held fragment, so that the gap in the track
+// falls where the audio went missing. A fragment late for want of a wake-up is followed by one on
+// time, and both go on as they are.
+//
 // Not thread-safe: the thread of the stream that owns it.
 
 #include "infrastructure/AudioUnits.h"
@@ -58,6 +65,12 @@ public:
     // many reports in a row.
     static constexpr double kCheckInterval = 1.0;
     static constexpr int kCheckReports = 5;
+    // A fragment's lateness is measured against the least of the last kLatenessWindow to twice
+    // that, seconds; at most kMaxHeldFrames are held back while kLossReports reports are awaited
+    // (a loss is taken when each of them finds the count more than kMaxStep behind).
+    static constexpr double kLatenessWindow = 0.5;
+    static constexpr Frames kMaxHeldFrames = kSampleRateHz / 8;
+    static constexpr int kLossReports = 2;
     // Fragments held back until there is an anchor; beyond this the anchor is settled with
     // what is known (or, without any report, the arrival time).
     static constexpr Frames kMaxPendingFrames = kSampleRateHz;
@@ -92,6 +105,12 @@ private:
     void settleAnchor(HostSeconds now);
     // The calibration window has its reports and its length.
     bool calibrationIsOver(HostSeconds now) const;
+    // Hands an anchored fragment on, or holds it back while its lateness (seconds after its
+    // counted capture) is told from a loss. Returns whether reports are wanted for it.
+    bool handOnOrHold(const float* interleaved, Frames frames, double lateness, HostSeconds now);
+    // Hands on the fragments held back, their stamps `lost` seconds later.
+    void handOnHeld(double lost);
+    void noteLateness(double lateness, HostSeconds now);
     void noteServerWrite(Frames written);
     // How much later than the stream delivers its audio is played, seconds.
     double playedLater() const;
@@ -129,6 +148,18 @@ private:
     std::vector<Pending> m_pending;      // fragments taken while there is no anchor
     Frames m_pendingFrames = 0;
     ClockFollower m_clock; // stamps and hands on the audio while there is an anchor
+
+    struct Held {
+        std::vector<float> samples; // interleaved, of every fragment held back
+        Frames frames = 0;
+        double late = 0.0;                // least lateness beyond the usual among them, s
+        std::vector<double> reportErrors; // of reports since the first was held, as a check's
+    };
+    Held m_held;
+    // The least lateness of the anchored fragments in the current window and the one before.
+    double m_leastLateness = 0.0;
+    double m_leastLatenessBefore = 0.0;
+    HostSeconds m_latenessWindowStart = 0.0;
 };
 
 } // namespace kivo
