@@ -69,7 +69,10 @@ bool StreamClock::skip(Frames frames) {
 
 bool StreamClock::report(std::optional<double> latency, std::optional<Frames> written,
                          HostSeconds now) {
-    m_lastCheck = now;
+    if (m_held.frames == 0) {
+        // Reports about a held fragment do not put the next check off.
+        m_lastCheck = now;
+    }
     if (!latency) {
         return false;
     }
@@ -115,7 +118,12 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         const auto error = measured + playedLater() - m_clock.nextInputTime() -
                            secondsOf(m_held.frames) - m_clock.shiftLeft();
         m_held.reportErrors.push_back(error);
-        return error > kMaxStep && static_cast<int>(m_held.reportErrors.size()) < kLossReports;
+        if (error <= kMaxStep) {
+            // Nothing lost: the held audio goes on at once, as it is.
+            handOnHeld(0.0);
+            return false;
+        }
+        return static_cast<int>(m_held.reportErrors.size()) < kLossReports;
     }
 
     // A check: a few reports in a row, one per fragment, of which the earliest but one counts;
@@ -222,6 +230,11 @@ void StreamClock::handOnHeld(double lost) {
         // among those held, where it is not heard (a server that could not render a cycle in time
         // writes silence for it, and drops the cycle it was late with beside it).
         before = firstSilence(m_held.samples.data(), m_held.frames);
+        if (before > 0) {
+            // Into the middle of the silent run: the resampler still holds the last few frames
+            // pushed, which take the stamps after the gap.
+            before = std::min(before + kSilentRun / 2, m_held.frames);
+        }
         m_clock.push(m_held.samples.data(), before, m_output);
         m_clock.step(lost);
         m_checkErrors.clear();

@@ -69,7 +69,7 @@ public:
     // that, seconds; at most kMaxHeldFrames are held back while kLossReports reports are awaited
     // (a loss is taken when each of them finds the count more than kMaxStep behind).
     static constexpr double kLatenessWindow = 0.5;
-    static constexpr Frames kMaxHeldFrames = kSampleRateHz / 8;
+    static constexpr Frames kMaxHeldFrames = kSampleRateHz / 16;
     static constexpr int kLossReports = 2;
     // Fragments held back until there is an anchor; beyond this the anchor is settled with
     // what is known (or, without any report, the arrival time).
@@ -96,7 +96,8 @@ public:
     // everything on: a recording stopped right after its start keeps its audio.
     void handOnHeldBack(HostSeconds now);
 
-    // The capture time just after the last frame taken; empty before there is an anchor.
+    // The capture time just after the last frame handed on (fragments held back while a loss is
+    // told from a late wake-up are not); empty before there is an anchor.
     std::optional<HostSeconds> capturedUntil() const;
     Frames framesTaken() const { return m_framesRead; }
     bool isAnchored() const { return m_anchor.has_value(); }
