@@ -113,23 +113,22 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
         return false;
     }
 
+    // How much later than counted the frame after those taken was captured, beyond the shift
+    // still under way.
+    const auto measuredError = measured + playedLater() - m_clock.nextInputTime() -
+                               secondsOf(m_held.frames) - m_clock.shiftLeft();
     if (m_held.frames > 0) {
-        // The frame after those held back was captured this much later than counted.
-        const auto error = measured + playedLater() - m_clock.nextInputTime() -
-                           secondsOf(m_held.frames) - m_clock.shiftLeft();
-        m_held.reportErrors.push_back(error);
-        if (error <= kMaxStep) {
+        if (measuredError <= kMaxStep) {
             // Nothing lost: the held audio goes on at once, as it is.
             handOnHeld(0.0);
             return false;
         }
+        m_held.reportErrors.push_back(measuredError);
         return static_cast<int>(m_held.reportErrors.size()) < kLossReports;
     }
 
-    // A check: a few reports in a row, one per fragment, of which the earliest but one counts;
-    // each is taken beyond the shift still under way.
-    m_checkErrors.push_back(measured + playedLater() - m_clock.nextInputTime() -
-                            m_clock.shiftLeft());
+    // A check: a few reports in a row, one per fragment, of which the earliest but one counts.
+    m_checkErrors.push_back(measuredError);
     if (static_cast<int>(m_checkErrors.size()) < kCheckReports) {
         return false;
     }
@@ -198,11 +197,11 @@ bool StreamClock::handOnOrHold(const float* interleaved, Frames frames, double l
                                HostSeconds now) {
     const double late = lateness - std::min(m_leastLateness, m_leastLatenessBefore);
     const bool isLate = !m_calibrating && late > kMaxStep;
+    // A report that finds nothing lets the held audio go at once (report()), so every report
+    // kept found the count behind.
     const auto& errors = m_held.reportErrors;
-    const bool refuted =
-        std::any_of(errors.begin(), errors.end(), [](double error) { return error <= kMaxStep; });
-    const bool confirmed = !refuted && static_cast<int>(errors.size()) >= kLossReports;
-    if (isLate && !confirmed && !refuted && m_held.frames + frames <= kMaxHeldFrames) {
+    const bool confirmed = static_cast<int>(errors.size()) >= kLossReports;
+    if (isLate && !confirmed && m_held.frames + frames <= kMaxHeldFrames) {
         m_held.late = m_held.frames == 0 ? late : std::min(m_held.late, late);
         m_held.samples.insert(m_held.samples.end(), interleaved, interleaved + frames * kChannels);
         m_held.frames += frames;

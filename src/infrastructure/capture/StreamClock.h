@@ -154,7 +154,7 @@ private:
         std::vector<float> samples; // interleaved, of every fragment held back
         Frames frames = 0;
         double late = 0.0;                // least lateness beyond the usual among them, s
-        std::vector<double> reportErrors; // of reports since the first was held, as a check's
+        std::vector<double> reportErrors; // of reports since the first was held, all behind
     };
     Held m_held;
     // The least lateness of the anchored fragments in the current window and the one before.
