@@ -202,7 +202,11 @@ bool StreamClock::handOnOrHold(const float* interleaved, Frames frames, double l
     const auto& errors = m_held.reportErrors;
     const bool confirmed = static_cast<int>(errors.size()) >= kLossReports;
     if (isLate && !confirmed && m_held.frames + frames <= kMaxHeldFrames) {
-        m_held.late = m_held.frames == 0 ? late : std::min(m_held.late, late);
+        if (m_held.frames == 0) {
+            m_held.late = m_held.firstLate = late;
+        } else {
+            m_held.late = std::min(m_held.late, late);
+        }
         m_held.samples.insert(m_held.samples.end(), interleaved, interleaved + frames * kChannels);
         m_held.frames += frames;
         return true;
@@ -233,6 +237,13 @@ void StreamClock::handOnHeld(double lost) {
             // Into the middle of the silent run: the resampler still holds the last few frames
             // pushed, which take the stamps after the gap.
             before = std::min(before + kSilentRun / 2, m_held.frames);
+        } else {
+            // A first held fragment later than the loss explains begins with audio from before
+            // the loss: after a stall PipeWire hands on the cycle that follows it a cycle late,
+            // in the fragment that holds the end of the cycle before. The gap goes as far into it
+            // as the fragment was later.
+            before =
+                std::clamp<Frames>(framesForSeconds(m_held.firstLate - lost), 0, m_held.frames);
         }
         m_clock.push(m_held.samples.data(), before, m_output);
         m_clock.step(lost);

@@ -26,9 +26,11 @@
 // Frames the server lost without a hole usually show before a check does: the fragments after
 // them arrive later after their counted capture than fragments have lately. Such a fragment is
 // held back and reports are asked for; if the fragments after it stay late and the reports agree,
-// the stamps jump by what was lost just before the held fragment, so that the gap in the track
-// falls where the audio went missing. A fragment late for want of a wake-up is followed by one on
-// time, and both go on as they are.
+// the stamps jump by what was lost just before the held fragment (or as far into it as it came
+// later than the loss explains: after a stalled graph, the audio from before the loss comes a
+// cycle late with the first cycle after it; or into digital silence among the held audio), so
+// that the gap in the track falls where the audio went missing. A fragment late for want of a
+// wake-up is followed by one on time, and both go on as they are.
 //
 // Not thread-safe: the thread of the stream that owns it.
 
@@ -154,6 +156,7 @@ private:
         std::vector<float> samples; // interleaved, of every fragment held back
         Frames frames = 0;
         double late = 0.0;                // least lateness beyond the usual among them, s
+        double firstLate = 0.0;           // the first one's, s
         std::vector<double> reportErrors; // of reports since the first was held, all behind
     };
     Held m_held;

@@ -39,6 +39,10 @@ private slots:
         // gap goes where they went missing.
         QTest::newRow("11 ms lost") << u"lost 512"_qs << 1 << 3 << 0;
         QTest::newRow("21 ms lost") << u"lost 1024"_qs << 1 << 3 << 0;
+        // After a stalled graph the fragment with the last frames before the loss comes a cycle
+        // late, with the first after it: the gap goes that far into the fragment.
+        QTest::newRow("21 ms lost 512 frames into a fragment a cycle late")
+            << u"stalled 1024"_qs << 1 << 3 << 512;
         // In silence the gap is not heard.
         QTest::newRow("21 ms lost, a silence 10 ms after") << u"quiet 1024"_qs << 1 << 3 << 480;
         // Lost as the server's latency fell by as much, so that only the next check tells: a few
@@ -113,7 +117,9 @@ private slots:
             const Frames end = clock.framesTaken() + kFragment;
             const bool wokeLate = (event == u"late wake-up" && i == kFragments / 2) ||
                                   (event == u"drift" && i % 50 == 25);
-            const HostSeconds now = captured(end) + arrival + (wokeLate ? 0.025 : 0.0);
+            const bool cycleLate = event.startsWith(u"stalled") && i == kFragments / 2;
+            const HostSeconds now = captured(end) + arrival + (wokeLate ? 0.025 : 0.0) +
+                                    (cycleLate ? secondsOf(512) : 0.0);
             const bool isQuiet = event.startsWith(u"quiet") && i == kFragments / 2;
             if (clock.take((isQuiet ? quiet : sound).data(), kFragment, now)) {
                 const Frames taken = clock.framesTaken();
