@@ -203,10 +203,9 @@ bool StreamClock::handOnOrHold(const float* interleaved, Frames frames, double l
     const bool confirmed = static_cast<int>(errors.size()) >= kLossReports;
     if (isLate && !confirmed && m_held.frames + frames <= kMaxHeldFrames) {
         if (m_held.frames == 0) {
-            m_held.late = m_held.firstLate = late;
-        } else {
-            m_held.late = std::min(m_held.late, late);
+            m_held.firstLate = late;
         }
+        m_held.late = m_held.frames == 0 ? late : std::min(m_held.late, late);
         m_held.samples.insert(m_held.samples.end(), interleaved, interleaved + frames * kChannels);
         m_held.frames += frames;
         return true;
@@ -241,9 +240,8 @@ void StreamClock::handOnHeld(double lost) {
             // A first held fragment later than the loss explains begins with audio from before
             // the loss: after a stall PipeWire hands on the cycle that follows it a cycle late,
             // in the fragment that holds the end of the cycle before. The gap goes as far into it
-            // as the fragment was later.
-            before =
-                std::clamp<Frames>(framesForSeconds(m_held.firstLate - lost), 0, m_held.frames);
+            // as the fragment was later (lost is at most its lateness).
+            before = std::min(framesForSeconds(m_held.firstLate - lost), m_held.frames);
         }
         m_clock.push(m_held.samples.data(), before, m_output);
         m_clock.step(lost);
