@@ -123,8 +123,11 @@ bool StreamClock::report(std::optional<double> latency, std::optional<Frames> wr
             handOnHeld(0.0);
             return false;
         }
+        // The next report comes with the next fragment, right after the server wrote again:
+        // one asked for at once would be as late as this one, by the time since the server's
+        // last write (up to a cycle), and agree with it whether or not frames were lost.
         m_held.reportErrors.push_back(measuredError);
-        return static_cast<int>(m_held.reportErrors.size()) < kLossReports;
+        return false;
     }
 
     // A check: a few reports in a row, one per fragment, of which the earliest but one counts.

@@ -52,6 +52,8 @@ private slots:
         // Late arrivals that lose nothing: a late wake-up (with late reports), a longer cycle.
         QTest::newRow("a fragment 25 ms late, its reports too")
             << u"late wake-up"_qs << 0 << 3 << -1;
+        QTest::newRow("two fragments 11 ms late, their reports too")
+            << u"late wake-ups"_qs << 0 << 3 << -1;
         QTest::newRow("the fragments 16 ms later from halfway")
             << u"longer cycle"_qs << 0 << 52 << -1;
         // Reports about a held fragment do not put off the checks that follow the device's clock.
@@ -109,6 +111,8 @@ private slots:
                 reportError = i < 3 ? -0.021 : 0.0;
             } else if (event == u"late wake-up") {
                 reportError = i >= kFragments / 2 && i < kFragments / 2 + 3 ? -0.025 : 0.0;
+            } else if (event == u"late wake-ups") {
+                reportError = i >= kFragments / 2 && i < kFragments / 2 + 2 ? -0.011 : 0.0;
             }
             if (event == u"late") {
                 // A late report gives too short a latency.
@@ -117,13 +121,20 @@ private slots:
             const Frames end = clock.framesTaken() + kFragment;
             const bool wokeLate = (event == u"late wake-up" && i == kFragments / 2) ||
                                   (event == u"drift" && i % 50 == 25);
+            const bool wokeLater =
+                event == u"late wake-ups" && i >= kFragments / 2 && i < kFragments / 2 + 2;
             const bool cycleLate = event.startsWith(u"stalled") && i == kFragments / 2;
             const HostSeconds now = captured(end) + arrival + (wokeLate ? 0.025 : 0.0) +
-                                    (cycleLate ? secondsOf(512) : 0.0);
+                                    (wokeLater ? 0.011 : 0.0) + (cycleLate ? secondsOf(512) : 0.0);
             const bool isQuiet = event.startsWith(u"quiet") && i == kFragments / 2;
             if (clock.take((isQuiet ? quiet : sound).data(), kFragment, now)) {
                 const Frames taken = clock.framesTaken();
-                clock.report(now - captured(taken) + reportError, std::nullopt, now);
+                // Another report at once when the clock asks for it.
+                for (int asked = 0; asked < 2; ++asked) {
+                    if (!clock.report(now - captured(taken) + reportError, std::nullopt, now)) {
+                        break;
+                    }
+                }
                 if (event == u"one report off") {
                     reportError = 0.0;
                 }
