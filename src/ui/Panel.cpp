@@ -2,6 +2,7 @@
 
 #include "ui/KivoTheme.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 namespace kivo {
@@ -46,6 +47,18 @@ QString plainToolTip(const QString& text) {
     }
     return QStringLiteral("<p style=\"white-space: pre-wrap\">") + text.toHtmlEscaped() +
            QStringLiteral("</p>");
+}
+
+QString elidedToFit(const QFont& font, const QString& text, Qt::TextElideMode mode, int width) {
+    // Eliding adds up the advances of the characters it keeps; laid out as a line, with the
+    // ellipsis, the text can come out a pixel or two wider (or, unelided, the whole text can),
+    // so the room shrinks until the line fits.
+    const QFontMetricsF metrics(font);
+    QString shown = metrics.elidedText(text, mode, width);
+    for (int room = width - 1; room > 0 && metrics.size(0, shown).width() > width; --room) {
+        shown = metrics.elidedText(text, mode, room);
+    }
+    return shown;
 }
 
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color, QFont::Weight weight,

@@ -44,6 +44,9 @@ public:
 // A tooltip that shows `text` as written, even when it looks like markup (a record's name).
 QString plainToolTip(const QString& text);
 
+// `text` elided so that, laid out in `font` as a label draws it, it takes at most `width` pixels.
+QString elidedToFit(const QFont& font, const QString& text, Qt::TextElideMode mode, int width);
+
 // A plain-text label in the interface font at `pixels` size, `weight` and `color`.
 QLabel* makeLabel(const QString& text, qreal pixels, const QColor& color,
                   QFont::Weight weight = QFont::Normal, QWidget* parent = nullptr);

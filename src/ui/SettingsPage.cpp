@@ -261,7 +261,7 @@ void SettingsPage::refresh() {
 void SettingsPage::showFolder() {
     // The label's padding (10 px each side) is not part of the text's room.
     const int room = qMax(40, m_folder->width() - 20);
-    m_folder->setText(m_folder->fontMetrics().elidedText(m_folderPath, Qt::ElideMiddle, room));
+    m_folder->setText(elidedToFit(m_folder->font(), m_folderPath, Qt::ElideMiddle, room));
 }
 
 void SettingsPage::showEvent(QShowEvent* event) {

@@ -98,7 +98,7 @@ KivoButton* refreshButton(const QString& help, QWidget* parent) {
 
 // Text elided to `width` pixels in `label`'s font, the whole text as its tooltip when cut.
 void setElided(QLabel* label, const QString& text, int width) {
-    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideMiddle, width);
+    const QString shown = elidedToFit(label->font(), text, Qt::ElideMiddle, width);
     label->setText(shown);
     label->setToolTip(shown == text ? QString() : plainToolTip(text));
 }

@@ -5,11 +5,13 @@
 #include "ui/KivoSlider.h"
 #include "ui/KivoTheme.h"
 #include "ui/NameSheet.h"
+#include "ui/Panel.h"
 #include "ui/SingleInstance.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -39,6 +41,23 @@ private slots:
     // then the page scrolls. A click on a slider's track jumps there; the keys step.
     // A second start hands its launcher's activation token to the running program and ends;
     // a crashed program's socket is taken over.
+    // A path elided to a label's room takes no more than the room, as the label lays it out,
+    // whatever the size of the text: a folder's random name once came out a pixel too wide.
+    void anElidedPathFitsItsRoom() {
+        for (const QString& path : {u"/tmp/kivo_ui_tests-aJ6kP0/output"_qs,
+                                    u"/home/使用者/音樂/Kivo 錄音/2026 年度訪談"_qs}) {
+            for (int pixels = 11; pixels <= 19; ++pixels) {
+                const QFont font = KivoTheme::font(pixels);
+                for (int room = 120; room <= 320; ++room) {
+                    const QString shown = elidedToFit(font, path, Qt::ElideMiddle, room);
+                    QVERIFY2(int(QFontMetricsF(font).size(0, shown).width()) <= room,
+                             qPrintable(
+                                 u"%1 px, %2 px of room: %3"_qs.arg(pixels).arg(room).arg(shown)));
+                }
+            }
+        }
+    }
+
     void aSecondStartHandsOverItsActivationToken_data() {
         QTest::addColumn<QByteArray>("token");
         QTest::newRow("token") << QByteArray("launcher-token-1");
