@@ -1,6 +1,7 @@
 #include "ui/KivoPicker.h"
 
 #include "ui/KivoTheme.h"
+#include "ui/Panel.h"
 #include "ui/WheelGuard.h"
 
 #include <QPainter>
@@ -58,9 +59,8 @@ void KivoPicker::paintEvent(QPaintEvent*) {
     painter.setPen(KivoTheme::ink);
     painter.setFont(font());
     const QRectF room(x, 0, width() - x - kChevronRoom - kPadding, height());
-    painter.drawText(
-        room, Qt::AlignVCenter | Qt::AlignLeft,
-        painter.fontMetrics().elidedText(currentText(), Qt::ElideRight, int(room.width())));
+    painter.drawText(room, Qt::AlignVCenter | Qt::AlignLeft,
+                     elidedToFit(font(), currentText(), Qt::ElideRight, int(room.width())));
 
     // A small downward chevron.
     const QPointF centre(width() - kPadding - 5, height() / 2.0);

@@ -96,7 +96,7 @@ void PlayerBar::refresh() {
     if (!record) {
         return;
     }
-    m_name->setText(m_name->fontMetrics().elidedText(record->name(), Qt::ElideRight, 260));
+    m_name->setText(elidedToFit(m_name->font(), record->name(), Qt::ElideRight, 260));
     m_name->setToolTip(plainToolTip(record->name()));
     m_toggle->setSymbol(m_model.playing() ? QStringLiteral("pause.fill")
                                           : QStringLiteral("play.fill"));
