@@ -5,9 +5,12 @@
 #include "ui/KivoSymbols.h"
 #include "ui/KivoTheme.h"
 #include "ui/LibraryListModel.h"
+#include "ui/Panel.h"
 
 #include <QLocale>
 #include <QPainter>
+
+#include <cmath>
 
 namespace kivo {
 
@@ -99,23 +102,30 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     painter->setFont(nameFont);
     painter->setPen(KivoTheme::ink);
     const QFontMetrics nameMetrics(nameFont);
-    const int nameTop = area.center().y() - (nameMetrics.height() + 3 + 14) / 2;
+    const QFontMetrics smallMetrics(smallFont);
+    const int nameTop = area.center().y() - (nameMetrics.height() + 3 + smallMetrics.height()) / 2;
     painter->drawText(QRect(textLeft, nameTop, textWidth, nameMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(record.name(), Qt::ElideRight, textWidth));
+                      elidedToFit(nameFont, record.name(), Qt::ElideRight, textWidth));
 
     painter->setFont(smallFont);
-    const QFontMetrics smallMetrics(smallFont);
-    QString details = configuration.sourceDescription() + QStringLiteral(" · ") +
-                      dateTimeText(record.createdAt()) + QStringLiteral(" · ");
+    const QString separator = QStringLiteral(" · ");
+    QString details =
+        configuration.sourceDescription() + separator + dateTimeText(record.createdAt());
     if (!record.markers().isEmpty()) {
-        details += QStringLiteral("%1 個標記 · ").arg(record.markers().size());
+        details += separator + QStringLiteral("%1 個標記").arg(record.markers().size());
     }
     const QString size = record.files().isEmpty() || files.missing() ? QStringLiteral("檔案不存在")
                          : files.checked                             ? sizeText(files.bytes)
                                                                      : QString();
-    const QRect detailsLine(textLeft, nameTop + nameMetrics.height() + 3, textWidth, 14);
-    const QString shownDetails = smallMetrics.elidedText(details, Qt::ElideRight, textWidth);
+    const QRect detailsLine(textLeft, nameTop + nameMetrics.height() + 3, textWidth,
+                            smallMetrics.height());
+    // The size, or the warning that the file is missing, stays whole: the details give way to it.
+    const auto tailWidth =
+        static_cast<int>(std::ceil(QFontMetricsF(smallFont).size(0, separator + size).width()));
+    const QString shownDetails =
+        elidedToFit(smallFont, details, Qt::ElideRight, std::max(0, textWidth - tailWidth)) +
+        separator;
     painter->setPen(KivoTheme::muted);
     painter->drawText(detailsLine, Qt::AlignLeft | Qt::AlignVCenter, shownDetails);
     const int sizeLeft = textLeft + smallMetrics.horizontalAdvance(shownDetails);
