@@ -20,6 +20,15 @@ constexpr int kSymbolSquare = 34;
 constexpr int kButtonSize = 30;
 constexpr int kButtonGap = 4;
 constexpr int kIconSize = 18;
+constexpr int kLineGap = 3; // between the name and the details line
+
+QFont nameFont() {
+    return KivoTheme::font(13, QFont::Medium);
+}
+
+QFont detailsFont() {
+    return KivoTheme::font(11);
+}
 
 // Decimal units, whole kilobytes, one decimal from a megabyte on.
 QString sizeText(qint64 bytes) {
@@ -54,7 +63,11 @@ void LibraryRowDelegate::setHovered(int row, Button button) {
 }
 
 QSize LibraryRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
-    return {400, kRowHeight};
+    // The name and the details line with a little room above and below: taller than kRowHeight
+    // only when the desktop's text is large.
+    const int lines =
+        QFontMetrics(nameFont()).height() + kLineGap + QFontMetrics(detailsFont()).height();
+    return {400, std::max(kRowHeight, lines + 8)};
 }
 
 void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -96,14 +109,15 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const int textLeft = square.right() + 1 + kSpacing;
     const int textWidth = std::max(0, formatLeft - kSpacing - textLeft);
 
-    const QFont nameFont = KivoTheme::font(13, QFont::Medium);
-    const QFont smallFont = KivoTheme::font(11);
+    const QFont nameFont = kivo::nameFont();
+    const QFont smallFont = detailsFont();
     const QFont columnFont = KivoTheme::font(12);
     painter->setFont(nameFont);
     painter->setPen(KivoTheme::ink);
     const QFontMetrics nameMetrics(nameFont);
     const QFontMetrics smallMetrics(smallFont);
-    const int nameTop = area.center().y() - (nameMetrics.height() + 3 + smallMetrics.height()) / 2;
+    const int nameTop =
+        area.center().y() - (nameMetrics.height() + kLineGap + smallMetrics.height()) / 2;
     painter->drawText(QRect(textLeft, nameTop, textWidth, nameMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter,
                       elidedToFit(nameFont, record.name(), Qt::ElideRight, textWidth));
@@ -118,7 +132,7 @@ void LibraryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QString size = record.files().isEmpty() || files.missing() ? QStringLiteral("檔案不存在")
                          : files.checked                             ? sizeText(files.bytes)
                                                                      : QString();
-    const QRect detailsLine(textLeft, nameTop + nameMetrics.height() + 3, textWidth,
+    const QRect detailsLine(textLeft, nameTop + nameMetrics.height() + kLineGap, textWidth,
                             smallMetrics.height());
     // The size, or the warning that the file is missing, stays whole: the details give way to it.
     const auto tailWidth =

@@ -20,7 +20,7 @@ public:
     static constexpr int kLengthWidth = 88;
     static constexpr int kActionsWidth = 118;
     static constexpr int kSpacing = 12;
-    static constexpr int kRowHeight = 62;
+    static constexpr int kRowHeight = 62; // rows are taller only with large desktop text
 
     enum class Button { none, play, reveal, more };
 
